@@ -1,0 +1,31 @@
+#pragma once
+
+#include "EnvService.h"
+#include "network/NetworkService.h"
+#include "promo/PromoImageService.h"
+#include "state/AppEnv.h"
+
+#include <QObject>
+
+// Root object: owns the display state and every service for the whole run.
+// Members are by value and their order is the construction order.
+class AppCore : public QObject
+{
+    Q_OBJECT
+    Q_PROPERTY(NetworkService *networkService READ networkService CONSTANT)
+    Q_PROPERTY(AppEnv *appEnv READ appEnv CONSTANT)
+public:
+    explicit AppCore(QObject *parent = nullptr);
+    ~AppCore() override;
+
+    NetworkService *networkService() { return &m_networkService; }
+    AppEnv *appEnv() { return &m_appEnv; }
+    EnvService *envService() { return &m_envService; }
+    PromoImageService *promoImageService() { return &m_promoImageService; }
+
+private:
+    AppEnv m_appEnv;
+    EnvService m_envService;
+    NetworkService m_networkService;
+    PromoImageService m_promoImageService;
+};

@@ -1,0 +1,44 @@
+#include "AppStartup.h"
+
+#include "AppCore.h"
+
+#include <QCoreApplication>
+#include <QQmlApplicationEngine>
+#include <QQmlContext>
+#include <QtQml/qqmlextensionplugin.h>
+
+Q_IMPORT_QML_PLUGIN(qv4AppPlugin)
+
+namespace AppStartup {
+
+void configureApplication(QCoreApplication &app)
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("QUORVEX"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("quorvex.example"));
+    QCoreApplication::setApplicationName(QStringLiteral("QUORVEX ORDER SCREEN"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.1.0"));
+
+    app.setProperty("VERSION_CODE", QStringLiteral("29"));
+    app.setProperty("SHORT_APP_NAME", QString(""));
+    app.setProperty("LONG_APP_NAME", QString(""));
+}
+
+void prepareEngine(QQmlApplicationEngine &engine, AppCore &core, QQmlNetworkAccessManagerFactory *factory)
+{
+    engine.addImportPath(QStringLiteral("qrc:/"));
+    // Qt 6.4 does not look in the module resource prefix by default.
+    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+    engine.rootContext()->setContextProperty(QStringLiteral("appCore"), &core);
+    engine.setNetworkAccessManagerFactory(factory);
+}
+
+void loadMain(QQmlApplicationEngine &engine)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    engine.loadFromModule("qv4App", "Main");
+#else
+    engine.load(QUrl(QStringLiteral("qrc:/qt/qml/qv4App/Main.qml")));
+#endif
+}
+
+} // namespace AppStartup

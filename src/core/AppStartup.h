@@ -1,0 +1,20 @@
+#pragma once
+
+class AppCore;
+class QCoreApplication;
+class QQmlApplicationEngine;
+class QQmlNetworkAccessManagerFactory;
+
+// The start-up steps shared by the program and the tests that load the real window.
+namespace AppStartup {
+
+// Identity and the three dynamic properties; must run before AppCore exists.
+void configureApplication(QCoreApplication &app);
+
+// Import paths, the "appCore" context property and the network factory.
+void prepareEngine(QQmlApplicationEngine &engine, AppCore &core, QQmlNetworkAccessManagerFactory *factory);
+
+// Loads Main of the qv4App module (by type name where Qt offers it, by URL on 6.4).
+void loadMain(QQmlApplicationEngine &engine);
+
+} // namespace AppStartup

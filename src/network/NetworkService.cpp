@@ -1,0 +1,234 @@
+#include "NetworkService.h"
+
+#include "QrCodeImage.h"
+#include "state/AppEnv.h"
+
+#include <QDebug>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QNetworkInterface>
+#include <QWebSocket>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Truncates toward zero into the int range; the terminal's doubles may be
+// anything, and an out-of-range conversion would be undefined.
+int truncatedInt(double value)
+{
+    if (!std::isfinite(value))
+        return 0;
+    const double t = std::trunc(value);
+    if (t >= double(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (t <= double(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return int(t);
+}
+
+quint16 g_portForServices = NetworkService::defaultPort;
+
+} // namespace
+
+void NetworkService::setPortForTesting(quint16 port)
+{
+    g_portForServices = port;
+}
+
+NetworkService::NetworkService(AppEnv *env, QObject *parent)
+    : IService(parent), m_env(env), m_port(g_portForServices),
+      m_server(QStringLiteral("QUORVEX ORDER SCREN"), QWebSocketServer::NonSecureMode)
+{
+    connect(&m_server, &QWebSocketServer::newConnection, this, &NetworkService::newConnection);
+    m_paths = {
+        {QStringLiteral("order"), OrderKind},
+        {QStringLiteral("promo_image"), PromoImageKind},
+        {QStringLiteral("app_logo"), AppLogoKind},
+        {QStringLiteral("payment"), PaymentKind},
+        {QStringLiteral("bonus"), BonusKind},
+    };
+}
+
+NetworkService::~NetworkService()
+{
+    // Sockets die with the server below; their last signals must not reach
+    // a half-destroyed service.
+    for (QWebSocket *socket : std::as_const(m_sockets))
+        socket->disconnect(this);
+    m_server.disconnect(this);
+}
+
+void NetworkService::run()
+{
+    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress &address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            m_avaliableIps.append(QJsonObject{{QStringLiteral("address"), address.toString()}});
+    }
+    m_server.listen(QHostAddress::Any, m_port);
+}
+
+void NetworkService::stop()
+{
+    m_server.close();
+}
+
+void NetworkService::newConnection()
+{
+    QWebSocket *socket = m_server.nextPendingConnection();
+    if (!socket)
+        return;
+    socket->setMaxAllowedIncomingFrameSize(maxIncomingSize);
+    socket->setMaxAllowedIncomingMessageSize(maxIncomingSize);
+    m_sockets.append(socket);
+    m_currentTerminal = socket;
+    connect(socket, &QWebSocket::binaryMessageReceived, this, &NetworkService::binaryMessageRecived);
+    connect(socket, &QWebSocket::disconnected, this, &NetworkService::onTerminalDisconnected);
+    emit terminalConnected();
+}
+
+void NetworkService::binaryMessageRecived(QByteArray message)
+{
+    const QJsonObject object = QJsonDocument::fromJson(message).object();
+    qDebug() << "void NetworkService::binaryMessageRecived(const QByteArray&)" << object;
+
+    const int kind = m_paths.value(object.value(QLatin1String("path")).toString(), 0);
+    if (kind == 0)
+        return;
+    enqueue({kind, object.value(QLatin1String("content")).toObject()});
+}
+
+void NetworkService::onTerminalDisconnected()
+{
+    if (auto *socket = qobject_cast<QWebSocket *>(sender())) {
+        m_sockets.removeOne(socket);
+        socket->disconnect(this);
+        socket->deleteLater();
+    }
+    enqueue({0, {}});
+}
+
+void NetworkService::enqueue(Step step)
+{
+    m_pending.enqueue(std::move(step));
+    drain();
+}
+
+void NetworkService::drain()
+{
+    while (!m_busy && !m_pending.isEmpty())
+        applyStep(m_pending.dequeue());
+}
+
+void NetworkService::applyStep(const Step &step)
+{
+    switch (step.kind) {
+    case OrderKind:
+        applyOrder(step.content);
+        break;
+    case PromoImageKind:
+        m_env->promoImageModel()->update(step.content.value(QLatin1String("promo_images")).toArray());
+        break;
+    case AppLogoKind:
+        m_env->setLogo(step.content.value(QLatin1String("logo")).toString());
+        break;
+    case PaymentKind:
+        processPayment(step.content);
+        break;
+    case BonusKind:
+        applyBonus(step.content);
+        break;
+    default:
+        resetAfterDisconnect();
+        break;
+    }
+}
+
+void NetworkService::applyOrder(const QJsonObject &content)
+{
+    m_busy = true;
+    m_env->receiptItemModel()
+        ->update(content.value(QLatin1String("receipt_items")).toArray())
+        .then(this, [this, content]() {
+            m_env->order()->fromJson(content.value(QLatin1String("order")).toObject());
+            emit m_env->orderChanged();
+            m_env->client()->fromJson(content.value(QLatin1String("guest")).toObject());
+            emit m_env->clientChanged();
+            m_busy = false;
+            drain();
+        });
+}
+
+void NetworkService::applyBonus(const QJsonObject &content)
+{
+    const int count = content.value(QLatin1String("count")).toInt(0);
+    if (content.value(QLatin1String("is_replenisment")).toBool(false))
+        m_env->order()->replenishmentBonus = count;
+    else
+        m_env->order()->expenseBonusCount = count;
+    emit m_env->orderChanged();
+}
+
+void NetworkService::resetAfterDisconnect()
+{
+    m_env->setPromoImagesToShow(QJsonArray());
+    m_env->receiptItemModel()->clear();
+    m_env->promoImageModel()->clear();
+    resetPaymentParams();
+    emit m_env->closePaymentDialogs();
+    emit terminalDisconnected();
+}
+
+void NetworkService::processPayment(const QJsonObject &content)
+{
+    if (content.value(QLatin1String("is_finished")).toBool(false)) {
+        emit m_env->closePaymentDialogs();
+        resetPaymentParams();
+        return;
+    }
+
+    m_env->order()->receiptPaymentAmount = content.value(QLatin1String("amount")).toInt(0);
+    emit m_env->orderChanged();
+
+    const QString receiptUuid = content.value(QLatin1String("receipt_uuid")).toString();
+    calculateReceiptDiscount(m_env->receiptItemModel()->itemsByReceiptUuid(receiptUuid));
+
+    const QString qrTable = content.value(QLatin1String("qrcode_table")).toString();
+    if (!qrTable.isEmpty())
+        generateQrCode(qrTable);
+    else
+        emit m_env->showPaymentDialog();
+}
+
+int NetworkService::receiptDiscount(const QList<ReceiptItem> &items)
+{
+    int sum = 0;
+    for (const ReceiptItem &item : items) {
+        const double lineDiscount = truncatedInt(item.discountAmount * item.quantity);
+        sum = truncatedInt(lineDiscount + item.discountReceipt + sum);
+    }
+    return sum;
+}
+
+void NetworkService::calculateReceiptDiscount(const QList<ReceiptItem> &items)
+{
+    m_env->order()->receiptPaymentDiscount = receiptDiscount(items);
+    emit m_env->orderChanged();
+}
+
+void NetworkService::generateQrCode(QString qrTable)
+{
+    m_env->order()->qrCodeTable = QrCodeImage::dataUrl(qrTable);
+    emit m_env->orderChanged();
+    emit m_env->showQRPaymentDialog();
+}
+
+void NetworkService::resetPaymentParams()
+{
+    m_env->order()->qrCodeTable = QString();
+    m_env->order()->receiptPaymentAmount = 0;
+    m_env->order()->receiptPaymentDiscount = 0;
+    emit m_env->orderChanged();
+}

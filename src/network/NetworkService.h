@@ -1,0 +1,92 @@
+#pragma once
+
+#include "core/IService.h"
+#include "state/ReceiptItem.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QPointer>
+#include <QQueue>
+#include <QWebSocketServer>
+
+class AppEnv;
+class QWebSocket;
+
+// The display's one network endpoint: terminals connect over WebSocket and
+// push the current order. Nothing is ever sent back.
+class NetworkService : public IService
+{
+    Q_OBJECT
+    Q_PROPERTY(QJsonArray avaliableIps READ avaliableIps NOTIFY avaliableIpsChanged FINAL)
+public:
+    static constexpr quint16 defaultPort = 30058;
+    // What one peer may make us buffer: a frame and a whole message.
+    static constexpr quint64 maxIncomingSize = 16 * 1024 * 1024;
+
+    explicit NetworkService(AppEnv *env, QObject *parent = nullptr);
+    ~NetworkService() override;
+
+    QJsonArray avaliableIps() const { return m_avaliableIps; }
+
+    void processPayment(const QJsonObject &content);
+    void calculateReceiptDiscount(const QList<ReceiptItem> &items);
+    void resetPaymentParams();
+
+    // Receipt discount in hundredths: per-line and running truncation.
+    static int receiptDiscount(const QList<ReceiptItem> &items);
+
+    // The port actually listened on (differs from the configured one only in tests).
+    quint16 serverPort() const { return m_server.serverPort(); }
+    bool isListening() const { return m_server.isListening(); }
+    int openSocketCount() const { return int(m_sockets.size()); }
+    int pendingMessageCount() const { return int(m_pending.size()) + (m_busy ? 1 : 0); }
+
+    // Test seam: the port that services constructed from now on listen on
+    // (0 picks a free one). Not reachable from the command line.
+    static void setPortForTesting(quint16 port);
+
+signals:
+    void avaliableIpsChanged();
+    void terminalConnected();
+    void terminalDisconnected();
+
+public slots:
+    void run() override;
+    void stop() override;
+    void generateQrCode(QString qrTable);
+
+private slots:
+    void newConnection();
+    void binaryMessageRecived(QByteArray message);
+    void onTerminalDisconnected();
+
+private:
+    enum Kind { OrderKind = 1, PromoImageKind, AppLogoKind, PaymentKind, BonusKind };
+
+    // Messages and disconnect resets take effect strictly in arrival order:
+    // a step that waits for a pool load holds back everything behind it.
+    struct Step
+    {
+        int kind = 0; // a Kind, or 0 for a disconnect reset
+        QJsonObject content;
+    };
+    void enqueue(Step step);
+    void drain();
+    void applyStep(const Step &step);
+    void applyOrder(const QJsonObject &content);
+    void applyBonus(const QJsonObject &content);
+    void resetAfterDisconnect();
+
+    QJsonArray m_avaliableIps;
+    AppEnv *m_env;
+    quint16 m_port;
+    QWebSocketServer m_server;
+    QPointer<QWebSocket> m_currentTerminal;
+    QHash<QString, int> m_paths;
+
+    QList<QWebSocket *> m_sockets;
+    QQueue<Step> m_pending;
+    bool m_busy = false;
+};

@@ -1,0 +1,95 @@
+#include "PromoImageService.h"
+
+#include "state/AppEnv.h"
+
+#include <QJsonObject>
+#include <QTime>
+
+namespace {
+
+// Milliseconds since midnight; an invalid time sorts before midnight.
+int msecsOfDay(const QTime &time)
+{
+    return time.isValid() ? time.msecsSinceStartOfDay() : -1;
+}
+
+} // namespace
+
+PromoImageService::PromoImageService(AppEnv *env, QObject *parent) : IService(parent), m_env(env)
+{
+    m_weekdays = {
+        {1, QStringLiteral("monday")}, {2, QStringLiteral("tuesday")},  {3, QStringLiteral("wednesday")},
+        {4, QStringLiteral("thursday")}, {5, QStringLiteral("friday")}, {6, QStringLiteral("saturday")},
+        {7, QStringLiteral("sunday")},
+    };
+    connect(&m_minuteTimer, &MinuteTimer::timeout, this, &PromoImageService::update);
+    connect(m_env->promoImageModel(), &QAbstractItemModel::modelReset, this, &PromoImageService::update);
+}
+
+void PromoImageService::run()
+{
+    m_minuteTimer.start();
+}
+
+void PromoImageService::stop()
+{
+    m_minuteTimer.stop();
+}
+
+void PromoImageService::update()
+{
+    m_env->setPromoImagesToShow(imagesForNow(m_env->promoImageModel()->toList()));
+}
+
+QJsonArray PromoImageService::imagesForNow(const QList<PromoImage> &images)
+{
+    return imagesAt(images, QDateTime::currentDateTime());
+}
+
+QJsonArray PromoImageService::imagesAt(const QList<PromoImage> &images, const QDateTime &now) const
+{
+    const QString today = m_weekdays.value(now.date().dayOfWeek());
+    QJsonArray result;
+    for (const PromoImage &image : images) {
+        const QJsonArray windows = image.schedule.value(today).toArray();
+        if (!checkStartEndAt(image.start_at, image.end_at, now) || !checkShedule(windows, now))
+            continue;
+        result.append(QJsonObject{{QStringLiteral("url"), image.image}, {QStringLiteral("timeout"), image.timeout}});
+    }
+    return result;
+}
+
+bool PromoImageService::checkStartEnd(const QDateTime &start, const QDateTime &end) const
+{
+    return checkStartEndAt(start, end, QDateTime::currentDateTime());
+}
+
+bool PromoImageService::checkStartEndAt(const QDateTime &start, const QDateTime &end, const QDateTime &now)
+{
+    const bool hasStart = start.isValid();
+    const bool hasEnd = end.isValid();
+    if (hasStart && hasEnd)
+        return start <= now && now <= end;
+    if (hasStart)
+        return start <= now;
+    if (hasEnd)
+        return now <= end;
+    return true;
+}
+
+bool PromoImageService::checkShedule(const QJsonArray &windows, const QDateTime &now) const
+{
+    if (windows.isEmpty())
+        return true;
+    const int current = msecsOfDay(now.time());
+    for (const QJsonValue &value : windows) {
+        const QJsonArray window = value.toArray();
+        if (window.isEmpty())
+            continue;
+        const int start = msecsOfDay(QTime::fromString(window.at(0).toString(), QStringLiteral("hh:mm")));
+        const int end = msecsOfDay(QTime::fromString(window.at(1).toString(), QStringLiteral("hh:mm")));
+        if (end >= current && current >= start)
+            return true;
+    }
+    return false;
+}

@@ -1,0 +1,14 @@
+#include "Client.h"
+
+Client::Client(QObject *parent) : QObject(parent) {}
+
+void Client::fromJson(const QJsonObject &json)
+{
+    uuid = json.value(QLatin1String("uuid")).toString();
+    clientName = json.value(QLatin1String("client_name")).toString();
+    clientLastName = json.value(QLatin1String("client_lastname")).toString();
+    discountName = json.value(QLatin1String("discount_name")).toString();
+    discountPercent = json.value(QLatin1String("discount_percent")).toDouble(0);
+    bonusCount = json.value(QLatin1String("bonus_count")).toDouble(0);
+    emit changed();
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QString>
+
+// One receipt line as the terminal sent it. Money in hundredths.
+struct ReceiptItem
+{
+    QString uuid;
+    QString menuName;
+    double quantity = 0;
+    double menuPrice = 0;
+    double discountAmount = 0;
+    double discountReceipt = 0;
+    double total = 0;
+    QJsonArray receiptItemRecipeChanges;
+    QString receiptUuid;
+
+    void fromJson(const QJsonObject &json);
+};

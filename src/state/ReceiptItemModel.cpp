@@ -1,0 +1,93 @@
+#include "ReceiptItemModel.h"
+
+ReceiptItemModel::ReceiptItemModel(QObject *parent) : QAbstractListModel(parent) {}
+
+ReceiptItemModel::~ReceiptItemModel() = default;
+
+int ReceiptItemModel::rowCount(const QModelIndex &) const
+{
+    return int(m_items.size());
+}
+
+QVariant ReceiptItemModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() < 0 || index.row() >= m_items.size())
+        return {};
+    const ReceiptItem &item = m_items.at(index.row());
+    switch (role) {
+    case UuidRole:
+        return item.uuid;
+    case MenuNameRole:
+        return item.menuName;
+    case QuantityRole:
+        return item.quantity;
+    case MenuPriceRole:
+        return item.menuPrice;
+    case DiscountAmountRole:
+        return item.discountAmount;
+    case DiscountReceiptRole:
+        return item.discountReceipt;
+    case ReceiptItemRecipeChangesRole:
+        return item.receiptItemRecipeChanges;
+    case TotalRole:
+        return item.total + item.discountReceipt;
+    case ReceiptUuidRole:
+        return item.receiptUuid;
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> ReceiptItemModel::roleNames() const
+{
+    return {
+        {UuidRole, "uuid"},
+        {MenuNameRole, "menuName"},
+        {QuantityRole, "quantity"},
+        {MenuPriceRole, "menuPrice"},
+        {DiscountAmountRole, "discountAmount"},
+        {DiscountReceiptRole, "discountReceipt"},
+        {ReceiptItemRecipeChangesRole, "receiptItemRecipeChanges"},
+        {TotalRole, "total"},
+    };
+}
+
+QFuture<void> ReceiptItemModel::update(const QJsonArray &array)
+{
+    auto parse = [array]() {
+        QList<ReceiptItem> items;
+        items.reserve(array.size());
+        for (const QJsonValue &value : array) {
+            ReceiptItem item;
+            item.fromJson(value.toObject());
+            items.append(std::move(item));
+        }
+        return items;
+    };
+    return m_loader.load(this, m_mutex, parse, [this](QList<ReceiptItem> &&items) { install(std::move(items)); });
+}
+
+void ReceiptItemModel::install(QList<ReceiptItem> &&items)
+{
+    beginResetModel();
+    m_items = std::move(items);
+    endResetModel();
+}
+
+void ReceiptItemModel::clear()
+{
+    m_loader.supersede();
+    beginResetModel();
+    m_items.clear();
+    endResetModel();
+}
+
+QList<ReceiptItem> ReceiptItemModel::itemsByReceiptUuid(const QString &receiptUuid) const
+{
+    QList<ReceiptItem> result;
+    for (const ReceiptItem &item : m_items) {
+        if (item.receiptUuid == receiptUuid)
+            result.append(item);
+    }
+    return result;
+}
