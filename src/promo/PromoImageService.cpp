@@ -18,8 +18,8 @@ int msecsOfDay(const QTime &time)
 PromoImageService::PromoImageService(AppEnv *env, QObject *parent) : IService(parent), m_env(env)
 {
     m_weekdays = {
-        {1, QStringLiteral("monday")}, {2, QStringLiteral("tuesday")},  {3, QStringLiteral("wednesday")},
-        {4, QStringLiteral("thursday")}, {5, QStringLiteral("friday")}, {6, QStringLiteral("saturday")},
+        {1, QStringLiteral("monday")},   {2, QStringLiteral("tuesday")}, {3, QStringLiteral("wednesday")},
+        {4, QStringLiteral("thursday")}, {5, QStringLiteral("friday")},  {6, QStringLiteral("saturday")},
         {7, QStringLiteral("sunday")},
     };
     connect(&m_minuteTimer, &MinuteTimer::timeout, this, &PromoImageService::update);
@@ -48,13 +48,17 @@ QJsonArray PromoImageService::imagesForNow(const QList<PromoImage> &images)
 
 QJsonArray PromoImageService::imagesAt(const QList<PromoImage> &images, const QDateTime &now) const
 {
-    const QString today = m_weekdays.value(now.date().dayOfWeek());
+    // The weekday and the windows are local wall-clock notions, whatever zone
+    // the given instant was expressed in.
+    const QDateTime local = now.toLocalTime();
+    const QString today = m_weekdays.value(local.date().dayOfWeek());
     QJsonArray result;
     for (const PromoImage &image : images) {
         const QJsonArray windows = image.schedule.value(today).toArray();
-        if (!checkStartEndAt(image.start_at, image.end_at, now) || !checkShedule(windows, now))
+        if (!checkStartEndAt(image.start_at, image.end_at, local) || !checkShedule(windows, local))
             continue;
-        result.append(QJsonObject{{QStringLiteral("url"), image.image}, {QStringLiteral("timeout"), image.timeout}});
+        result.append(
+            QJsonObject{{QStringLiteral("url"), image.image}, {QStringLiteral("timeout"), image.timeout}});
     }
     return result;
 }
@@ -81,7 +85,7 @@ bool PromoImageService::checkShedule(const QJsonArray &windows, const QDateTime 
 {
     if (windows.isEmpty())
         return true;
-    const int current = msecsOfDay(now.time());
+    const int current = msecsOfDay(now.toLocalTime().time());
     for (const QJsonValue &value : windows) {
         const QJsonArray window = value.toArray();
         if (window.isEmpty())
