@@ -1,0 +1,509 @@
+// Application identity, the display state hub, the command line, the root
+// object and the caching network access of the interface engine.
+
+#include "core/AppCore.h"
+#include "core/AppStartup.h"
+#include "core/CachingNetworkAccessManagerFactory.h"
+#include "core/EnvService.h"
+#include "network/NetworkService.h"
+#include "state/AppEnv.h"
+
+#include <QDirIterator>
+#include <QMetaMethod>
+#include <QMetaProperty>
+#include <QNetworkAccessManager>
+#include <QNetworkDiskCache>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+// The application object keeps referring to this argument vector, so a test
+// can give EnvService any command line without starting a process.
+int g_argc = 0;
+char *g_argv[32];
+QList<QByteArray> g_arguments;
+
+void setArguments(const QStringList &arguments)
+{
+    g_arguments.clear();
+    for (const QString &argument : arguments)
+        g_arguments << argument.toLocal8Bit();
+    for (int i = 0; i < g_arguments.size(); ++i)
+        g_argv[i] = g_arguments[i].data();
+    g_argv[g_arguments.size()] = nullptr;
+    g_argc = int(g_arguments.size());
+}
+
+const QString programPath = QStringLiteral("/opt/quorvex/appqv4App");
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+
+    void identity();
+    void dynamicPropertiesAreStrings();
+    void versionStrings_data();
+    void versionStrings();
+
+    void appEnvProperties();
+    void appEnvSignals();
+    void appEnvInitialState();
+    void appEnvWritersAlwaysEmit();
+
+    void envServiceArguments_data();
+    void envServiceArguments();
+
+    void appCoreProperties();
+    void appCoreMembersAndStart();
+    void appCoreDestructionOrder();
+
+    void factoryGivesEachManagerItsOwnCache();
+    void factoryCacheStoresFetchedImage();
+
+private:
+    QTemporaryDir m_temp;
+};
+
+void TestStartup::initTestCase()
+{
+    QVERIFY(m_temp.isValid());
+    // Keep the per-user cache of this run inside the temporary folder.
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(m_temp.filePath("xdg-cache")));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(m_temp.filePath("xdg-data")));
+    NetworkService::setPortForTesting(0);
+}
+
+void TestStartup::cleanup()
+{
+    setArguments({programPath});
+    AppStartup::configureApplication(*QCoreApplication::instance());
+}
+
+void TestStartup::identity()
+{
+    QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("QUORVEX"));
+    QVERIFY(!QCoreApplication::organizationDomain().isEmpty());
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("QUORVEX ORDER SCREEN"));
+    QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.1.0"));
+}
+
+void TestStartup::dynamicPropertiesAreStrings()
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    QCOMPARE(app->dynamicPropertyNames(),
+             (QList<QByteArray>{"VERSION_CODE", "SHORT_APP_NAME", "LONG_APP_NAME"}));
+    const QList<QPair<const char *, QString>> expected{
+        {"VERSION_CODE", "29"}, {"SHORT_APP_NAME", ""}, {"LONG_APP_NAME", ""}};
+    for (const auto &[name, value] : expected) {
+        const QVariant property = app->property(name);
+        QVERIFY2(property.isValid(), name); // present, even when empty
+        QCOMPARE(property.metaType(), QMetaType::fromType<QString>());
+        QCOMPARE(property.toString(), value);
+    }
+}
+
+void TestStartup::versionStrings_data()
+{
+    QTest::addColumn<QVariant>("versionCode"); // invalid: the property is absent
+    QTest::addColumn<QVariant>("shortName");
+    QTest::addColumn<QVariant>("longName");
+    QTest::addColumn<QString>("version");
+    QTest::addColumn<QString>("longVersion");
+    QTest::addColumn<QString>("shortVersion");
+
+    QTest::newRow("as configured") << QVariant("29") << QVariant("") << QVariant("") << "1.1.0"
+                                   << "1.1.0-29-stable"
+                                   << "1.1.0";
+    QTest::newRow("without VERSION_CODE") << QVariant() << QVariant("") << QVariant("") << "1.1.0"
+                                          << "1.1.0--stable"
+                                          << "1.1.0";
+    QTest::newRow("SHORT and LONG names set")
+        << QVariant("29") << QVariant("QV") << QVariant("Quorvex Order Screen") << "1.1.0"
+        << "1.1.0-29-stable"
+        << "1.1.0";
+    QTest::newRow("SHORT and LONG names absent") << QVariant("29") << QVariant() << QVariant() << "1.1.0"
+                                                 << "1.1.0-29-stable"
+                                                 << "1.1.0";
+    QTest::newRow("numeric VERSION_CODE") << QVariant(30) << QVariant("") << QVariant("") << "1.1.0"
+                                          << "1.1.0-30-stable"
+                                          << "1.1.0";
+    QTest::newRow("other application version") << QVariant("29") << QVariant("") << QVariant("") << "2.0.1"
+                                               << "2.0.1-29-stable"
+                                               << "2.0.1";
+    // A marker inside a value is text, not a place for the next value.
+    QTest::newRow("VERSION_CODE holding a marker")
+        << QVariant("%1") << QVariant("") << QVariant("") << "1.1.0"
+        << "1.1.0-%1-stable"
+        << "1.1.0";
+}
+
+void TestStartup::versionStrings()
+{
+    QFETCH(QVariant, versionCode);
+    QFETCH(QVariant, shortName);
+    QFETCH(QVariant, longName);
+    QFETCH(QString, version);
+    QFETCH(QString, longVersion);
+    QFETCH(QString, shortVersion);
+
+    QCoreApplication *app = QCoreApplication::instance();
+    app->setProperty("VERSION_CODE", versionCode);
+    app->setProperty("SHORT_APP_NAME", shortName);
+    app->setProperty("LONG_APP_NAME", longName);
+    QCoreApplication::setApplicationVersion(version);
+
+    AppEnv env;
+    QCOMPARE(env.longVersionString(), longVersion);
+    QCOMPARE(env.shortVersionString(), shortVersion);
+    QCOMPARE(env.property("longVersionString").toString(), longVersion);
+    QCOMPARE(env.property("shortVersionString").toString(), shortVersion);
+}
+
+void TestStartup::appEnvProperties()
+{
+    struct Expected
+    {
+        const char *name;
+        const char *type;
+        const char *notify; // empty: none
+        bool constant;
+        bool final;
+    };
+    const QList<Expected> expected{
+        {"receiptItemModel", "ReceiptItemModel*", "", true, true},
+        {"order", "Order*", "orderChanged()", false, false},
+        {"client", "Client*", "clientChanged()", false, false},
+        {"useFullScreen", "bool", "useFullScreenChanged()", false, true},
+        {"promoImagesToShow", "QJsonArray", "promoImagesToShowChanged()", false, true},
+        {"logo", "QString", "logoChanged()", false, true},
+        {"shortVersionString", "QString", "shortVersionStringChanged()", false, true},
+        {"longVersionString", "QString", "longVersionStringChanged()", false, true},
+    };
+    const QMetaObject &mo = AppEnv::staticMetaObject;
+    QCOMPARE(mo.propertyCount() - mo.propertyOffset(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const QMetaProperty p = mo.property(mo.propertyOffset() + i);
+        QCOMPARE(QByteArray(p.name()), QByteArray(expected.at(i).name));
+        QCOMPARE(QByteArray(p.typeName()), QByteArray(expected.at(i).type));
+        QCOMPARE(p.notifySignal().methodSignature(), QByteArray(expected.at(i).notify));
+        QCOMPARE(p.isConstant(), expected.at(i).constant);
+        QCOMPARE(p.isFinal(), expected.at(i).final);
+        QVERIFY2(!p.isWritable(), p.name()); // the UI only reads
+        QVERIFY2(!p.isResettable(), p.name());
+    }
+}
+
+void TestStartup::appEnvSignals()
+{
+    const QList<QByteArray> expected{"orderChanged()",
+                                     "clientChanged()",
+                                     "useFullScreenChanged()",
+                                     "promoImagesToShowChanged()",
+                                     "logoChanged()",
+                                     "shortVersionStringChanged()",
+                                     "longVersionStringChanged()",
+                                     "showQRPaymentDialog()",
+                                     "showPaymentDialog()",
+                                     "closePaymentDialogs()"};
+    const QMetaObject &mo = AppEnv::staticMetaObject;
+    QList<QByteArray> actual;
+    for (int i = mo.methodOffset(); i < mo.methodCount(); ++i) {
+        QCOMPARE(mo.method(i).methodType(), QMetaMethod::Signal); // no slots, no invokables
+        actual << mo.method(i).methodSignature();
+    }
+    QCOMPARE(actual, expected);
+}
+
+void TestStartup::appEnvInitialState()
+{
+    AppEnv env;
+    QCOMPARE(env.promoImagesToShow().size(), 1);
+    QCOMPARE(env.promoImagesToShow().at(0), QJsonValue(QJsonArray()));
+    QVERIFY(!env.useFullScreen());
+    QVERIFY(env.logo().isEmpty());
+
+    // The held objects are never replaced and exist from the start.
+    auto *model = env.property("receiptItemModel").value<ReceiptItemModel *>();
+    auto *order = env.property("order").value<Order *>();
+    auto *client = env.property("client").value<Client *>();
+    QVERIFY(model && order && client);
+    QCOMPARE(model, env.receiptItemModel());
+    QCOMPARE(order, env.order());
+    QCOMPARE(client, env.client());
+    QCOMPARE(order->totalAmount, 0.0);
+    QVERIFY(client->uuid.isEmpty());
+    QCOMPARE(model->parent(), nullptr);
+    QCOMPARE(order->parent(), nullptr);
+    QCOMPARE(env.promoImageModel()->parent(), nullptr);
+
+    model->clear();
+    QCOMPARE(env.property("receiptItemModel").value<ReceiptItemModel *>(), model);
+}
+
+void TestStartup::appEnvWritersAlwaysEmit()
+{
+    AppEnv env;
+    QSignalSpy logo(&env, &AppEnv::logoChanged);
+    QSignalSpy fullScreen(&env, &AppEnv::useFullScreenChanged);
+    QSignalSpy promo(&env, &AppEnv::promoImagesToShowChanged);
+
+    env.setLogo(QStringLiteral("http://127.0.0.1/logo.png"));
+    env.setLogo(QStringLiteral("http://127.0.0.1/logo.png"));
+    QCOMPARE(logo.count(), 2);
+    QCOMPARE(env.logo(), QStringLiteral("http://127.0.0.1/logo.png"));
+
+    env.setUseFullScreen(true);
+    env.setUseFullScreen(true);
+    QCOMPARE(fullScreen.count(), 2);
+    QVERIFY(env.useFullScreen());
+
+    env.setPromoImagesToShow(QJsonArray());
+    env.setPromoImagesToShow(QJsonArray());
+    QCOMPARE(promo.count(), 2);
+    QVERIFY(env.promoImagesToShow().isEmpty());
+}
+
+void TestStartup::envServiceArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("fullScreen");
+    QTest::addColumn<int>("emits");
+
+    const QString option = QStringLiteral("--use-fullscreen");
+    QTest::newRow("no arguments") << QStringList{programPath} << false << 0;
+    QTest::newRow("the option") << QStringList{programPath, option} << true << 1;
+    QTest::newRow("the option twice") << QStringList{programPath, option, option} << true << 2;
+    QTest::newRow("among other arguments") << QStringList{programPath, "-x", option, "кассa"} << true << 1;
+    QTest::newRow("other letter case") << QStringList{programPath, "--Use-Fullscreen"} << false << 0;
+    QTest::newRow("upper case") << QStringList{programPath, "--USE-FULLSCREEN"} << false << 0;
+    QTest::newRow("with =value") << QStringList{programPath, "--use-fullscreen=true"} << false << 0;
+    QTest::newRow("with an empty value") << QStringList{programPath, "--use-fullscreen="} << false << 0;
+    QTest::newRow("single dash") << QStringList{programPath, "-use-fullscreen"} << false << 0;
+    QTest::newRow("no dash") << QStringList{programPath, "use-fullscreen"} << false << 0;
+    QTest::newRow("trailing space") << QStringList{programPath, "--use-fullscreen "} << false << 0;
+    QTest::newRow("program path equal to the option") << QStringList{option} << false << 0;
+    QTest::newRow("program path equal to the option, then the option")
+        << QStringList{option, option} << true << 1;
+}
+
+void TestStartup::envServiceArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, fullScreen);
+    QFETCH(int, emits);
+
+    setArguments(arguments);
+    QCOMPARE(QCoreApplication::arguments(), arguments); // the test seam itself works
+
+    AppEnv env;
+    EnvService service(&env);
+    QCOMPARE(service.parent(), nullptr);
+    QSignalSpy changed(&env, &AppEnv::useFullScreenChanged);
+    service.run();
+    QCOMPARE(env.useFullScreen(), fullScreen);
+    QCOMPARE(changed.count(), emits);
+
+    // stop() does nothing and nothing sets the flag back.
+    service.stop();
+    QCOMPARE(env.useFullScreen(), fullScreen);
+    QCOMPARE(changed.count(), emits);
+    QVERIFY(QMetaObject::invokeMethod(&service, "stop"));
+    QVERIFY(QMetaObject::invokeMethod(&service, "run")); // both reachable through the meta-object
+}
+
+void TestStartup::appCoreProperties()
+{
+    const QMetaObject &mo = AppCore::staticMetaObject;
+    QCOMPARE(mo.propertyCount() - mo.propertyOffset(), 2);
+    const QMetaProperty network = mo.property(mo.propertyOffset());
+    const QMetaProperty env = mo.property(mo.propertyOffset() + 1);
+    QCOMPARE(QByteArray(network.name()), QByteArray("networkService"));
+    QCOMPARE(QByteArray(network.typeName()), QByteArray("NetworkService*"));
+    QCOMPARE(QByteArray(env.name()), QByteArray("appEnv"));
+    QCOMPARE(QByteArray(env.typeName()), QByteArray("AppEnv*"));
+    for (const QMetaProperty &p : {network, env}) {
+        QVERIFY(p.isConstant());
+        QVERIFY(!p.isWritable());
+        QVERIFY(!p.hasNotifySignal());
+    }
+    QCOMPARE(mo.methodCount() - mo.methodOffset(), 0); // no signals, no invokables
+}
+
+void TestStartup::appCoreMembersAndStart()
+{
+    setArguments({programPath, QStringLiteral("--use-fullscreen")});
+    AppCore core;
+
+    // By value, in declaration order, inside the core object itself.
+    const auto *begin = reinterpret_cast<const char *>(&core);
+    const auto *end = begin + sizeof(AppCore);
+    const QList<const char *> members{reinterpret_cast<const char *>(core.appEnv()),
+                                      reinterpret_cast<const char *>(core.envService()),
+                                      reinterpret_cast<const char *>(core.networkService()),
+                                      reinterpret_cast<const char *>(core.promoImageService())};
+    for (int i = 0; i < members.size(); ++i) {
+        QVERIFY(members.at(i) >= begin && members.at(i) < end);
+        if (i > 0)
+            QVERIFY(members.at(i - 1) < members.at(i));
+    }
+    QCOMPARE(core.appEnv()->parent(), nullptr);
+    QCOMPARE(core.envService()->parent(), nullptr);
+    QCOMPARE(core.networkService()->parent(), nullptr);
+    QCOMPARE(core.promoImageService()->parent(), nullptr);
+
+    // The properties hand out the members, the same pointers on every read.
+    QCOMPARE(core.property("appEnv").value<AppEnv *>(), core.appEnv());
+    QCOMPARE(core.property("networkService").value<NetworkService *>(), core.networkService());
+    QCOMPARE(core.property("appEnv").value<AppEnv *>(), core.property("appEnv").value<AppEnv *>());
+
+    // Every service was started, each on the core's own state hub.
+    QVERIFY(core.appEnv()->useFullScreen());
+    QVERIFY(core.networkService()->isListening());
+    QVERIFY(core.networkService()->serverPort() != 0);
+    QVERIFY(core.networkService()->serverPort() != NetworkService::defaultPort);
+    QVERIFY(core.promoImageService()->minuteTimer().isActive());
+    QSignalSpy published(core.appEnv(), &AppEnv::promoImagesToShowChanged);
+    core.appEnv()->promoImageModel()->clear();
+    QCOMPARE(published.count(), 1);
+    QCOMPARE(core.appEnv()->promoImagesToShow(), QJsonArray());
+}
+
+void TestStartup::appCoreDestructionOrder()
+{
+    auto *core = new AppCore;
+    QStringList destroyed;
+    auto record = [&destroyed](QObject *object, const QString &name) {
+        QObject::connect(object, &QObject::destroyed, [&destroyed, name] { destroyed << name; });
+    };
+    record(core->appEnv(), "appEnv");
+    record(core->envService(), "envService");
+    record(core->networkService(), "networkService");
+    record(core->promoImageService(), "promoImageService");
+    record(core, "core");
+    delete core;
+    QCOMPARE(destroyed, (QStringList{"promoImageService", "networkService", "envService", "appEnv", "core"}));
+}
+
+void TestStartup::factoryGivesEachManagerItsOwnCache()
+{
+    // A display started at boot may run in "/": nothing may land in the working directory.
+    QVERIFY(QDir().mkpath(m_temp.filePath("cwd")));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_temp.filePath("cwd")));
+    auto restore = qScopeGuard([&] { QDir::setCurrent(previous); });
+
+    const QString expectedDir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QVERIFY(expectedDir.startsWith(m_temp.path()));
+    QVERIFY(expectedDir.contains(QStringLiteral("QUORVEX ORDER SCREEN")));
+
+    CachingNetworkAccessManagerFactory factory;
+    QObject parent;
+    QNetworkAccessManager *first = factory.create(&parent);
+    QNetworkAccessManager *second = factory.create(&parent);
+    QVERIFY(first && second);
+    QVERIFY(first != second);
+    QCOMPARE(first->parent(), &parent);
+    QCOMPARE(second->parent(), &parent);
+
+    auto *firstCache = qobject_cast<QNetworkDiskCache *>(first->cache());
+    auto *secondCache = qobject_cast<QNetworkDiskCache *>(second->cache());
+    QVERIFY(firstCache && secondCache);
+    QVERIFY(firstCache != secondCache);
+    for (QNetworkDiskCache *cache : {firstCache, secondCache}) {
+        QCOMPARE(cache->maximumCacheSize(), qint64(20971520));
+        QCOMPARE(QDir(cache->cacheDirectory()).absolutePath(), QDir(expectedDir).absolutePath());
+        QVERIFY(QDir::isAbsolutePath(cache->cacheDirectory()));
+    }
+    QCOMPARE(firstCache->parent(), first); // the manager owns its cache
+    QCOMPARE(secondCache->parent(), second);
+    QVERIFY(QFileInfo(expectedDir).isDir()); // layout created at once
+    QVERIFY(QDir(m_temp.filePath("cwd")).isEmpty());
+
+    // The parent owns everything it was given.
+    QSignalSpy cacheGone(firstCache, &QObject::destroyed);
+    delete first;
+    QCOMPARE(cacheGone.count(), 1);
+}
+
+void TestStartup::factoryCacheStoresFetchedImage()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    const QByteArray body(4096, 'x');
+    int requests = 0;
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket *socket = server.nextPendingConnection()) {
+            connect(socket, &QTcpSocket::readyRead, socket, [&, socket] {
+                if (!socket->peek(65536).contains("\r\n\r\n"))
+                    return;
+                socket->readAll();
+                ++requests;
+                socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nCache-Control: max-age=3600\r\n"
+                              "Last-Modified: Mon, 06 May 2024 07:00:00 GMT\r\nConnection: close\r\n"
+                              "Content-Length: " +
+                              QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                socket->disconnectFromHost();
+            });
+            connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        }
+    });
+
+    CachingNetworkAccessManagerFactory factory;
+    QObject parent;
+    QNetworkAccessManager *manager = factory.create(&parent);
+    manager->setProxy(QNetworkProxy::NoProxy);
+    auto *cache = qobject_cast<QNetworkDiskCache *>(manager->cache());
+    QVERIFY(cache);
+    const qint64 before = cache->cacheSize();
+
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1/promo.png").arg(server.serverPort()));
+    QNetworkReply *reply = manager->get(QNetworkRequest(url));
+    QTRY_VERIFY(reply->isFinished());
+    QCOMPARE(reply->error(), QNetworkReply::NoError);
+    QCOMPARE(reply->readAll(), body);
+    reply->deleteLater();
+
+    QTRY_VERIFY(cache->metaData(url).isValid());
+    QVERIFY(cache->cacheSize() > before);
+    QStringList files;
+    QDirIterator it(cache->cacheDirectory(), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    QVERIFY2(!files.isEmpty(), qPrintable(cache->cacheDirectory()));
+
+    // A second manager from the same factory finds the picture without asking the server.
+    QNetworkAccessManager *other = factory.create(&parent);
+    other->setProxy(QNetworkProxy::NoProxy);
+    QNetworkRequest cached(url);
+    cached.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysCache);
+    QNetworkReply *again = other->get(cached);
+    QTRY_VERIFY(again->isFinished());
+    QCOMPARE(again->readAll(), body);
+    QVERIFY(again->attribute(QNetworkRequest::SourceIsFromCacheAttribute).toBool());
+    QCOMPARE(requests, 1);
+    again->deleteLater();
+}
+
+int main(int argc, char *argv[])
+{
+    setArguments({programPath});
+    QCoreApplication app(g_argc, g_argv);
+    AppStartup::configureApplication(app);
+    TestStartup test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_startup.moc"
