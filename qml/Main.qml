@@ -4,6 +4,8 @@ import QtQuick.Window
 
 import "QVUI/Shared"
 import "QVUI/UIKit"
+import "QVUI/Widgets"
+import "QVUI/Entities"
 
 ApplicationWindow {
     id: _app
@@ -19,6 +21,48 @@ ApplicationWindow {
         color: Theme.colorBackgroundSecondary
     }
 
+    PromoImages {
+        id: _promoImages
+        objectName: "promoImages"
+        width: parent.width
+        height: parent.height
+        images: appCore.appEnv.promoImagesToShow
+    }
+
+    Column {
+        id: _rightColumn
+        objectName: "rightColumn"
+        x: _app.contentItem.width - width - DpiSettings.scaling(8)
+        y: DpiSettings.scaling(8)
+        width: DpiSettings.scaling(428)
+        height: _app.contentItem.height - DpiSettings.scaling(16)
+
+        ReceiptItemsWidget {
+            objectName: "receiptItemsWidget"
+            width: parent.width
+            height: parent.height - _orderPriceWidget.height
+            receiptItemsModel: appCore.appEnv.receiptItemModel
+            clientUuid: appCore.appEnv.client.uuid
+            clientName: appCore.appEnv.client.clientName
+            clientLastName: appCore.appEnv.client.clientLastName
+            discountName: appCore.appEnv.client.discountName
+            discountPercent: appCore.appEnv.client.discountPercent
+            bonusCount: appCore.appEnv.client.bonusCount
+            logo: appCore.appEnv.logo
+        }
+
+        OrderPriceWidget {
+            id: _orderPriceWidget
+            objectName: "orderPriceWidget"
+            width: parent.width
+            height: DpiSettings.scaling(104)
+            toPaymentAmount: appCore.appEnv.order.totalAmount
+            discountAmount: appCore.appEnv.order.discount
+            discountPercentAmount: appCore.appEnv.order.discountPercent
+            bonusExpense: appCore.appEnv.order.expenseBonusCount
+        }
+    }
+
     Label {
         id: _versionLabel
         objectName: "versionLabel"
@@ -32,4 +76,62 @@ ApplicationWindow {
 
     QVFonts {
     }
+
+    QVWaitingDialog {
+        id: _waitingDialog
+        objectName: "waitingDialog"
+        appIp: appCore.networkService.avaliableIps
+    }
+
+    QRPaymentDialog {
+        id: _qrPaymentDialog
+        objectName: "qrPaymentDialog"
+        qrCodeTable: appCore.appEnv.order.qrCodeTable
+        amount: appCore.appEnv.order.receiptPaymentAmount
+        discount: appCore.appEnv.order.receiptPaymentDiscount
+        bonus: appCore.appEnv.order.replenishmentBonus
+    }
+
+    PaymentDialog {
+        id: _paymentDialog
+        objectName: "paymentDialog"
+        amount: appCore.appEnv.order.receiptPaymentAmount
+    }
+
+    Connections {
+        target: appCore.networkService
+
+        function onTerminalConnected() {
+            _waitingDialog.close()
+        }
+        function onTerminalDisconnected() {
+            _waitingDialog.open()
+        }
+    }
+
+    // At most one payment dialog is open; a show signal for the open one changes nothing.
+    Connections {
+        target: appCore.appEnv
+
+        function onClosePaymentDialogs() {
+            if (_qrPaymentDialog.opened)
+                _qrPaymentDialog.close()
+            if (_paymentDialog.opened)
+                _paymentDialog.close()
+        }
+        function onShowQRPaymentDialog() {
+            if (_paymentDialog.opened)
+                _paymentDialog.close()
+            if (!_qrPaymentDialog.opened)
+                _qrPaymentDialog.open()
+        }
+        function onShowPaymentDialog() {
+            if (_qrPaymentDialog.opened)
+                _qrPaymentDialog.close()
+            if (!_paymentDialog.opened)
+                _paymentDialog.open()
+        }
+    }
+
+    Component.onCompleted: _waitingDialog.open()
 }

@@ -3,9 +3,17 @@ import QtQuick
 import QtQuick.Window
 
 QtObject {
+    // Physical density of the primary screen, in dots per inch.
     readonly property real dpi: Screen.pixelDensity * 25.4
 
+    // Design pixels to screen pixels: unchanged below 120 dpi, proportional
+    // to a 160-dpi reference from there on (so 120..160 dpi shrinks).
     function scaling(x) {
-        return dpi < 120 ? x : x * dpi / 160
+        return scalingAt(x, dpi)
+    }
+
+    // The same rule for a given density; lets the rule be checked at any dpi.
+    function scalingAt(x, atDpi) {
+        return atDpi < 120 ? x : x * atDpi / 160
     }
 }

@@ -1,0 +1,116 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Templates as T
+import Qt5Compat.GraphicalEffects
+import "../Shared"
+import "../UIKit"
+
+// Asks the customer to pay the amount on the card terminal.
+Dialog {
+    id: _dialog
+
+    property Item backgroundItem: _app.contentItem
+    property int amount: 12000
+    property string currency: "₽"
+
+    parent: T.Overlay.overlay
+    x: (parent.width - width) / 2
+    y: (parent.height - height) / 2
+    width: DpiSettings.scaling(428)
+    height: DpiSettings.scaling(312)
+    padding: 0
+    modal: true
+    dim: true
+    closePolicy: Popup.NoAutoClose
+
+    background: Item {}
+
+    T.Overlay.modal: Rectangle {
+        color: "#AA000000"
+
+        // The content item is transparent wherever nothing is drawn; this
+        // base keeps its sharp copy from showing through the blurred one.
+        Rectangle {
+            anchors.fill: parent
+            z: -2
+            color: Theme.colorBackgroundSecondary
+        }
+
+        FastBlur {
+            anchors.fill: parent
+            z: -1
+            source: _dialog.backgroundItem
+            radius: DpiSettings.scaling(48)
+        }
+    }
+
+    contentItem: Item {
+        implicitWidth: _dialog.width
+        implicitHeight: _dialog.height
+
+        Rectangle {
+            anchors.fill: parent
+            radius: DpiSettings.scaling(12)
+            color: Theme.colorBackgroundPrimary
+        }
+
+        Label {
+            objectName: "paymentTitle"
+            anchors.horizontalCenter: parent.horizontalCenter
+            y: DpiSettings.scaling(24)
+            font.pixelSize: DpiSettings.scaling(18)
+            font.weight: Font.DemiBold
+            color: Theme.colorTextPrimary
+            text: qsTr("Сумма к оплате")
+        }
+
+        Row {
+            anchors.horizontalCenter: parent.horizontalCenter
+            y: DpiSettings.scaling(60)
+            height: DpiSettings.scaling(28)
+            spacing: DpiSettings.scaling(4)
+
+            Label {
+                objectName: "paymentAmount"
+                height: parent.height
+                verticalAlignment: Text.AlignVCenter
+                font.pixelSize: DpiSettings.scaling(24)
+                font.weight: Font.DemiBold
+                color: Theme.colorTextPrimary
+                text: Utils.formatMoney(_dialog.amount)
+            }
+
+            Label {
+                objectName: "paymentCurrency"
+                height: parent.height
+                verticalAlignment: Text.AlignVCenter
+                font.pixelSize: DpiSettings.scaling(24)
+                font.weight: Font.DemiBold
+                color: Theme.colorTextDisable
+                text: _dialog.currency
+            }
+        }
+
+        Image {
+            anchors.horizontalCenter: parent.horizontalCenter
+            y: DpiSettings.scaling(108)
+            width: DpiSettings.scaling(120)
+            height: DpiSettings.scaling(120)
+            sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+            source: "qrc:/icons/terminal.svg"
+        }
+
+        Label {
+            objectName: "paymentHint"
+            anchors.horizontalCenter: parent.horizontalCenter
+            y: DpiSettings.scaling(240)
+            width: DpiSettings.scaling(228)
+            wrapMode: Text.WordWrap
+            horizontalAlignment: Text.AlignHCenter
+            font.pixelSize: DpiSettings.scaling(16)
+            font.weight: Font.Normal
+            color: Theme.colorTextSecondary
+            text: qsTr("Воспользуйтесь терминалом для оплаты")
+        }
+    }
+}

@@ -1,0 +1,88 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import "../Shared"
+import "../UIKit"
+
+// The loyalty client of the order: name, bonus balance and discount.
+Column {
+    id: _view
+
+    property string clientUuid: ""
+    property string clientName: ""
+    property string clientLastName: ""
+    property string discountName: ""
+    property real discountPercent: 0
+    property real bonusCount: 0
+
+    width: parent ? parent.width : 0
+    visible: clientUuid !== ""
+
+    Row {
+        height: DpiSettings.scaling(40)
+        spacing: DpiSettings.scaling(8)
+
+        Image {
+            anchors.verticalCenter: parent.verticalCenter
+            width: DpiSettings.scaling(20)
+            height: DpiSettings.scaling(20)
+            sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+            source: "qrc:/icons/person.svg"
+        }
+
+        Label {
+            objectName: "clientNameLabel"
+            width: _view.width - DpiSettings.scaling(96)
+            height: parent.height
+            verticalAlignment: Text.AlignVCenter
+            elide: Text.ElideRight
+            font.pixelSize: DpiSettings.scaling(14)
+            font.weight: Font.DemiBold
+            color: Theme.colorBrand
+            // Concatenated, not .arg(): a name may itself hold "%2".
+            text: _view.clientName + " " + _view.clientLastName
+        }
+
+        Row {
+            height: parent.height
+            spacing: DpiSettings.scaling(6)
+
+            Label {
+                objectName: "clientBonusLabel"
+                height: parent.height
+                verticalAlignment: Text.AlignVCenter
+                font.pixelSize: DpiSettings.scaling(14)
+                font.weight: Font.DemiBold
+                color: Theme.colorGreen
+                text: Utils.formatMoney(_view.bonusCount)
+            }
+
+            Label {
+                objectName: "clientBonusUnitLabel"
+                height: parent.height
+                verticalAlignment: Text.AlignVCenter
+                font.pixelSize: DpiSettings.scaling(14)
+                font.weight: Font.DemiBold
+                color: Theme.colorStrokeDark
+                text: "б."
+            }
+        }
+    }
+
+    Rectangle {
+        width: _view.width
+        height: 1
+        color: Theme.colorStrokeDark
+    }
+
+    Label {
+        objectName: "clientDiscountLabel"
+        width: _view.width
+        height: DpiSettings.scaling(40)
+        verticalAlignment: Text.AlignVCenter
+        font.pixelSize: DpiSettings.scaling(14)
+        font.weight: Font.DemiBold
+        color: Theme.colorTextPrimary
+        // Shortest round-trip decimal, cut to five characters.
+        text: _view.discountName + " (" + String(_view.discountPercent / 100).substring(0, 5) + " %)"
+    }
+}

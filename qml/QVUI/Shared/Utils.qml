@@ -1,0 +1,66 @@
+pragma Singleton
+import QtQuick
+
+QtObject {
+    // Fraction digits of a money amount.
+    readonly property int fractionalCount: 2
+
+    // Minor units (hundredths) to "1 234 567,89". Amounts with a fraction of a
+    // minor unit are first rounded to the nearest one, half away from zero.
+    function formatMoney(money) {
+        let value = Number(money)
+        if (!isFinite(value))
+            value = 0
+        const unit = Math.pow(10, fractionalCount)
+        const magnitude = Math.round(Math.abs(value))
+        const negative = value < 0 && magnitude > 0
+
+        const fraction = magnitude % unit
+        let fractionText = String(fraction)
+        while (fractionText.length < fractionalCount)
+            fractionText = "0" + fractionText
+
+        // Grouped by hand: Qt 6.4's engine mis-handles the usual look-ahead regex.
+        const whole = ((magnitude - fraction) / unit).toFixed(0)
+        let wholeText = ""
+        for (let i = 0; i < whole.length; ++i) {
+            if (i > 0 && (whole.length - i) % 3 === 0)
+                wholeText += " "
+            wholeText += whole[i]
+        }
+        return (negative ? "-" : "") + wholeText + "," + fractionText
+    }
+
+    // A count in the general format with at most six significant digits,
+    // as printf's "%g" writes it: 2 -> "2", 1.5 -> "1.5", 1234567 -> "1.23457e+06".
+    function formatQuantity(quantity) {
+        if (quantity === undefined || quantity === null)
+            return ""
+        const value = Number(quantity)
+        if (typeof quantity !== "number" && (String(quantity).trim() === "" || !isFinite(value)))
+            return String(quantity)
+        if (!isFinite(value))
+            return String(value)
+        if (value === 0)
+            return "0"
+        const exponential = value.toExponential(5) // d.ddddde±x, rounded to six digits
+        const exponent = parseInt(exponential.substring(exponential.indexOf("e") + 1))
+        if (exponent < -4 || exponent >= 6) {
+            const mantissa = stripZeros(exponential.substring(0, exponential.indexOf("e")))
+            const digits = String(Math.abs(exponent))
+            return mantissa + "e" + (exponent < 0 ? "-" : "+") + (digits.length < 2 ? "0" + digits : digits)
+        }
+        return stripZeros(value.toFixed(Math.max(0, 5 - exponent)))
+    }
+
+    function stripZeros(text) {
+        if (text.indexOf(".") < 0)
+            return text
+        let end = text.length
+        while (text[end - 1] === "0")
+            --end
+        if (text[end - 1] === ".")
+            --end
+        return text.substring(0, end)
+    }
+}

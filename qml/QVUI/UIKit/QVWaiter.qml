@@ -1,0 +1,53 @@
+import QtQuick
+
+// Busy spinner: three arcs turning at one, two and three turns per cycle.
+Canvas {
+    id: _waiter
+
+    property real angle: 0
+    property color firstArcColor: Theme.colorBrandDark
+    property color secondArcColor: Theme.colorBrand
+    property color thirdArcColor: Theme.colorBrandLight
+
+    width: 120
+    height: 120
+
+    onAngleChanged: requestPaint()
+    onFirstArcColorChanged: requestPaint()
+    onSecondArcColorChanged: requestPaint()
+    onThirdArcColorChanged: requestPaint()
+
+    onPaint: {
+        const ctx = getContext("2d")
+        ctx.reset()
+        ctx.clearRect(0, 0, width, height)
+
+        const lineWidth = 0.04 * height
+        ctx.lineWidth = lineWidth
+        ctx.lineCap = "square"
+        const cx = width / 2
+        const cy = height / 2
+        const r = (height - lineWidth) / 2
+        const a = angle * Math.PI / 180
+
+        const arcs = [[firstArcColor, r, a], [secondArcColor, r - 0.09 * height, 2 * a],
+                      [thirdArcColor, r - 0.19 * height, 3 * a]]
+        for (const [color, radius, start] of arcs) {
+            if (radius <= 0)
+                continue
+            ctx.beginPath()
+            ctx.strokeStyle = color
+            ctx.arc(cx, cy, radius, start, start + 4.71, false)
+            ctx.stroke()
+        }
+    }
+
+    // Restarts from 0 each time the spinner is shown; idle while hidden.
+    NumberAnimation on angle {
+        from: 0
+        to: 360
+        duration: 1500
+        loops: Animation.Infinite
+        running: _waiter.visible
+    }
+}

@@ -1,0 +1,117 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Templates as T
+import Qt5Compat.GraphicalEffects
+import "../Shared"
+
+// Covers the display while no terminal is connected and lists the addresses
+// the terminal can be pointed at. The customer cannot close it.
+Dialog {
+    id: _dialog
+
+    property Item backgroundItem: _app.contentItem
+    property var appIp: []
+
+    parent: T.Overlay.overlay
+    x: (parent.width - width) / 2
+    y: (parent.height - height) / 2
+    width: _card.implicitWidth
+    height: _card.implicitHeight
+    padding: 0
+    modal: true
+    closePolicy: Popup.NoAutoClose
+
+    background: Item {}
+
+    T.Overlay.modal: Rectangle {
+        color: "#AA000000"
+
+        // The content item is transparent wherever nothing is drawn; this
+        // base keeps its sharp copy from showing through the blurred one.
+        Rectangle {
+            anchors.fill: parent
+            z: -2
+            color: Theme.colorBackgroundSecondary
+        }
+
+        FastBlur {
+            anchors.fill: parent
+            z: -1
+            source: _dialog.backgroundItem
+            radius: DpiSettings.scaling(48)
+        }
+    }
+
+    contentItem: Rectangle {
+        id: _card
+        objectName: "waitingCard"
+        implicitWidth: DpiSettings.scaling(384)
+        implicitHeight: DpiSettings.scaling(252)
+        radius: DpiSettings.scaling(12)
+        color: Theme.colorBackgroundPrimary
+
+        ImageButton {
+            objectName: "waitingCloseButton"
+            anchors.top: parent.top
+            anchors.right: parent.right
+            anchors.topMargin: DpiSettings.scaling(12)
+            anchors.rightMargin: DpiSettings.scaling(12)
+            size: "xs"
+            type: "clear"
+            source: "qrc:/icons/close.svg"
+            visible: false
+            onClicked: _dialog.close()
+        }
+
+        Column {
+            x: DpiSettings.scaling(24)
+            y: DpiSettings.scaling(38)
+            width: _card.width - DpiSettings.scaling(48)
+            spacing: DpiSettings.scaling(12)
+
+            QVWaiter {
+                objectName: "waitingSpinner"
+                anchors.horizontalCenter: parent.horizontalCenter
+                width: DpiSettings.scaling(60)
+                height: width
+            }
+
+            Label {
+                objectName: "waitingTitle"
+                width: parent.width
+                horizontalAlignment: Text.AlignHCenter
+                font.pixelSize: DpiSettings.scaling(16)
+                color: Theme.colorTextSecondary
+                text: qsTr("Ожидание подключения")
+            }
+
+            Column {
+                objectName: "waitingAddresses"
+                width: parent.width
+                spacing: DpiSettings.scaling(6)
+
+                Label {
+                    width: parent.width
+                    horizontalAlignment: Text.AlignHCenter
+                    font.pixelSize: DpiSettings.scaling(12)
+                    color: Theme.colorTextSecondary
+                    text: qsTr("Доступные ip для подключения:")
+                }
+
+                Repeater {
+                    model: _dialog.appIp
+
+                    Label {
+                        required property var modelData
+                        objectName: "waitingAddress"
+                        width: parent.width
+                        horizontalAlignment: Text.AlignHCenter
+                        font.pixelSize: DpiSettings.scaling(12)
+                        color: Theme.colorTextSecondary
+                        text: modelData && modelData.address !== undefined ? String(modelData.address) : ""
+                    }
+                }
+            }
+        }
+    }
+}

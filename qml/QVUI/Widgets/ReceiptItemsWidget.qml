@@ -1,0 +1,93 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import "../Shared"
+import "../UIKit"
+import "../Features"
+import "../Entities"
+
+// Upper panel of the right-hand column: a greeting while the receipt is
+// empty, otherwise the client and the receipt lines.
+Rectangle {
+    id: _panel
+
+    property var receiptItemsModel
+    property string clientUuid: ""
+    property string clientName: ""
+    property string clientLastName: ""
+    property string discountName: ""
+    property real discountPercent: 0
+    property real bonusCount: 0
+    property var logo
+
+    radius: DpiSettings.scaling(12)
+    color: Theme.colorBackgroundPrimary
+
+    Column {
+        id: _welcome
+        objectName: "welcomeView"
+        x: DpiSettings.scaling(24)
+        y: (_panel.height - height) / 2
+        width: _panel.width - DpiSettings.scaling(48)
+        spacing: DpiSettings.scaling(40)
+        visible: _list.count === 0
+
+        Image {
+            objectName: "logoImage"
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: DpiSettings.scaling(168)
+            height: DpiSettings.scaling(88)
+            fillMode: Image.PreserveAspectFit
+            sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+            source: _panel.logo !== undefined && _panel.logo !== null && String(_panel.logo) !== ""
+                    ? _panel.logo : ""
+        }
+
+        Label {
+            objectName: "welcomeLabel"
+            width: parent.width
+            horizontalAlignment: Text.AlignHCenter
+            font.pixelSize: DpiSettings.scaling(24)
+            font.weight: Font.DemiBold
+            color: Theme.colorTextPrimary
+            text: qsTr("Добро пожаловать!")
+        }
+    }
+
+    Column {
+        objectName: "receiptView"
+        x: DpiSettings.scaling(24)
+        y: DpiSettings.scaling(24)
+        width: _panel.width - DpiSettings.scaling(48)
+        spacing: DpiSettings.scaling(18)
+        visible: _list.count > 0
+
+        ClientInfoView {
+            id: _client
+            objectName: "clientInfoView"
+            width: parent.width
+            clientUuid: _panel.clientUuid
+            clientName: _panel.clientName
+            clientLastName: _panel.clientLastName
+            discountName: _panel.discountName
+            discountPercent: _panel.discountPercent
+            bonusCount: _panel.bonusCount
+        }
+
+        ListView {
+            id: _list
+            objectName: "receiptList"
+            width: parent.width
+            height: _panel.height - (_client.visible ? DpiSettings.scaling(152) : DpiSettings.scaling(48))
+            model: _panel.receiptItemsModel
+            spacing: DpiSettings.scaling(10)
+            clip: true
+            orientation: ListView.Vertical
+            interactive: true
+            boundsBehavior: Flickable.StopAtBounds
+
+            delegate: ItemViewDelegate {
+                width: ListView.view.width - DpiSettings.scaling(12)
+            }
+        }
+    }
+}

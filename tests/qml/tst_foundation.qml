@@ -1,0 +1,222 @@
+import QtQuick
+import QtTest
+import "qrc:/qt/qml/qv4App/QVUI/Shared"
+import "qrc:/qt/qml/qv4App/QVUI/UIKit"
+
+Item {
+    id: root
+
+    function hex(color) {
+        return String(color).toLowerCase()
+    }
+
+    TestCase {
+        name: "Utils"
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        function test_fractionalCount() {
+            compare(Utils.fractionalCount, 2)
+        }
+
+        function test_formatMoney_data() {
+            return [
+                { tag: "zero", money: 0, text: "0,00" },
+                { tag: "five kopecks", money: 5, text: "0,05" },
+                { tag: "ten kopecks", money: 10, text: "0,10" },
+                { tag: "one rouble", money: 100, text: "1,00" },
+                { tag: "hundred twenty", money: 12000, text: "120,00" },
+                { tag: "one thousand", money: 100000, text: "1 000,00" },
+                { tag: "millions", money: 123456789, text: "1 234 567,89" },
+                { tag: "negative", money: -250, text: "-2,50" },
+                { tag: "negative thousands", money: -123456789, text: "-1 234 567,89" },
+                { tag: "negative below a rouble", money: -5, text: "-0,05" },
+                { tag: "six digits", money: 12345678, text: "123 456,78" },
+                { tag: "exactly a million", money: 100000000, text: "1 000 000,00" },
+                { tag: "half a kopeck rounds up", money: 1250.5, text: "12,51" },
+                { tag: "below half rounds down", money: 1250.49, text: "12,50" },
+                { tag: "negative half rounds away from zero", money: -1250.5, text: "-12,51" },
+                { tag: "rounding carries into roubles", money: 199.6, text: "2,00" },
+                { tag: "rounding carries into a group", money: 99999999.5, text: "1 000 000,00" },
+                { tag: "fraction of a kopeck to zero", money: -0.4, text: "0,00" },
+                { tag: "string of digits", money: "150000", text: "1 500,00" },
+                { tag: "undefined", money: undefined, text: "0,00" },
+                { tag: "not a number", money: NaN, text: "0,00" }
+            ]
+        }
+
+        function test_formatMoney(data) {
+            compare(Utils.formatMoney(data.money), data.text)
+        }
+
+        function test_formatQuantity_data() {
+            return [
+                { tag: "integer", quantity: 2, text: "2" },
+                { tag: "one and a half", quantity: 1.5, text: "1.5" },
+                { tag: "six significant digits", quantity: 0.3333333, text: "0.333333" },
+                { tag: "rounded to six digits", quantity: 2.0000001, text: "2" },
+                { tag: "large", quantity: 1234567, text: "1.23457e+06" },
+                { tag: "largest plain", quantity: 999999, text: "999999" },
+                { tag: "small", quantity: 0.00001, text: "1e-05" },
+                { tag: "smallest plain", quantity: 0.0001, text: "0.0001" },
+                { tag: "negative", quantity: -1.25, text: "-1.25" },
+                { tag: "zero", quantity: 0, text: "0" },
+                { tag: "numeric text", quantity: "3", text: "3" },
+                { tag: "missing", quantity: undefined, text: "" }
+            ]
+        }
+
+        function test_formatQuantity(data) {
+            compare(Utils.formatQuantity(data.quantity), data.text)
+        }
+    }
+
+    TestCase {
+        name: "DpiSettings"
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        function test_scalingAt_data() {
+            return [
+                { tag: "96 dpi", dpi: 96, expected: 48 },
+                { tag: "119.9 dpi", dpi: 119.9, expected: 48 },
+                { tag: "120 dpi", dpi: 120, expected: 36 },
+                { tag: "144 dpi", dpi: 144, expected: 43.2 },
+                { tag: "160 dpi", dpi: 160, expected: 48 },
+                { tag: "192 dpi", dpi: 192, expected: 57.6 }
+            ]
+        }
+
+        function test_scalingAt(data) {
+            fuzzyCompare(DpiSettings.scalingAt(48, data.dpi), data.expected, 1e-9)
+        }
+
+        function test_scalingIsNotRounded() {
+            compare(DpiSettings.scalingAt(1, 144), 0.9)
+        }
+
+        function test_scalingFollowsTheScreen() {
+            verify(DpiSettings.dpi > 0)
+            compare(DpiSettings.scaling(48), DpiSettings.scalingAt(48, DpiSettings.dpi))
+            compare(DpiSettings.scaling(26.5), DpiSettings.scalingAt(26.5, DpiSettings.dpi))
+        }
+    }
+
+    Component {
+        id: buttonComponent
+        ImageButton {
+            source: "qrc:/icons/close.svg"
+        }
+    }
+
+    TestCase {
+        name: "Theme"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        function cleanup() {
+            Theme.theme = "dark"
+        }
+
+        function test_fixedColours_data() {
+            return [
+                { tag: "colorTextButton", value: "#ffffff" },
+                { tag: "colorTextDark", value: "#252525" },
+                { tag: "colorTextCaption", value: "#9da4ae" },
+                { tag: "colorBackgroundLight", value: "#9da4ae" },
+                { tag: "colorIconSecondary", value: "#9da4ae" },
+                { tag: "colorIconButton", value: "#ffffff" },
+                { tag: "colorIconDisable", value: "#717171" },
+                { tag: "colorStrokeLight", value: "#9da4ae" },
+                { tag: "colorSelected", value: "#1a009cf3" },
+                { tag: "colorBrand", value: "#009cf3" },
+                { tag: "colorBrandDark", value: "#0579ba" },
+                { tag: "colorBrandNeutral", value: "#35b6ff" },
+                { tag: "colorBrandLight", value: "#8cd6ff" },
+                { tag: "colorBrandLigher", value: "#caecff" },
+                { tag: "colorBrandLightest", value: "#e3f5ff" },
+                { tag: "colorGreen", value: "#64cc64" },
+                { tag: "colorGreenDark", value: "#31ac31" },
+                { tag: "colorGreenNeutral", value: "#7ad67a" },
+                { tag: "colorGreenLight", value: "#bbecbb" },
+                { tag: "colorGreenLigher", value: "#d8f5d8" },
+                { tag: "colorGreenLightest", value: "#effcef" },
+                { tag: "colorRed", value: "#ec4d74" },
+                { tag: "colorRedDark", value: "#b6002d" },
+                { tag: "colorRedNeutral", value: "#e40038" },
+                { tag: "colorRedLight", value: "#ff9db6" },
+                { tag: "colorRedLigher", value: "#ffe0e8" },
+                { tag: "colorRedLightest", value: "#ffecf0" },
+                { tag: "colorOrange", value: "#f36e0e" },
+                { tag: "colorOrangeDark", value: "#c55300" },
+                { tag: "colorOrangeNeutral", value: "#e05e00" },
+                { tag: "colorOrangeLight", value: "#ff9b53" },
+                { tag: "colorOrangeLigher", value: "#fae3d2" },
+                { tag: "colorOrangeLightest", value: "#ffeddf" }
+            ]
+        }
+
+        function test_fixedColours(data) {
+            compare(root.hex(Theme[data.tag]), data.value)
+            Theme.theme = "light"
+            compare(root.hex(Theme[data.tag]), data.value, "the same in the light set")
+        }
+
+        function test_switchedColours_data() {
+            return [
+                { tag: "colorTextPrimary", dark: "#ffffff", light: "#404040" },
+                { tag: "colorTextSecondary", dark: "#9da4ae", light: "#404040" },
+                { tag: "colorTextDisable", dark: "#717171", light: "#9da4ae" },
+                { tag: "colorBackgroundMain", dark: "#1d1d1d", light: "#f2f2f2" },
+                { tag: "colorBackgroundPrimary", dark: "#1d1d1d", light: "#ffffff" },
+                { tag: "colorBackgroundSecondary", dark: "#252525", light: "#f2f2f2" },
+                { tag: "colorBackgroundAdditive", dark: "#404040", light: "#f2f2f2" },
+                { tag: "colorBackgroundFieldComment", dark: "#1d1d1d", light: "#ebedf4" },
+                { tag: "colorBackgroundCardPay", dark: "#353535", light: "#ebedf4" },
+                { tag: "colorBackgroundBasic", dark: "#252525", light: "#ffffff" },
+                { tag: "colorBackgroundBurger", dark: "#404040", light: "#ffffff" },
+                { tag: "colorIconPrimary", dark: "#ffffff", light: "#404040" },
+                { tag: "colorIconSubsidiary", dark: "#717171", light: "#9da4ae" },
+                { tag: "colorStrokeDark", dark: "#404040", light: "#ebedf4" },
+                { tag: "colorDivider", dark: "#1d1d1d", light: "#ebedf4" }
+            ]
+        }
+
+        function test_switchedColours(data) {
+            compare(Theme.theme, "dark")
+            compare(root.hex(Theme[data.tag]), data.dark)
+            Theme.theme = "light"
+            compare(root.hex(Theme[data.tag]), data.light)
+            Theme.theme = "dark"
+            compare(root.hex(Theme[data.tag]), data.dark, "back to the dark set")
+        }
+
+        function test_isDark() {
+            compare(Theme.theme, "dark")
+            compare(Theme.state, "dark")
+            verify(Theme.isDark)
+            Theme.theme = "light"
+            compare(Theme.state, "light")
+            verify(!Theme.isDark)
+        }
+
+        // The module's documents reach Theme by a relative folder import; the
+        // test reaches it by URL. Both must be one object, or switching here
+        // would not show in the documents.
+        function test_documentsShareTheSingleton() {
+            const button = createTemporaryObject(buttonComponent, root)
+            verify(button)
+            compare(root.hex(button.enabledColor), "#252525")
+            Theme.theme = "light"
+            compare(root.hex(button.enabledColor), "#ffffff")
+            compare(root.hex(button.color), "#ffffff")
+        }
+    }
+}

@@ -1,0 +1,312 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtTest
+import "qrc:/qt/qml/qv4App/QVUI/Shared"
+import "qrc:/qt/qml/qv4App/QVUI/UIKit"
+
+Item {
+    id: root
+    width: 1280
+    height: 776
+
+    // The dialogs blur the main window's content item, found by this id.
+    Item {
+        id: _app
+        property Item contentItem: root
+    }
+
+    function hex(color) {
+        return String(color).toLowerCase()
+    }
+
+    Component {
+        id: buttonComponent
+        ImageButton {
+            source: "qrc:/icons/close.svg"
+        }
+    }
+
+    Component {
+        id: waiterComponent
+        QVWaiter {}
+    }
+
+    Component {
+        id: waitingDialogComponent
+        QVWaitingDialog {}
+    }
+
+    SignalSpy {
+        id: clickedSpy
+        signalName: "clicked"
+    }
+
+    TestCase {
+        name: "ImageButton"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.?/)
+            clickedSpy.clear()
+        }
+
+        function cleanup() {
+            Theme.theme = "dark"
+        }
+
+        function test_size_data() {
+            return [
+                { tag: "xl", button: 64, icon: 24 },
+                { tag: "l", button: 56, icon: 24 },
+                { tag: "m", button: 48, icon: 0 },
+                { tag: "s", button: 40, icon: 20 },
+                { tag: "xs", button: 32, icon: 20 },
+                { tag: "xxs", button: 20, icon: 20 }
+            ]
+        }
+
+        function test_size(data) {
+            const button = createTemporaryObject(buttonComponent, root, { size: data.tag })
+            compare(button.width, DpiSettings.scaling(data.button))
+            compare(button.height, DpiSettings.scaling(data.button))
+            compare(button.radius, DpiSettings.scaling(8))
+            const icon = findChild(button, "icon")
+            compare(icon.width, DpiSettings.scaling(data.icon))
+            compare(icon.height, DpiSettings.scaling(data.icon))
+            compare(icon.x, (button.width - icon.width) / 2, "icon centred")
+        }
+
+        function test_defaultSizeIsM() {
+            const button = createTemporaryObject(buttonComponent, root)
+            compare(button.size, "m")
+            compare(button.width, DpiSettings.scaling(48))
+            // Size "m" leaves the icon size to the user: unset, there is no icon.
+            compare(findChild(button, "icon").width, 0)
+            button.imageWidth = 30
+            button.imageHeight = 18
+            compare(findChild(button, "icon").width, 30)
+            compare(findChild(button, "icon").height, 18)
+        }
+
+        function test_sizeChangesAtRuntime() {
+            const button = createTemporaryObject(buttonComponent, root, { size: "xl" })
+            compare(button.width, DpiSettings.scaling(64))
+            button.size = "xs"
+            compare(button.width, DpiSettings.scaling(32))
+            compare(button.imageWidth, DpiSettings.scaling(20))
+        }
+
+        function test_type_data() {
+            return [
+                { tag: "none", type: "", enabled: Theme.colorBackgroundBasic,
+                  pressed: Theme.colorBackgroundMain, disabled: Theme.colorBackgroundBasic, tint: false },
+                { tag: "primary", type: "primary", enabled: Theme.colorBackgroundPrimary,
+                  pressed: Theme.colorBackgroundSecondary, disabled: Theme.colorBackgroundAdditive, tint: false },
+                { tag: "primary-blue", type: "primary-blue", enabled: Theme.colorBrand,
+                  pressed: Theme.colorBrandDark, disabled: Theme.colorBackgroundAdditive, tint: false },
+                { tag: "clear", type: "clear", enabled: "#00000000",
+                  pressed: "#00000000", disabled: "#00000000", tint: false },
+                { tag: "stroke-blue", type: "stroke-blue", enabled: "#00000000",
+                  pressed: "#00000000", disabled: "#00000000", tint: true }
+            ]
+        }
+
+        function test_type(data) {
+            const button = createTemporaryObject(buttonComponent, root, { type: data.type, size: "l" })
+            compare(root.hex(button.enabledColor), root.hex(data.enabled))
+            compare(root.hex(button.pressedColor), root.hex(data.pressed))
+            compare(root.hex(button.disabledColor), root.hex(data.disabled))
+            compare(button.coloredImage, data.tint)
+            if (data.tint)
+                compare(root.hex(button.colorImage), root.hex(Theme.colorBrand))
+
+            compare(root.hex(button.color), root.hex(data.enabled))
+            const pressedOverlay = findChild(button, "pressedOverlay")
+            verify(!pressedOverlay.visible)
+
+            mousePress(button, button.width / 2, button.height / 2)
+            compare(root.hex(button.color), root.hex(data.pressed))
+            compare(pressedOverlay.visible, data.tint, "tint only while pressed, only when asked for")
+            if (data.tint)
+                compare(root.hex(pressedOverlay.color), root.hex(Theme.colorBrand))
+            mouseRelease(button, button.width / 2, button.height / 2)
+            compare(root.hex(button.color), root.hex(data.enabled))
+            verify(!pressedOverlay.visible)
+            compare(clickedSpy.count, 0, "spy not attached")
+
+            button.enabled = false
+            compare(root.hex(button.color), root.hex(data.disabled))
+        }
+
+        function test_pressDraggedOutsideShowsEnabledColour() {
+            const button = createTemporaryObject(buttonComponent, root, { type: "primary-blue", x: 100, y: 100 })
+            mousePress(button, 10, 10)
+            compare(root.hex(button.color), root.hex(Theme.colorBrandDark))
+            mouseMove(button, button.width + 30, button.height + 30)
+            compare(root.hex(button.color), root.hex(Theme.colorBrand))
+            mouseRelease(button, button.width + 30, button.height + 30)
+        }
+
+        function test_clicked() {
+            const button = createTemporaryObject(buttonComponent, root, { size: "s" })
+            clickedSpy.target = button
+            mouseClick(button)
+            compare(clickedSpy.count, 1)
+            verify(clickedSpy.signalArguments[0][0] !== undefined, "carries the mouse event")
+        }
+
+        function test_disabledTakesNoClicks() {
+            const button = createTemporaryObject(buttonComponent, root, { type: "primary" })
+            clickedSpy.target = button
+            button.enabled = false
+            compare(root.hex(button.color), root.hex(Theme.colorBackgroundAdditive))
+            mouseClick(button)
+            compare(clickedSpy.count, 0)
+            mousePress(button)
+            compare(root.hex(button.color), root.hex(Theme.colorBackgroundAdditive))
+            mouseRelease(button)
+        }
+
+        function test_lightThemeOverlay() {
+            const button = createTemporaryObject(buttonComponent, root, { size: "xl", type: "stroke-blue" })
+            const overlay = findChild(button, "lightThemeOverlay")
+            verify(!overlay.visible)
+            Theme.theme = "light"
+            verify(overlay.visible)
+            compare(root.hex(overlay.color), "#404040")
+            // Drawn above the pressed tint.
+            verify(overlay.z >= findChild(button, "pressedOverlay").z)
+            Theme.theme = "dark"
+            verify(!overlay.visible)
+        }
+    }
+
+    TestCase {
+        name: "QVWaiter"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        function test_defaults() {
+            const waiter = createTemporaryObject(waiterComponent, root)
+            compare(waiter.width, 120)
+            compare(waiter.height, 120)
+            compare(root.hex(waiter.firstArcColor), root.hex(Theme.colorBrandDark))
+            compare(root.hex(waiter.secondArcColor), root.hex(Theme.colorBrand))
+            compare(root.hex(waiter.thirdArcColor), root.hex(Theme.colorBrandLight))
+        }
+
+        function test_animatesOnlyWhileVisible() {
+            const waiter = createTemporaryObject(waiterComponent, root)
+            tryVerify(() => waiter.angle > 200, 2000, "turns while visible")
+            waiter.visible = false
+            const stoppedAt = waiter.angle
+            wait(300)
+            compare(waiter.angle, stoppedAt, "still while hidden")
+
+            // Shown again it starts over from 0 rather than going on from 200+.
+            waiter.visible = true
+            tryVerify(() => waiter.angle < 100, 250)
+            tryVerify(() => waiter.angle > 0, 1000)
+        }
+
+        function test_hiddenParentStopsIt() {
+            const holder = createTemporaryQmlObject("import QtQuick; Item { visible: false }", root)
+            const waiter = waiterComponent.createObject(holder)
+            wait(200)
+            compare(waiter.angle, 0)
+            holder.visible = true
+            tryVerify(() => waiter.angle > 0, 1000)
+        }
+    }
+
+    TestCase {
+        name: "QVWaitingDialog"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        function addressTexts(dialog) {
+            const column = findChild(dialog.contentItem, "waitingAddresses")
+            const texts = []
+            for (let i = 0; i < column.children.length; ++i) {
+                const child = column.children[i]
+                if (child.objectName === "waitingAddress")
+                    texts.push(child.text)
+            }
+            return texts
+        }
+
+        function test_frame() {
+            const dialog = createTemporaryObject(waitingDialogComponent, root)
+            verify(dialog.modal)
+            compare(dialog.closePolicy, Popup.NoAutoClose)
+            compare(dialog.padding, 0)
+            compare(dialog.backgroundItem, root, "blurs the window's content by default")
+            dialog.open()
+            verify(dialog.opened)
+            const card = findChild(dialog.contentItem.parent, "waitingCard") || dialog.contentItem
+            compare(card.width, DpiSettings.scaling(384))
+            compare(card.height, DpiSettings.scaling(252))
+            compare(card.radius, DpiSettings.scaling(12))
+            compare(root.hex(card.color), root.hex(Theme.colorBackgroundPrimary))
+            compare(dialog.width, card.width)
+            compare(dialog.height, card.height)
+            compare(dialog.x, (root.width - dialog.width) / 2)
+            compare(dialog.y, (root.height - dialog.height) / 2)
+            const close = findChild(card, "waitingCloseButton")
+            verify(!close.visible, "the customer cannot close it")
+            compare(close.size, "xs")
+            compare(close.type, "clear")
+            verify(findChild(card, "waitingSpinner").visible)
+            compare(findChild(card, "waitingSpinner").width, DpiSettings.scaling(60))
+            compare(findChild(card, "waitingTitle").text, "Ожидание подключения")
+            dialog.close()
+        }
+
+        function test_noAutomaticClose() {
+            const dialog = createTemporaryObject(waitingDialogComponent, root)
+            dialog.open()
+            verify(dialog.opened)
+            keyClick(Qt.Key_Escape)
+            verify(dialog.opened, "Escape leaves it open")
+            mouseClick(root, 5, 5)
+            verify(dialog.opened, "a press outside leaves it open")
+            mouseClick(root, root.width - 5, root.height - 5)
+            verify(dialog.opened)
+            dialog.close()
+            verify(!dialog.opened)
+        }
+
+        function test_addresses() {
+            const dialog = createTemporaryObject(waitingDialogComponent, root)
+            dialog.open()
+            compare(addressTexts(dialog), [], "no address: only the heading")
+            dialog.appIp = [{ address: "192.168.1.20" }, { address: "10.0.0.5" }]
+            compare(addressTexts(dialog), ["192.168.1.20", "10.0.0.5"])
+            dialog.appIp = [{ address: "172.16.0.9" }]
+            compare(addressTexts(dialog), ["172.16.0.9"], "replaced at once")
+            dialog.appIp = [{ address: 5 }, {}, null]
+            compare(addressTexts(dialog), ["5", "", ""], "odd entries show no error")
+            dialog.close()
+        }
+
+        function test_manyAddressesRunPastTheCard() {
+            const dialog = createTemporaryObject(waitingDialogComponent, root)
+            const list = []
+            for (let i = 0; i < 20; ++i)
+                list.push({ address: "10.0.0." + i })
+            dialog.appIp = list
+            dialog.open()
+            compare(dialog.height, DpiSettings.scaling(252), "the card keeps its height")
+            const column = findChild(dialog.contentItem, "waitingAddresses")
+            tryVerify(() => column.mapToItem(dialog.contentItem, 0, column.height).y > dialog.height)
+            verify(!dialog.contentItem.clip)
+            dialog.close()
+        }
+    }
+}

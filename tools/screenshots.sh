@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Renders the display window (1280x776) in each of its states into
+# docs/screenshots/*.png. Runs under Xvfb so that the OpenGL scene graph
+# (Mesa llvmpipe) draws the blur behind the dialogs.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${QV4_BUILD_DIR:-$root/build}"
+out="${1:-$root/docs/screenshots}"
+
+bash "$root/tools/setup.sh"
+cmake --build "$build" --target qv4screenshots
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+export XDG_RUNTIME_DIR="$work/xdg" && mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+# Promo pictures, made here rather than shipped.
+font="$root/resources/fonts/Onest/Onest-SemiBold.ttf"
+convert -size 1920x1080 gradient:'#3a1c71'-'#d76d77' \
+    -fill '#ffffff22' -draw 'circle 420,540 420,140' -draw 'circle 1500,300 1500,120' \
+    -font "$font" -fill white -pointsize 110 -gravity west -annotate +120-60 'Осеннее меню' \
+    -pointsize 54 -annotate +124+70 'Тыквенный латте — 250 ₽' "$work/promo-1.jpg"
+convert -size 1600x1200 gradient:'#0f4c3a'-'#7ad67a' \
+    -font "$font" -fill white -pointsize 96 -gravity west -annotate +120-40 'Второй кофе' \
+    -pointsize 96 -annotate +120+80 'за полцены' "$work/promo-2.jpg"
+
+mkdir -p "$out"
+xvfb-run -a -s "-screen 0 1280x776x24 -dpi 96" \
+    env QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="default.debug=false" "$build/qv4screenshots" "$out" "$work/promo-1.jpg" "$work/promo-2.jpg"
+
+# Fewer colours keep the PNGs small; the pictures stay faithful at a glance.
+for png in "$out"/*.png; do
+    convert "$png" -strip +dither -colors 128 PNG8:"$png"
+done
+ls -l "$out"

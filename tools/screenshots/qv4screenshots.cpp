@@ -1,0 +1,222 @@
+// Renders the real display window in each of its states and saves PNGs.
+// Drives the display the way a terminal does: over a WebSocket on 127.0.0.1.
+// Usage: qv4screenshots <output dir> <promo picture>...
+#include "core/AppCore.h"
+#include "core/AppStartup.h"
+#include "network/NetworkService.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QQmlApplicationEngine>
+#include <QQmlProperty>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QUrl>
+#include <QWebSocket>
+
+#include <ZXing/ReadBarcode.h>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+QObject *findByName(QObject *root, const QString &name)
+{
+    if (!root)
+        return nullptr;
+    if (root->objectName() == name)
+        return root;
+    QList<QObject *> next = root->children();
+    if (auto *item = qobject_cast<QQuickItem *>(root)) {
+        for (QQuickItem *child : item->childItems())
+            next.append(child);
+    }
+    if (auto *window = qobject_cast<QQuickWindow *>(root))
+        next.append(window->contentItem()->parentItem() ? window->contentItem()->parentItem()
+                                                        : window->contentItem());
+    for (QObject *child : std::as_const(next)) {
+        if (QObject *found = findByName(child, name))
+            return found;
+    }
+    return nullptr;
+}
+
+bool waitFor(const std::function<bool()> &done, int ms = 5000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+void settle(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+QJsonObject recipeChange(const QString &name, double quantity)
+{
+    return {{"nomenclature", name}, {"quantity", quantity}};
+}
+
+QJsonObject line(const QString &uuid, const QString &name, double quantity, double price, double discount,
+                 double total, const QJsonArray &changes = {})
+{
+    return {{"uuid", uuid},
+            {"menu_name", name},
+            {"quantity", quantity},
+            {"menu_price", price},
+            {"discount_amount", discount},
+            {"discount_receipt", 0},
+            {"total", total},
+            {"receipt_item_recipe_changes", changes},
+            {"receipt_uuid", "R-1042"}};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QGuiApplication app(argc, argv);
+    AppStartup::configureApplication(app);
+    const QStringList args = app.arguments();
+    if (args.size() < 2) {
+        std::fprintf(stderr, "usage: qv4screenshots <output dir> <promo picture>...\n");
+        return 2;
+    }
+    const QDir out(args.at(1));
+    const QStringList promoPictures = args.mid(2);
+
+    NetworkService::setPortForTesting(0);
+    AppCore core;
+    QQmlApplicationEngine engine;
+    AppStartup::prepareEngine(engine, core, nullptr);
+    AppStartup::loadMain(engine);
+    if (engine.rootObjects().isEmpty())
+        return 1;
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
+    if (!window)
+        return 1;
+
+    int failures = 0;
+    auto check = [&failures](bool ok, const char *what) {
+        if (!ok) {
+            std::fprintf(stderr, "FAILED: %s\n", what);
+            ++failures;
+        }
+    };
+    auto opened = [window](const char *name) {
+        QObject *dialog = findByName(window, QString::fromLatin1(name));
+        return dialog && dialog->property("opened").toBool();
+    };
+    auto shoot = [&](const QString &name) {
+        settle(400); // spinner, fades and image loads come to rest
+        const QImage image = window->grabWindow();
+        const QString path = out.filePath(name + QStringLiteral(".png"));
+        check(!image.isNull() && image.save(path), qPrintable(path));
+        std::printf("%s %dx%d\n", qPrintable(path), image.width(), image.height());
+        return image;
+    };
+
+    // Fixed sample addresses instead of this machine's.
+    if (QObject *waiting = findByName(window, QStringLiteral("waitingDialog")))
+        QQmlProperty::write(waiting, QStringLiteral("appIp"),
+                            QVariant::fromValue(QJsonArray{QJsonObject{{"address", "192.168.1.20"}},
+                                                           QJsonObject{{"address", "10.0.0.5"}}}));
+
+    check(waitFor([&] { return window->isExposed() && opened("waitingDialog"); }), "waiting dialog opens");
+    shoot(QStringLiteral("01-waiting"));
+
+    QWebSocket terminal;
+    terminal.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(core.networkService()->serverPort())));
+    check(waitFor([&] { return !opened("waitingDialog"); }), "terminal connects");
+    auto send = [&terminal](const QString &path, const QJsonObject &content) {
+        terminal.sendBinaryMessage(QJsonDocument(QJsonObject{{"path", path}, {"content", content}}).toJson());
+        terminal.flush();
+    };
+
+    send("app_logo", {{"logo", "qrc:/icons/logo.svg"}});
+    waitFor([&] { return core.appEnv()->logo() == QLatin1String("qrc:/icons/logo.svg"); });
+    shoot(QStringLiteral("02-welcome"));
+
+    const QJsonArray lines{
+        line("L1", "Капучино 0,3 л", 2, 18000, 1800, 32400,
+             {recipeChange("Овсяное молоко", 1), recipeChange("Сироп карамель", 2),
+              recipeChange("Корица", 1)}),
+        line("L2", "Круассан с миндалём", 1, 21500, 0, 21500),
+        line("L3", "Сэндвич с индейкой", 1, 34000, 3400, 30600,
+             {recipeChange("Без лука", 1), recipeChange("Сыр чеддер", 2)}),
+        line("L4", "Морс клюквенный 0,5 л", 1.5, 12000, 0, 18000),
+        line("L5", "Чизкейк Нью-Йорк", 1, 29000, 0, 29000),
+    };
+    const QJsonObject guest{{"uuid", "G-77"},
+                            {"client_name", "Анна"},
+                            {"client_lastname", "Смирнова"},
+                            {"discount_name", "Постоянный гость"},
+                            {"discount_percent", 1000},
+                            {"bonus_count", 154320}};
+    const QJsonObject order{{"to_payment", 131500}, {"discount", 5200}, {"discount_percent", 0.038}};
+    send("order", {{"receipt_items", lines}, {"order", order}, {"guest", guest}});
+    check(waitFor([&] { return core.appEnv()->client()->uuid == QLatin1String("G-77"); }), "order shown");
+    shoot(QStringLiteral("03-receipt"));
+
+    send("bonus", {{"count", 4000}, {"is_replenisment", false}});
+    send("bonus", {{"count", 1315}, {"is_replenisment", true}});
+    check(waitFor([&] { return core.appEnv()->order()->replenishmentBonus == 1315; }), "bonuses shown");
+    shoot(QStringLiteral("04-totals-bonuses"));
+
+    send("payment", {{"amount", 127500}, {"receipt_uuid", "R-1042"}});
+    check(waitFor([&] { return opened("paymentDialog"); }), "card payment dialog opens");
+    shoot(QStringLiteral("05-payment-card"));
+
+    const QString qrText = QStringLiteral("https://qr.example.com/pay?sum=127500&cur=RUB&order=R-1042");
+    send("payment", {{"amount", 127500}, {"receipt_uuid", "R-1042"}, {"qrcode_table", qrText}});
+    check(waitFor([&] { return opened("qrPaymentDialog") && !opened("paymentDialog"); }), "QR dialog opens");
+    const QImage qrShot = shoot(QStringLiteral("06-payment-qr"));
+    {
+        const QImage gray = qrShot.convertToFormat(QImage::Format_Grayscale8);
+        const ZXing::ImageView view(gray.constBits(), gray.width(), gray.height(), ZXing::ImageFormat::Lum,
+                                    int(gray.bytesPerLine()));
+        const ZXing::Result result =
+            ZXing::ReadBarcode(view, ZXing::DecodeHints().setFormats(ZXing::BarcodeFormat::QRCode));
+        const QString decoded = QString::fromStdString(result.text());
+        std::printf("QR on screen decodes to: %s\n", qPrintable(decoded));
+        check(result.isValid() && decoded == qrText, "QR code on screen decodes to the payment text");
+    }
+
+    send("payment", {{"is_finished", true}});
+    check(waitFor([&] { return !opened("qrPaymentDialog") && !opened("paymentDialog"); }), "dialogs close");
+
+    QJsonArray promos;
+    for (int i = 0; i < promoPictures.size(); ++i) {
+        promos.append(QJsonObject{{"uuid", QStringLiteral("P-%1").arg(i + 1)},
+                                  {"name", QStringLiteral("Promo %1").arg(i + 1)},
+                                  {"is_active", true},
+                                  {"is_order_screen", true},
+                                  {"image", QUrl::fromLocalFile(promoPictures.at(i)).toString()},
+                                  {"timeout", 8}});
+    }
+    send("promo_image", {{"promo_images", promos}});
+    if (!promos.isEmpty()) {
+        check(waitFor([&] { return core.appEnv()->promoImagesToShow().size() == promos.size(); }),
+              "promo pictures published");
+        QObject *main = findByName(window, QStringLiteral("mainImage"));
+        check(waitFor([&] { return main && main->property("status").toInt() == 1; }), "promo picture loads");
+        shoot(QStringLiteral("07-slideshow"));
+    }
+
+    terminal.close();
+    check(waitFor([&] { return opened("waitingDialog"); }), "waiting dialog reopens on disconnect");
+    return failures == 0 ? 0 : 1;
+}
