@@ -87,6 +87,7 @@ Item {
 
     Timer {
         id: _timer
+        objectName: "slideTimer"
         interval: _image.showInterval
         running: _image._count() > 0
         repeat: true
@@ -116,6 +117,7 @@ Item {
 
     ParallelAnimation {
         id: _crossFadeAnimation
+        objectName: "crossFade"
 
         NumberAnimation {
             target: _mainImage

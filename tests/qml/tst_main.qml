@@ -1,0 +1,286 @@
+import QtQuick
+import QtQuick.Window
+import QtTest
+import "qrc:/qt/qml/qv4App/QVUI/Shared"
+import "qrc:/qt/qml/qv4App/QVUI/UIKit"
+
+// Main against a stand-in for the application core, reached the way the real
+// one is: by the name "appCore" in the document's context.
+Item {
+    id: root
+
+    QtObject {
+        id: appCore
+
+        property QtObject appEnv: QtObject {
+            signal showQRPaymentDialog
+            signal showPaymentDialog
+            signal closePaymentDialogs
+
+            property bool useFullScreen: false
+            property var promoImagesToShow: [[]]
+            property var receiptItemModel: ListModel {}
+            property string logo: ""
+            property string longVersionString: "1.1.0-29-stable"
+            property QtObject client: QtObject {
+                property string uuid: ""
+                property string clientName: ""
+                property string clientLastName: ""
+                property string discountName: ""
+                property real discountPercent: 0
+                property real bonusCount: 0
+            }
+            property QtObject order: QtObject {
+                property real totalAmount: 0
+                property real discount: 0
+                property real discountPercent: 0
+                property real replenishmentBonus: 0
+                property string qrCodeTable: ""
+                property int receiptPaymentAmount: 0
+                property int receiptPaymentDiscount: 0
+                property int expenseBonusCount: 0
+            }
+        }
+
+        property QtObject networkService: QtObject {
+            signal terminalConnected
+            signal terminalDisconnected
+            property var avaliableIps: []
+        }
+    }
+
+    SignalSpy {
+        id: showSpy
+        signalName: "aboutToShow"
+    }
+
+    SignalSpy {
+        id: hideSpy
+        signalName: "aboutToHide"
+    }
+
+    TestCase {
+        id: testCase
+        name: "Main"
+
+        property var window: null
+
+        function find(name) {
+            const stack = [window.contentItem.parent]
+            for (let i = 0; i < window.data.length; ++i)
+                stack.push(window.data[i])
+            while (stack.length > 0) {
+                const object = stack.pop()
+                if (!object)
+                    continue
+                if (object.objectName === name)
+                    return object
+                // data holds the visual children and the other objects (popups).
+                const children = object.data || object.children
+                if (children)
+                    for (let i = 0; i < children.length; ++i)
+                        stack.push(children[i])
+            }
+            return null
+        }
+
+        function init() {
+            failOnWarning(/.?/)
+            const component = Qt.createComponent("qrc:/qt/qml/qv4App/Main.qml")
+            compare(component.status, Component.Ready, component.errorString())
+            window = component.createObject(null)
+            verify(window)
+            tryVerify(() => window.visible)
+            showSpy.clear()
+            hideSpy.clear()
+        }
+
+        function cleanup() {
+            window.destroy()
+            window = null
+            appCore.appEnv.useFullScreen = false
+            appCore.appEnv.longVersionString = "1.1.0-29-stable"
+            appCore.appEnv.receiptItemModel.clear()
+        }
+
+        function dialogs() {
+            return { waiting: find("waitingDialog"), qr: find("qrPaymentDialog"), card: find("paymentDialog") }
+        }
+
+        function test_window() {
+            compare(window.width, 1280)
+            compare(window.height, 776)
+            compare(window.title, "QUORVEX ORDER SCREEN V4")
+            compare(window.font.family, "Onest")
+            verify(window.visibility !== Window.FullScreen)
+            compare(String(window.background.color), String(Theme.colorBackgroundSecondary))
+        }
+
+        function test_fullScreenFollowsTheFlag() {
+            appCore.appEnv.useFullScreen = true
+            compare(window.visibility, Window.FullScreen)
+            appCore.appEnv.useFullScreen = false
+            verify(window.visibility !== Window.FullScreen)
+        }
+
+        function test_layout() {
+            const content = window.contentItem
+            const column = find("rightColumn")
+            compare(column.width, DpiSettings.scaling(428))
+            compare(column.x, content.width - column.width - DpiSettings.scaling(8))
+            compare(column.y, DpiSettings.scaling(8))
+            compare(column.height, content.height - DpiSettings.scaling(16))
+            const receipt = find("receiptItemsWidget")
+            const totals = find("orderPriceWidget")
+            compare(totals.height, DpiSettings.scaling(104))
+            compare(receipt.height, column.height - totals.height)
+            waitForItemPolished(column)
+            compare(totals.y, receipt.height, "no gap")
+            const promo = find("promoImages")
+            compare(promo.width, content.width)
+            compare(promo.height, content.height)
+            verify(promo.z <= column.z)
+        }
+
+        function test_versionLabel() {
+            const label = find("versionLabel")
+            compare(label.text, "Версия приложения 1.1.0-29-stable")
+            compare(label.x, DpiSettings.scaling(10))
+            compare(label.y, window.contentItem.height - DpiSettings.scaling(20))
+            compare(label.font.pixelSize, DpiSettings.scaling(12))
+            compare(String(label.color), String(Theme.colorTextCaption))
+            appCore.appEnv.longVersionString = "2.0.0-30-stable"
+            compare(label.text, "Версия приложения 2.0.0-30-stable")
+        }
+
+        function test_bindings_data() {
+            return [
+                { tag: "clientUuid", item: "receiptItemsWidget", property: "clientUuid",
+                  source: appCore.appEnv.client, key: "uuid", value: "G-1" },
+                { tag: "clientName", item: "receiptItemsWidget", property: "clientName",
+                  source: appCore.appEnv.client, key: "clientName", value: "Иван" },
+                { tag: "clientLastName", item: "receiptItemsWidget", property: "clientLastName",
+                  source: appCore.appEnv.client, key: "clientLastName", value: "Петров" },
+                { tag: "discountName", item: "receiptItemsWidget", property: "discountName",
+                  source: appCore.appEnv.client, key: "discountName", value: "Постоянный" },
+                { tag: "client discountPercent", item: "receiptItemsWidget", property: "discountPercent",
+                  source: appCore.appEnv.client, key: "discountPercent", value: 500 },
+                { tag: "bonusCount", item: "receiptItemsWidget", property: "bonusCount",
+                  source: appCore.appEnv.client, key: "bonusCount", value: 12345 },
+                { tag: "logo", item: "receiptItemsWidget", property: "logo",
+                  source: appCore.appEnv, key: "logo", value: "qrc:/icons/logo.svg" },
+                { tag: "toPaymentAmount", item: "orderPriceWidget", property: "toPaymentAmount",
+                  source: appCore.appEnv.order, key: "totalAmount", value: 150000 },
+                { tag: "discountAmount", item: "orderPriceWidget", property: "discountAmount",
+                  source: appCore.appEnv.order, key: "discount", value: 4500 },
+                { tag: "discountPercentAmount", item: "orderPriceWidget", property: "discountPercentAmount",
+                  source: appCore.appEnv.order, key: "discountPercent", value: 0.15 },
+                { tag: "bonusExpense", item: "orderPriceWidget", property: "bonusExpense",
+                  source: appCore.appEnv.order, key: "expenseBonusCount", value: 5000 },
+                { tag: "qrCodeTable", item: "qrPaymentDialog", property: "qrCodeTable",
+                  source: appCore.appEnv.order, key: "qrCodeTable", value: "data:image/png;base64," },
+                { tag: "QR amount", item: "qrPaymentDialog", property: "amount",
+                  source: appCore.appEnv.order, key: "receiptPaymentAmount", value: 150000 },
+                { tag: "QR discount", item: "qrPaymentDialog", property: "discount",
+                  source: appCore.appEnv.order, key: "receiptPaymentDiscount", value: 15000 },
+                { tag: "QR bonus", item: "qrPaymentDialog", property: "bonus",
+                  source: appCore.appEnv.order, key: "replenishmentBonus", value: 1500 },
+                { tag: "card amount", item: "paymentDialog", property: "amount",
+                  source: appCore.appEnv.order, key: "receiptPaymentAmount", value: 12300 },
+                { tag: "addresses", item: "waitingDialog", property: "appIp",
+                  source: appCore.networkService, key: "avaliableIps", value: [{ address: "10.0.0.5" }] },
+                { tag: "promo images", item: "promoImages", property: "images",
+                  source: appCore.appEnv, key: "promoImagesToShow", value: [] }
+            ]
+        }
+
+        function test_bindings(data) {
+            const item = find(data.item)
+            verify(item, data.item)
+            const old = data.source[data.key]
+            data.source[data.key] = data.value
+            compare(item[data.property], data.value)
+            data.source[data.key] = old
+            compare(item[data.property], old)
+        }
+
+        function test_receiptModelBinding() {
+            compare(find("receiptItemsWidget").receiptItemsModel, appCore.appEnv.receiptItemModel)
+        }
+
+        function test_waitingDialogFollowsTheTerminal() {
+            const d = dialogs()
+            verify(d.waiting.opened, "opened on completion")
+            appCore.networkService.terminalConnected()
+            verify(!d.waiting.opened)
+            appCore.networkService.terminalDisconnected()
+            verify(d.waiting.opened)
+            appCore.networkService.terminalDisconnected()
+            verify(d.waiting.opened)
+            appCore.networkService.terminalConnected()
+            verify(!d.waiting.opened)
+        }
+
+        function test_showPaymentTwiceOpensOnce() {
+            const d = dialogs()
+            showSpy.target = d.card
+            appCore.appEnv.showPaymentDialog()
+            verify(d.card.opened)
+            appCore.appEnv.showPaymentDialog()
+            verify(d.card.opened)
+            compare(showSpy.count, 1)
+            verify(!d.qr.opened)
+        }
+
+        function test_showQrReplacesCard() {
+            const d = dialogs()
+            appCore.appEnv.showPaymentDialog()
+            verify(d.card.opened)
+            appCore.appEnv.showQRPaymentDialog()
+            verify(d.qr.opened)
+            verify(!d.card.opened, "only one payment dialog at a time")
+            showSpy.target = d.qr
+            appCore.appEnv.showQRPaymentDialog()
+            compare(showSpy.count, 0, "already open: nothing changes")
+            verify(d.qr.opened)
+        }
+
+        function test_showCardReplacesQr() {
+            const d = dialogs()
+            appCore.appEnv.showQRPaymentDialog()
+            appCore.appEnv.showPaymentDialog()
+            verify(d.card.opened)
+            verify(!d.qr.opened)
+        }
+
+        function test_closePaymentDialogs() {
+            const d = dialogs()
+            hideSpy.target = d.card
+            appCore.appEnv.closePaymentDialogs()
+            compare(hideSpy.count, 0, "nothing open: nothing changes")
+            appCore.appEnv.showPaymentDialog()
+            appCore.appEnv.closePaymentDialogs()
+            verify(!d.card.opened)
+            appCore.appEnv.showQRPaymentDialog()
+            appCore.appEnv.closePaymentDialogs()
+            verify(!d.qr.opened)
+            verify(!d.card.opened)
+        }
+
+        function test_waitingIsIndependentOfPayments() {
+            const d = dialogs()
+            appCore.networkService.terminalConnected()
+            appCore.appEnv.showQRPaymentDialog()
+            verify(d.qr.opened)
+            verify(!d.waiting.opened)
+            // A lost terminal: the payment dialogs close first, then the waiting one opens.
+            appCore.appEnv.closePaymentDialogs()
+            appCore.networkService.terminalDisconnected()
+            verify(d.waiting.opened)
+            verify(!d.qr.opened)
+            appCore.appEnv.showPaymentDialog()
+            verify(d.card.opened)
+            verify(d.waiting.opened)
+        }
+    }
+}

@@ -1,0 +1,178 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtTest
+import "qrc:/qt/qml/qv4App/QVUI/Shared"
+import "qrc:/qt/qml/qv4App/QVUI/UIKit"
+import "qrc:/qt/qml/qv4App/QVUI/Entities"
+
+Item {
+    id: root
+    width: 1280
+    height: 776
+
+    // The dialogs blur the main window's content item, found by this id.
+    Item {
+        id: _app
+        property Item contentItem: root
+    }
+
+    function hex(color) {
+        return String(color).toLowerCase()
+    }
+
+    function s(x) {
+        return DpiSettings.scaling(x)
+    }
+
+    Component {
+        id: paymentComponent
+        PaymentDialog {}
+    }
+
+    Component {
+        id: qrComponent
+        QRPaymentDialog {}
+    }
+
+    Component {
+        id: waitingComponent
+        QVWaitingDialog {}
+    }
+
+    TestCase {
+        name: "PaymentDialogs"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        // The dimmer the open modal dialog puts over the window.
+        function modalOverlay(dialog) {
+            const overlay = dialog.parent
+            for (let i = overlay.children.length - 1; i >= 0; --i) {
+                const child = overlay.children[i]
+                if (child.visible && child.color !== undefined && root.hex(child.color) === "#aa000000")
+                    return child
+            }
+            return null
+        }
+
+        function test_frame_data() {
+            return [
+                { tag: "card", component: paymentComponent, height: 312 },
+                { tag: "QR", component: qrComponent, height: 426 },
+                { tag: "waiting", component: waitingComponent, height: 252 }
+            ]
+        }
+
+        function test_frame(data) {
+            const dialog = createTemporaryObject(data.component, root)
+            verify(dialog.modal)
+            verify(dialog.dim)
+            compare(dialog.closePolicy, Popup.NoAutoClose)
+            compare(dialog.padding, 0)
+            compare(dialog.backgroundItem, root)
+            dialog.open()
+            verify(dialog.opened)
+            compare(dialog.height, root.s(data.height))
+            compare(dialog.x, (root.width - dialog.width) / 2)
+            compare(dialog.y, (root.height - dialog.height) / 2)
+
+            // Blurred, darkened content behind the card.
+            const dimmer = modalOverlay(dialog)
+            verify(dimmer, "a #AA000000 overlay")
+            compare(dimmer.width, root.width)
+            compare(dimmer.height, root.height)
+            let blur = null
+            for (let i = 0; i < dimmer.children.length; ++i) {
+                if (dimmer.children[i].radius !== undefined && dimmer.children[i].source !== undefined)
+                    blur = dimmer.children[i]
+            }
+            verify(blur, "a blur inside the overlay")
+            compare(blur.source, root)
+            compare(blur.radius, root.s(48))
+            verify(blur.z < 0, "beneath the overlay's fill")
+            compare(blur.width, dimmer.width)
+
+            keyClick(Qt.Key_Escape)
+            verify(dialog.opened, "Escape leaves it open")
+            mouseClick(root, 3, 3)
+            verify(dialog.opened, "a press outside leaves it open")
+            dialog.close()
+            verify(!dialog.opened)
+        }
+
+        function test_paymentDialog() {
+            const dialog = createTemporaryObject(paymentComponent, root)
+            compare(dialog.amount, 12000)
+            compare(dialog.currency, "₽")
+            compare(dialog.width, root.s(428))
+            dialog.open()
+            const content = dialog.contentItem
+            compare(findChild(content, "paymentTitle").text, "Сумма к оплате")
+            compare(findChild(content, "paymentTitle").y, root.s(24))
+            compare(findChild(content, "paymentTitle").font.weight, Font.DemiBold)
+            compare(findChild(content, "paymentAmount").text, "120,00")
+            compare(findChild(content, "paymentCurrency").text, "₽")
+            compare(root.hex(findChild(content, "paymentCurrency").color), root.hex(Theme.colorTextDisable))
+            const hint = findChild(content, "paymentHint")
+            compare(hint.text, "Воспользуйтесь терминалом для оплаты")
+            compare(hint.width, root.s(228))
+            compare(hint.y, root.s(240))
+            verify(hint.lineCount > 1, "wrapped at word boundaries")
+            compare(hint.wrapMode, Text.WordWrap)
+            dialog.amount = 0
+            compare(findChild(content, "paymentAmount").text, "0,00")
+            dialog.close()
+        }
+
+        function summary(dialog, row) {
+            const item = findChild(dialog.contentItem, row)
+            return [findChild(item, "summaryValue"), findChild(item, "summaryUnit")]
+        }
+
+        function test_qrSummary() {
+            const dialog = createTemporaryObject(qrComponent, root,
+                                                 { amount: 150000, discount: 15000, bonus: 1500 })
+            dialog.open()
+            let [value, unit] = summary(dialog, "summaryAmount")
+            compare(value.text, "1 500,00")
+            compare(root.hex(value.color), root.hex(Theme.colorBrand))
+            compare(unit.text, "₽")
+            compare(root.hex(unit.color), root.hex(Theme.colorTextDisable));
+            [value, unit] = summary(dialog, "summaryDiscount")
+            compare(value.text, "150,00")
+            compare(root.hex(value.color), root.hex(Theme.colorTextPrimary))
+            compare(unit.text, "₽");
+            [value, unit] = summary(dialog, "summaryBonus")
+            compare(value.text, "15,00")
+            compare(root.hex(value.color), root.hex(Theme.colorGreen))
+            compare(unit.text, "б.")
+
+            dialog.bonus = 0
+            compare(value.text, "0,00", "a zero bonus still shows its row")
+            verify(findChild(dialog.contentItem, "summaryBonus").visible)
+            compare(findChild(dialog.contentItem, "qrSummary").y, root.s(282))
+            dialog.close()
+        }
+
+        function test_qrFrame() {
+            const dialog = createTemporaryObject(qrComponent, root)
+            dialog.open()
+            const frame = findChild(dialog.contentItem, "qrFrame")
+            verify(!frame.visible, "no code: logo and summary only")
+            dialog.qrCodeTable = "data:image/png;base64,"
+            verify(frame.visible, "the bare prefix is not empty: the white frame shows")
+            compare(frame.width, root.s(166))
+            compare(frame.y, root.s(94))
+            compare(root.hex(frame.color), root.hex(Theme.colorTextPrimary))
+            const image = findChild(dialog.contentItem, "qrImage")
+            compare(image.width, root.s(145))
+            compare(String(image.source), "data:image/png;base64,")
+            dialog.qrCodeTable = ""
+            verify(!frame.visible, "an emptied code hides the frame")
+            dialog.close()
+        }
+    }
+}

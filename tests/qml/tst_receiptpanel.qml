@@ -1,0 +1,401 @@
+import QtQuick
+import QtTest
+import "qrc:/qt/qml/qv4App/QVUI/Shared"
+import "qrc:/qt/qml/qv4App/QVUI/UIKit"
+import "qrc:/qt/qml/qv4App/QVUI/Features"
+import "qrc:/qt/qml/qv4App/QVUI/Entities"
+import "qrc:/qt/qml/qv4App/QVUI/Widgets"
+
+Item {
+    id: root
+    width: 1280
+    height: 776
+
+    function hex(color) {
+        return String(color).toLowerCase()
+    }
+
+    function s(x) {
+        return DpiSettings.scaling(x)
+    }
+
+    Component {
+        id: priceComponent
+        OrderPriceWidget {
+            width: root.s(428)
+            height: root.s(104)
+        }
+    }
+
+    Component {
+        id: clientComponent
+        Item {
+            property alias view: _view
+            width: root.s(380)
+            height: 200
+            ClientInfoView {
+                id: _view
+            }
+        }
+    }
+
+    Component {
+        id: delegateComponent
+        ItemViewDelegate {
+            width: root.s(368)
+            uuid: "L1"
+            menuName: "Капучино"
+            quantity: 1
+            menuPrice: 0
+            discountAmount: 0
+            discountReceipt: 0
+            receiptItemRecipeChanges: []
+            total: 0
+        }
+    }
+
+    Component {
+        id: receiptComponent
+        ReceiptItemsWidget {
+            width: root.s(428)
+            height: root.s(656)
+        }
+    }
+
+    Component {
+        id: listModelComponent
+        ListModel {}
+    }
+
+    function line(name) {
+        return { uuid: name, menuName: name, quantity: 1, menuPrice: 10000, discountAmount: 0,
+                 discountReceipt: 0, receiptItemRecipeChanges: [], total: 10000 }
+    }
+
+    TestCase {
+        name: "OrderPriceWidget"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        function test_frame() {
+            const panel = createTemporaryObject(priceComponent, root)
+            compare(panel.radius, root.s(12))
+            compare(root.hex(panel.color), root.hex(Theme.colorBackgroundPrimary))
+            compare(panel.border.width, 1)
+            compare(root.hex(panel.border.color), root.hex(Theme.colorStrokeDark))
+        }
+
+        function test_nothingToPay() {
+            const panel = createTemporaryObject(priceComponent, root,
+                                                { discountAmount: 500, bonusExpense: 100 })
+            verify(!findChild(panel, "totalsRow").visible, "only the border shows")
+            panel.toPaymentAmount = -100
+            verify(!findChild(panel, "totalsRow").visible)
+            panel.toPaymentAmount = 1
+            verify(findChild(panel, "totalsRow").visible)
+        }
+
+        function test_texts_data() {
+            return [
+                { tag: "whole percent", percent: 0.15, discount: 4500, text: "15% (45,00)" },
+                { tag: "half percent", percent: 0.125, discount: 1000, text: "12.5% (10,00)" },
+                { tag: "product not exact", percent: 0.07, discount: 700, text: "7.000% (7,00)" },
+                { tag: "no discount", percent: 0, discount: 0, text: "0% (0,00)" },
+                { tag: "long fraction cut", percent: 0.123456, discount: 1, text: "12.34% (0,01)" }
+            ]
+        }
+
+        function test_texts(data) {
+            const panel = createTemporaryObject(priceComponent, root, {
+                toPaymentAmount: 150000, discountPercentAmount: data.percent, discountAmount: data.discount })
+            compare(findChild(panel, "toPayLabel").text, "1 500,00")
+            compare(root.hex(findChild(panel, "toPayLabel").color), root.hex(Theme.colorBrand))
+            compare(findChild(panel, "discountLabel").text, data.text)
+            verify(findChild(panel, "discountColumn").visible)
+            verify(!findChild(panel, "bonusColumn").visible, "no bonuses spent: no bonus column")
+        }
+
+        function test_bonuses() {
+            const panel = createTemporaryObject(priceComponent, root,
+                                                { toPaymentAmount: 100, bonusExpense: 5000 })
+            const column = findChild(panel, "bonusColumn")
+            verify(column.visible)
+            compare(findChild(panel, "bonusLabel").text, "-50,00")
+            compare(root.hex(findChild(panel, "bonusLabel").color), root.hex(Theme.colorRed))
+            panel.bonusExpense = 0
+            verify(!column.visible)
+        }
+
+        function test_layout() {
+            const panel = createTemporaryObject(priceComponent, root,
+                                                { toPaymentAmount: 100, bonusExpense: 1 })
+            const row = findChild(panel, "totalsRow")
+            waitForItemPolished(row)
+            compare(row.y, root.s(29))
+            compare(row.width, panel.width - root.s(48))
+            compare(row.height, root.s(46))
+            compare(row.x, root.s(24))
+            fuzzyCompare(findChild(panel, "bonusColumn").x, row.width * 0.70 + root.s(53), 1e-6)
+            const discount = findChild(panel, "discountColumn")
+            fuzzyCompare(discount.x, row.width * 0.40 + root.s(26.5), 1e-6)
+            fuzzyCompare(discount.y, (row.height - root.s(38)) / 2, 1e-6)
+        }
+    }
+
+    TestCase {
+        name: "ClientInfoView"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        function test_hiddenWithoutClient() {
+            const holder = createTemporaryObject(clientComponent, root)
+            holder.view.clientName = "Иван"
+            verify(!holder.view.visible)
+            holder.view.clientUuid = "G-1"
+            verify(holder.view.visible)
+            compare(holder.view.width, holder.width)
+        }
+
+        function test_texts() {
+            const holder = createTemporaryObject(clientComponent, root)
+            const view = holder.view
+            view.clientUuid = "G-1"
+            view.clientName = "Иван"
+            view.clientLastName = "Петров"
+            view.discountName = "Постоянный"
+            view.discountPercent = 500
+            view.bonusCount = 12345
+            compare(findChild(view, "clientNameLabel").text, "Иван Петров")
+            compare(findChild(view, "clientBonusLabel").text, "123,45")
+            compare(findChild(view, "clientBonusUnitLabel").text, "б.")
+            compare(findChild(view, "clientDiscountLabel").text, "Постоянный (5 %)")
+            compare(root.hex(findChild(view, "clientNameLabel").color), root.hex(Theme.colorBrand))
+            compare(root.hex(findChild(view, "clientBonusLabel").color), root.hex(Theme.colorGreen))
+            compare(root.hex(findChild(view, "clientBonusUnitLabel").color), root.hex(Theme.colorStrokeDark))
+            compare(findChild(view, "clientNameLabel").font.weight, Font.DemiBold)
+        }
+
+        function test_discountPercent_data() {
+            return [
+                { tag: "whole", percent: 1500, text: "15" },
+                { tag: "half", percent: 1250, text: "12.5" },
+                { tag: "cut to five characters", percent: 12345, text: "123.4" },
+                { tag: "zero", percent: 0, text: "0" }
+            ]
+        }
+
+        function test_discountPercent(data) {
+            const holder = createTemporaryObject(clientComponent, root)
+            holder.view.clientUuid = "G-1"
+            holder.view.discountName = "Скидка"
+            holder.view.discountPercent = data.percent
+            compare(findChild(holder.view, "clientDiscountLabel").text, "Скидка (" + data.text + " %)")
+        }
+
+        function test_nameIsNotTakenAsAPattern() {
+            const holder = createTemporaryObject(clientComponent, root)
+            holder.view.clientUuid = "G-1"
+            holder.view.clientName = "%2"
+            holder.view.clientLastName = "Петров"
+            compare(findChild(holder.view, "clientNameLabel").text, "%2 Петров")
+        }
+
+        function test_layout() {
+            const holder = createTemporaryObject(clientComponent, root)
+            const view = holder.view
+            view.clientUuid = "G-1"
+            view.bonusCount = 100
+            waitForItemPolished(view)
+            const name = findChild(view, "clientNameLabel")
+            compare(name.width, view.width - root.s(96))
+            compare(name.height, root.s(40))
+            verify(name.elide === Text.ElideRight)
+            const bonus = findChild(view, "clientBonusLabel")
+            tryVerify(() => bonus.mapToItem(view, 0, 0).x === view.width - root.s(60))
+            compare(view.height, root.s(40) * 2 + 1, "two rows and a line")
+        }
+    }
+
+    TestCase {
+        name: "ItemViewDelegate"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        function chips(delegate) {
+            const flow = findChild(delegate, "recipeChanges")
+            const result = []
+            for (let i = 0; i < flow.children.length; ++i) {
+                if (flow.children[i].objectName === "recipeChip")
+                    result.push(flow.children[i])
+            }
+            return result
+        }
+
+        function test_prices_data() {
+            return [
+                { tag: "discounted", discount: 3000, colour: Theme.colorGreen },
+                { tag: "not discounted", discount: 0, colour: Theme.colorTextPrimary },
+                { tag: "negative discount", discount: -5, colour: Theme.colorTextPrimary }
+            ]
+        }
+
+        function test_prices(data) {
+            const delegate = createTemporaryObject(delegateComponent, root, {
+                quantity: 2, menuPrice: 15000, total: 27000, discountAmount: data.discount })
+            compare(findChild(delegate, "unitPriceLabel").text, "2 x 150,00")
+            compare(root.hex(findChild(delegate, "unitPriceLabel").color), root.hex(Theme.colorTextDisable))
+            compare(findChild(delegate, "totalLabel").text, "270,00")
+            compare(root.hex(findChild(delegate, "totalLabel").color), root.hex(data.colour))
+        }
+
+        function test_quantityFormat_data() {
+            return [
+                { tag: "fraction", quantity: 1.5, text: "1.5 x 1,00" },
+                { tag: "six digits", quantity: 0.3333333, text: "0.333333 x 1,00" }
+            ]
+        }
+
+        function test_quantityFormat(data) {
+            const delegate = createTemporaryObject(delegateComponent, root,
+                                                   { quantity: data.quantity, menuPrice: 100 })
+            compare(findChild(delegate, "unitPriceLabel").text, data.text)
+        }
+
+        function test_chips() {
+            const delegate = createTemporaryObject(delegateComponent, root, {
+                receiptItemRecipeChanges: [{ nomenclature: "Сыр", quantity: 2 },
+                                           { nomenclature: "Лук", quantity: 1 }] })
+            const list = chips(delegate)
+            compare(list.length, 2)
+            compare(list[0].text, "Сыр x2")
+            compare(list[1].text, "Лук x1")
+            waitForItemPolished(findChild(delegate, "recipeChanges"))
+            compare(list[0].y, list[1].y, "one row while they fit")
+            compare(list[0].height, root.s(20))
+            compare(root.hex(list[0].color), root.hex(Theme.colorBackgroundAdditive))
+            verify(findChild(delegate, "recipeChanges").visible)
+        }
+
+        function test_chipsWrap() {
+            const changes = []
+            for (let i = 0; i < 12; ++i)
+                changes.push({ nomenclature: "Добавка " + i, quantity: 1 })
+            const delegate = createTemporaryObject(delegateComponent, root,
+                                                   { receiptItemRecipeChanges: changes })
+            const flow = findChild(delegate, "recipeChanges")
+            waitForItemPolished(flow)
+            const list = chips(delegate)
+            verify(list[list.length - 1].y > list[0].y, "wrapped to a further row")
+            for (const chip of list)
+                verify(chip.x + chip.width <= flow.width + 0.5)
+        }
+
+        function test_oddRecipeChanges() {
+            const delegate = createTemporaryObject(delegateComponent, root, {
+                receiptItemRecipeChanges: [{ nomenclature: "Соус" }, { quantity: 1.5 }, null] })
+            const list = chips(delegate)
+            compare(list.length, 3)
+            compare(list[0].text, "Соус x")
+            compare(list[1].text, " x1.5")
+        }
+
+        function test_noChipsTakesNoSpace() {
+            const delegate = createTemporaryObject(delegateComponent, root)
+            verify(!findChild(delegate, "recipeChanges").visible)
+            waitForItemPolished(delegate)
+            compare(findChild(delegate, "priceRow").y, root.s(20) + root.s(8))
+        }
+
+        function test_layout() {
+            const delegate = createTemporaryObject(delegateComponent, root,
+                                                   { menuName: "Очень длинное название позиции, длиннее строки" })
+            const name = findChild(delegate, "itemNameLabel")
+            compare(name.x, root.s(12))
+            compare(name.width, delegate.width)
+            compare(name.lineCount, 1)
+            compare(root.hex(name.color), root.hex(Theme.colorTextSecondary))
+            const price = findChild(delegate, "priceRow")
+            waitForItemPolished(price)
+            compare(price.x + price.width, delegate.width, "flush with the right edge")
+            compare(price.height, root.s(18))
+        }
+    }
+
+    TestCase {
+        name: "ReceiptItemsWidget"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        function test_welcomeWhileEmpty() {
+            const model = createTemporaryObject(listModelComponent, root)
+            const panel = createTemporaryObject(receiptComponent, root, {
+                receiptItemsModel: model, clientUuid: "G-1", clientName: "Иван" })
+            verify(findChild(panel, "welcomeView").visible)
+            verify(!findChild(panel, "receiptView").visible, "the client does not show while empty")
+            compare(findChild(panel, "welcomeLabel").text, "Добро пожаловать!")
+            compare(findChild(panel, "welcomeLabel").font.weight, Font.DemiBold)
+            compare(root.hex(panel.color), root.hex(Theme.colorBackgroundPrimary))
+            compare(panel.radius, root.s(12))
+        }
+
+        function test_logo() {
+            const panel = createTemporaryObject(receiptComponent, root)
+            const logo = findChild(panel, "logoImage")
+            compare(String(logo.source), "")
+            compare(logo.width, root.s(168))
+            compare(logo.height, root.s(88))
+            const greetingY = findChild(panel, "welcomeLabel").y
+            panel.logo = ""
+            compare(String(logo.source), "")
+            panel.logo = "qrc:/icons/logo.svg"
+            compare(String(logo.source), "qrc:/icons/logo.svg")
+            compare(findChild(panel, "welcomeLabel").y, greetingY, "the greeting stays put")
+            panel.logo = null
+            compare(String(logo.source), "")
+        }
+
+        function test_receiptView() {
+            const model = createTemporaryObject(listModelComponent, root)
+            const panel = createTemporaryObject(receiptComponent, root, { receiptItemsModel: model })
+            const list = findChild(panel, "receiptList")
+            model.append(root.line("A"))
+            // Row insertions reach the view's count at its next layout.
+            tryVerify(() => !findChild(panel, "welcomeView").visible)
+            verify(findChild(panel, "receiptView").visible)
+            waitForItemPolished(findChild(panel, "receiptView"))
+
+            // No client: the list starts at the top.
+            verify(!findChild(panel, "clientInfoView").visible)
+            compare(list.mapToItem(panel, 0, 0).y, root.s(24))
+            compare(list.height, panel.height - root.s(48))
+            compare(list.width, panel.width - root.s(48))
+            verify(list.clip)
+            compare(list.spacing, root.s(10))
+
+            panel.clientUuid = "G-1"
+            verify(findChild(panel, "clientInfoView").visible)
+            compare(list.height, panel.height - root.s(152))
+            const listY = root.s(24) + root.s(40) * 2 + 1 + root.s(18)
+            tryVerify(() => list.mapToItem(panel, 0, 0).y === listY)
+
+            tryVerify(() => list.itemAtIndex(0) !== null)
+            compare(list.itemAtIndex(0).width, list.width - root.s(12))
+
+            model.clear()
+            tryVerify(() => findChild(panel, "welcomeView").visible, 5000, "an emptied model brings the greeting back")
+            verify(!findChild(panel, "receiptView").visible)
+        }
+    }
+}
