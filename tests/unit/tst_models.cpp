@@ -49,6 +49,8 @@ private slots:
     void promoOverlappingUpdates();
     void promoUpdateIsItsOnlySlot();
 
+    void modelDestroyedWithUpdatePending_data();
+    void modelDestroyedWithUpdatePending();
     void loaderNewestWinsWhenOlderFinishesLast();
     void loaderSupersedeDropsPendingLoads();
 };
@@ -643,6 +645,37 @@ void TestModels::promoUpdateIsItsOnlySlot()
     QCOMPARE(update.parameterNames(), QList<QByteArray>{"array"});
     QCOMPARE(QByteArray(update.typeName()), QByteArray("QFuture<void>"));
     QCOMPARE(mo.propertyCount() - mo.propertyOffset(), 0);
+}
+
+void TestModels::modelDestroyedWithUpdatePending_data()
+{
+    QTest::addColumn<bool>("receipt");
+    QTest::newRow("receipt model") << true;
+    QTest::newRow("promo model") << false;
+}
+
+void TestModels::modelDestroyedWithUpdatePending()
+{
+    QFETCH(bool, receipt);
+
+    // At shutdown a rebuild may still be queued on the pool. The dying model
+    // must not install it (no reset from a half-destroyed object), and the
+    // future must still finish, as cancelled.
+    QAbstractItemModel *model = receipt ? static_cast<QAbstractItemModel *>(new ReceiptItemModel)
+                                        : static_cast<QAbstractItemModel *>(new PromoImageModel);
+    int resets = 0;
+    connect(model, &QAbstractItemModel::modelAboutToBeReset, this, [&resets] { ++resets; });
+    QFuture<void> pending;
+    {
+        PoolBlocker blocker;
+        pending = receipt ? static_cast<ReceiptItemModel *>(model)->update(receiptLines(3, "late"))
+                          : static_cast<PromoImageModel *>(model)->update(promos(3, "late"));
+        QVERIFY(!pending.isFinished());
+        delete model;
+    }
+    QCOMPARE(resets, 0);
+    QTRY_VERIFY(pending.isFinished());
+    QVERIFY(pending.isCanceled());
 }
 
 void TestModels::loaderNewestWinsWhenOlderFinishesLast()
