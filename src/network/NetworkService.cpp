@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -41,23 +42,23 @@ NetworkService::NetworkService(AppEnv *env, QObject *parent)
     : IService(parent), m_env(env), m_port(g_portForServices),
       m_server(QStringLiteral("QUORVEX ORDER SCREN"), QWebSocketServer::NonSecureMode)
 {
+    m_server.setHandshakeTimeout(handshakeTimeout);
     connect(&m_server, &QWebSocketServer::newConnection, this, &NetworkService::newConnection);
     m_paths = {
-        {QStringLiteral("order"), OrderKind},
-        {QStringLiteral("promo_image"), PromoImageKind},
-        {QStringLiteral("app_logo"), AppLogoKind},
-        {QStringLiteral("payment"), PaymentKind},
+        {QStringLiteral("order"), OrderKind},      {QStringLiteral("promo_image"), PromoImageKind},
+        {QStringLiteral("app_logo"), AppLogoKind}, {QStringLiteral("payment"), PaymentKind},
         {QStringLiteral("bonus"), BonusKind},
     };
 }
 
 NetworkService::~NetworkService()
 {
-    // Sockets die with the server below; their last signals must not reach
-    // a half-destroyed service.
+    // The server does not own the sockets it hands out; their last signals
+    // must not reach a half-destroyed service.
     for (QWebSocket *socket : std::as_const(m_sockets))
         socket->disconnect(this);
     m_server.disconnect(this);
+    qDeleteAll(std::exchange(m_sockets, {}));
 }
 
 void NetworkService::run()
@@ -80,19 +81,26 @@ void NetworkService::newConnection()
     QWebSocket *socket = m_server.nextPendingConnection();
     if (!socket)
         return;
+    // Qt leaves accepted sockets without a parent; they are ours until they
+    // disconnect.
+    socket->setParent(this);
     socket->setMaxAllowedIncomingFrameSize(maxIncomingSize);
     socket->setMaxAllowedIncomingMessageSize(maxIncomingSize);
     m_sockets.append(socket);
     m_currentTerminal = socket;
     connect(socket, &QWebSocket::binaryMessageReceived, this, &NetworkService::binaryMessageRecived);
     connect(socket, &QWebSocket::disconnected, this, &NetworkService::onTerminalDisconnected);
-    emit terminalConnected();
+    // Queued like a message: a reconnect must not be announced before the
+    // reset of an earlier disconnect that is still waiting for a load.
+    enqueue({ConnectStep, {}});
 }
 
 void NetworkService::binaryMessageRecived(QByteArray message)
 {
     const QJsonObject object = QJsonDocument::fromJson(message).object();
-    qDebug() << "void NetworkService::binaryMessageRecived(const QByteArray&)" << object;
+    // Default category, no source location, whatever the build type.
+    QMessageLogger(nullptr, 0, nullptr).debug()
+        << "void NetworkService::binaryMessageRecived(const QByteArray&)" << object;
 
     const int kind = m_paths.value(object.value(QLatin1String("path")).toString(), 0);
     if (kind == 0)
@@ -107,7 +115,7 @@ void NetworkService::onTerminalDisconnected()
         socket->disconnect(this);
         socket->deleteLater();
     }
-    enqueue({0, {}});
+    enqueue({DisconnectStep, {}});
 }
 
 void NetworkService::enqueue(Step step)
@@ -140,7 +148,10 @@ void NetworkService::applyStep(const Step &step)
     case BonusKind:
         applyBonus(step.content);
         break;
-    default:
+    case ConnectStep:
+        emit terminalConnected();
+        break;
+    case DisconnectStep:
         resetAfterDisconnect();
         break;
     }

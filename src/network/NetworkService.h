@@ -11,6 +11,8 @@
 #include <QQueue>
 #include <QWebSocketServer>
 
+#include <chrono>
+
 class AppEnv;
 class QWebSocket;
 
@@ -24,6 +26,8 @@ public:
     static constexpr quint16 defaultPort = 30058;
     // What one peer may make us buffer: a frame and a whole message.
     static constexpr quint64 maxIncomingSize = 16 * 1024 * 1024;
+    // A peer that opens a connection but never finishes its handshake is dropped.
+    static constexpr std::chrono::milliseconds handshakeTimeout{10000};
 
     explicit NetworkService(AppEnv *env, QObject *parent = nullptr);
     ~NetworkService() override;
@@ -65,11 +69,13 @@ private slots:
 private:
     enum Kind { OrderKind = 1, PromoImageKind, AppLogoKind, PaymentKind, BonusKind };
 
-    // Messages and disconnect resets take effect strictly in arrival order:
-    // a step that waits for a pool load holds back everything behind it.
+    // Connections, messages and disconnect resets take effect strictly in
+    // arrival order: a step that waits for a pool load holds back everything
+    // behind it.
+    enum StepKind { DisconnectStep = 0, ConnectStep = -1 };
     struct Step
     {
-        int kind = 0; // a Kind, or 0 for a disconnect reset
+        int kind = DisconnectStep; // a Kind, or a StepKind
         QJsonObject content;
     };
     void enqueue(Step step);
