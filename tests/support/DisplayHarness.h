@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QSignalSpy>
 #include <QTest>
 #include <QUrl>
 #include <QWebSocket>
@@ -44,7 +45,10 @@ public:
     bool open(QWebSocket &terminal)
     {
         const int before = service()->openSocketCount();
+        QSignalSpy connected(&terminal, &QWebSocket::connected);
         terminal.open(url());
+        if (!connected.wait(timeout))
+            return false;
         return QTest::qWaitFor(
             [&]() {
                 return terminal.state() == QAbstractSocket::ConnectedState &&
