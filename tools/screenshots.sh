@@ -30,6 +30,6 @@ xvfb-run -a -s "-screen 0 1280x776x24 -dpi 96" \
 
 # Fewer colours keep the PNGs small; the pictures stay faithful at a glance.
 for png in "$out"/*.png; do
-    convert "$png" -strip +dither -colors 128 PNG8:"$png"
+    convert "$png" -strip +dither -colors 256 PNG8:"$png"
 done
 ls -l "$out"

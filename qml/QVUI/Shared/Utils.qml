@@ -46,14 +46,14 @@ QtObject {
         const exponential = value.toExponential(5) // d.ddddde±x, rounded to six digits
         const exponent = parseInt(exponential.substring(exponential.indexOf("e") + 1))
         if (exponent < -4 || exponent >= 6) {
-            const mantissa = stripZeros(exponential.substring(0, exponential.indexOf("e")))
+            const mantissa = _stripZeros(exponential.substring(0, exponential.indexOf("e")))
             const digits = String(Math.abs(exponent))
             return mantissa + "e" + (exponent < 0 ? "-" : "+") + (digits.length < 2 ? "0" + digits : digits)
         }
-        return stripZeros(value.toFixed(Math.max(0, 5 - exponent)))
+        return _stripZeros(value.toFixed(Math.max(0, 5 - exponent)))
     }
 
-    function stripZeros(text) {
+    function _stripZeros(text) {
         if (text.indexOf(".") < 0)
             return text
         let end = text.length

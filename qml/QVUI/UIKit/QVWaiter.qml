@@ -4,7 +4,8 @@ import QtQuick
 Canvas {
     id: _waiter
 
-    property real angle: 0
+    // Starts at 0; the animation below drives it.
+    property real angle
     property color firstArcColor: Theme.colorBrandDark
     property color secondArcColor: Theme.colorBrand
     property color thirdArcColor: Theme.colorBrandLight

@@ -15,8 +15,9 @@ Dialog {
     parent: T.Overlay.overlay
     x: (parent.width - width) / 2
     y: (parent.height - height) / 2
-    width: _card.implicitWidth
-    height: _card.implicitHeight
+    // The size of the card, which fills the dialog.
+    width: DpiSettings.scaling(384)
+    height: DpiSettings.scaling(252)
     padding: 0
     modal: true
     closePolicy: Popup.NoAutoClose
@@ -43,7 +44,6 @@ Dialog {
     }
 
     contentItem: Rectangle {
-        id: _card
         objectName: "waitingCard"
         implicitWidth: DpiSettings.scaling(384)
         implicitHeight: DpiSettings.scaling(252)
@@ -66,7 +66,7 @@ Dialog {
         Column {
             x: DpiSettings.scaling(24)
             y: DpiSettings.scaling(38)
-            width: _card.width - DpiSettings.scaling(48)
+            width: parent.width - DpiSettings.scaling(48)
             spacing: DpiSettings.scaling(12)
 
             QVWaiter {
