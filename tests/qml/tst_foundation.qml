@@ -106,6 +106,21 @@ Item {
         }
     }
 
+    QVFonts {
+        id: fonts
+    }
+
+    TestCase {
+        name: "QVFonts"
+
+        function test_onest() {
+            tryCompare(fonts, "onest", "Onest")
+            // Both files, the regular and the semi-bold, register under one family,
+            // so that weight 600 picks the semi-bold file.
+            verify(Qt.fontFamilies().indexOf("Onest") >= 0)
+        }
+    }
+
     Component {
         id: buttonComponent
         ImageButton {
