@@ -1,0 +1,686 @@
+// The terminal simulator, run as a separate program against a real display
+// core listening on 127.0.0.1 (a free port, never the display's own).
+
+#include "core/AppCore.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+const QString simPath = QStringLiteral(QV4_TERMINAL_SIM);
+const QString examplesDir = QStringLiteral(QV4_EXAMPLES_DIR);
+const QString protocolDoc = QStringLiteral(QV4_PROTOCOL_DOC);
+const QString logPrefix = QStringLiteral("void NetworkService::binaryMessageRecived(const QByteArray&)");
+
+// The display's per-message debug lines, kept out of the test output.
+QStringList g_received;
+QtMessageHandler g_previousHandler = nullptr;
+
+void captureMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg && message.startsWith(logPrefix)) {
+        g_received.append(message);
+        return;
+    }
+    g_previousHandler(type, context, message);
+}
+
+struct SimRun
+{
+    bool finished = false;
+    int exitCode = -1;
+    QProcess::ExitStatus exitStatus = QProcess::CrashExit;
+    QString out;
+    QString err;
+};
+
+// Writes a message per line, compact, as a scenario file would hold them.
+QByteArray jsonLines(const QList<QJsonObject> &messages)
+{
+    QByteArray data;
+    for (const QJsonObject &message : messages)
+        data += QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n';
+    return data;
+}
+
+QJsonObject logoMessage(const QString &logo, int delayMs = -1)
+{
+    QJsonObject message{{"path", "app_logo"}, {"content", QJsonObject{{"logo", logo}}}};
+    if (delayMs >= 0)
+        message.insert("delay_ms", delayMs);
+    return message;
+}
+
+// The messages a scenario file sends as binary frames (text frames are not handled by the display).
+int binaryMessageCount(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    int count = 0;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith('#'))
+            continue;
+        if (!QJsonDocument::fromJson(trimmed).object().value("text_frame").toBool())
+            ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+class TestTerminalSim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void sendsOneMessage_data();
+    void sendsOneMessage();
+    void expandsScenarioUrl_data();
+    void expandsScenarioUrl();
+    void keepsScenarioOrderAndPauses();
+    void appliesAnOrderAndHoldsTheConnection();
+    void loopStopsOnSignal_data();
+    void loopStopsOnSignal();
+    void signalWhileWaitingForTheDisplay();
+    void reportsErrors_data();
+    void reportsErrors();
+    void checkModeConnectsToNothing();
+    void rawSendsBytesAsTheyAre_data();
+    void rawSendsBytesAsTheyAre();
+    void oversizedMessages();
+    void reportsALostDisplay();
+    void examplesPlay_data();
+    void examplesPlay();
+    void protocolDocumentExamplesTakeEffect();
+
+private:
+    QString port() const { return QString::number(m_core->networkService()->serverPort()); }
+    QString writeFile(const QString &name, const QByteArray &data);
+    QProcess *startSim(const QStringList &args, const QByteArray &input = QByteArray());
+    SimRun finish(QProcess *process, int timeoutMs = 30000);
+    SimRun runSim(const QStringList &args, const QByteArray &input = QByteArray());
+    void stopAndExpectCleanExit(QProcess *process, int signalNumber = SIGTERM);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<AppCore> m_core;
+    AppEnv *m_env = nullptr;
+    std::unique_ptr<QSignalSpy> m_connected;
+    std::unique_ptr<QSignalSpy> m_disconnected;
+};
+
+void TestTerminalSim::initTestCase()
+{
+    QVERIFY2(QFile::exists(simPath), qPrintable(simPath));
+    NetworkService::setPortForTesting(0);
+    g_previousHandler = qInstallMessageHandler(captureMessages);
+}
+
+void TestTerminalSim::init()
+{
+    g_received.clear();
+    m_dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dir->isValid());
+    m_core = std::make_unique<AppCore>();
+    m_env = m_core->appEnv();
+    QVERIFY(m_core->networkService()->isListening());
+    m_connected = std::make_unique<QSignalSpy>(m_core->networkService(), &NetworkService::terminalConnected);
+    m_disconnected =
+        std::make_unique<QSignalSpy>(m_core->networkService(), &NetworkService::terminalDisconnected);
+}
+
+void TestTerminalSim::cleanup()
+{
+    m_connected.reset();
+    m_disconnected.reset();
+    m_core.reset();
+    m_dir.reset();
+}
+
+QString TestTerminalSim::writeFile(const QString &name, const QByteArray &data)
+{
+    const QString path = m_dir->filePath(name);
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QProcess *TestTerminalSim::startSim(const QStringList &args, const QByteArray &input)
+{
+    auto *process = new QProcess(this);
+    process->setProgram(simPath);
+    process->setArguments(args);
+    process->start();
+    if (!process->waitForStarted(10000))
+        qFatal("cannot start the simulator");
+    if (!input.isNull())
+        process->write(input);
+    process->closeWriteChannel();
+    return process;
+}
+
+// Waits with the event loop running: the display core in this process must keep serving.
+SimRun TestTerminalSim::finish(QProcess *process, int timeoutMs)
+{
+    SimRun run;
+    if (process->state() != QProcess::NotRunning) {
+        QSignalSpy finished(process, &QProcess::finished);
+        finished.wait(timeoutMs);
+    }
+    run.finished = process->state() == QProcess::NotRunning;
+    if (!run.finished) {
+        process->kill();
+        process->waitForFinished(5000);
+    }
+    run.exitCode = process->exitCode();
+    run.exitStatus = process->exitStatus();
+    run.out = QString::fromUtf8(process->readAllStandardOutput());
+    run.err = QString::fromUtf8(process->readAllStandardError());
+    process->deleteLater();
+    return run;
+}
+
+SimRun TestTerminalSim::runSim(const QStringList &args, const QByteArray &input)
+{
+    return finish(startSim(args, input));
+}
+
+void TestTerminalSim::stopAndExpectCleanExit(QProcess *process, int signalNumber)
+{
+    QCOMPARE(::kill(pid_t(process->processId()), signalNumber), 0);
+    const SimRun run = finish(process);
+    QVERIFY2(run.finished, "the simulator did not stop on the signal");
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+}
+
+void TestTerminalSim::sendsOneMessage_data()
+{
+    QTest::addColumn<bool>("fromStdin");
+    QTest::newRow("from a file") << false;
+    QTest::newRow("from standard input") << true;
+}
+
+void TestTerminalSim::sendsOneMessage()
+{
+    QFETCH(bool, fromStdin);
+    // A message file may be pretty-printed over many lines.
+    const QByteArray message =
+        QJsonDocument(logoMessage("qrc:/icons/logo.svg")).toJson(QJsonDocument::Indented);
+    const SimRun run = fromStdin ? runSim({"--port", port(), "-"}, message)
+                                 : runSim({"--port", port(), writeFile("logo.json", message)});
+
+    QVERIFY(run.finished);
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QTRY_COMPARE(m_env->logo(), QStringLiteral("qrc:/icons/logo.svg"));
+    QCOMPARE(g_received.size(), 1);
+    QCOMPARE(m_connected->count(), 1);
+    // The simulator closes the link when done, and the display notices.
+    QTRY_COMPARE(m_disconnected->count(), 1);
+}
+
+void TestTerminalSim::expandsScenarioUrl_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QStringList>("extraArgs");
+    QTest::addColumn<QString>("expectedBase");
+
+    QTest::newRow("the file's folder") << QStringLiteral("shop") << QStringList() << QString();
+    QTest::newRow("a folder with a space") << QStringLiteral("my shop") << QStringList() << QString();
+    QTest::newRow("a base URL given")
+        << QStringLiteral("shop") << QStringList{"--base-url", "file:///usr/share/qv4-order-screen/examples/"}
+        << QStringLiteral("file:///usr/share/qv4-order-screen/examples");
+}
+
+void TestTerminalSim::expandsScenarioUrl()
+{
+    QFETCH(QString, folder);
+    QFETCH(QStringList, extraArgs);
+    QFETCH(QString, expectedBase);
+
+    const QString file = writeFile(folder + "/logo.json",
+                                   QJsonDocument(logoMessage("${SCENARIO_URL}/images/logo.png")).toJson());
+    if (expectedBase.isEmpty())
+        expectedBase = QUrl::fromLocalFile(QFileInfo(file).absolutePath()).toString(QUrl::FullyEncoded);
+
+    const SimRun run = runSim(QStringList{"--port", port()} + extraArgs + QStringList{file});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QTRY_COMPARE(m_env->logo(), expectedBase + "/images/logo.png");
+    QVERIFY(!m_env->logo().contains(' '));
+}
+
+void TestTerminalSim::keepsScenarioOrderAndPauses()
+{
+    QStringList logos;
+    connect(m_env, &AppEnv::logoChanged, this, [&] { logos.append(m_env->logo()); });
+    QByteArray scenario = "# five logos, 80 ms apart\n\n";
+    for (const char *name : {"a", "b", "c", "d", "e"})
+        scenario += jsonLines({logoMessage(name, 80)});
+
+    QElapsedTimer clock;
+    clock.start();
+    const SimRun run = runSim({"--port", port(), writeFile("order.jsonl", scenario)});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QTRY_COMPARE(logos.size(), 5);
+    QCOMPARE(logos, QStringList({"a", "b", "c", "d", "e"}));
+    // Each line waits its delay before it is sent: five of them at least.
+    QVERIFY2(clock.elapsed() >= 5 * 80 * 9 / 10, qPrintable(QString::number(clock.elapsed())));
+    // Our own key never reaches the display.
+    QCOMPARE(g_received.size(), 5);
+    for (const QString &line : std::as_const(g_received))
+        QVERIFY2(!line.contains("delay_ms"), qPrintable(line));
+}
+
+void TestTerminalSim::appliesAnOrderAndHoldsTheConnection()
+{
+    const QJsonObject order{
+        {"path", "order"},
+        {"content",
+         QJsonObject{
+             {"receipt_items", QJsonArray{QJsonObject{{"uuid", "l1"},
+                                                      {"menu_name", "Капучино"},
+                                                      {"quantity", 2},
+                                                      {"menu_price", 19900},
+                                                      {"discount_amount", 1990},
+                                                      {"total", 35820},
+                                                      {"receipt_uuid", "r1"}},
+                                          QJsonObject{{"uuid", "l2"},
+                                                      {"menu_name", "Круассан"},
+                                                      {"quantity", 1},
+                                                      {"menu_price", 15900},
+                                                      {"total", 15900},
+                                                      {"receipt_uuid", "r1"}}}},
+             {"order", QJsonObject{{"to_payment", 51720}, {"discount", 3980}, {"discount_percent", 0.1}}},
+             {"guest", QJsonObject{{"uuid", "g1"}, {"client_name", "Анна"}, {"discount_percent", 1000}}}}}};
+    const QJsonObject bonus{{"path", "bonus"}, {"content", QJsonObject{{"count", 5000}}}};
+    const QJsonObject payment{{"path", "payment"},
+                              {"content", QJsonObject{{"amount", 46720}, {"receipt_uuid", "r1"}}}};
+    QSignalSpy cardDialog(m_env, &AppEnv::showPaymentDialog);
+
+    QProcess *sim = startSim({"--port", port(), "--keep-open", "--no-delay",
+                              writeFile("sale.jsonl", jsonLines({order, bonus, payment}))});
+    QTRY_COMPARE(cardDialog.count(), 1);
+    QCOMPARE(m_env->receiptItemModel()->rowCount(), 2);
+    QCOMPARE(m_env->client()->clientName, QStringLiteral("Анна"));
+    QCOMPARE(m_env->order()->totalAmount, 51720.0);
+    QCOMPARE(m_env->order()->expenseBonusCount, 5000);
+    QCOMPARE(m_env->order()->receiptPaymentAmount, 46720);
+    QCOMPARE(m_env->order()->receiptPaymentDiscount, 3980);
+    // Held open: the display keeps showing the order until the simulator is told to stop.
+    QVERIFY(!m_disconnected->wait(300));
+    QCOMPARE(m_env->receiptItemModel()->rowCount(), 2);
+
+    stopAndExpectCleanExit(sim);
+    QTRY_COMPARE(m_disconnected->count(), 1);
+    QCOMPARE(m_env->receiptItemModel()->rowCount(), 0);
+}
+
+void TestTerminalSim::loopStopsOnSignal_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestTerminalSim::loopStopsOnSignal()
+{
+    QFETCH(int, signalNumber);
+    QStringList logos;
+    connect(m_env, &AppEnv::logoChanged, this, [&] { logos.append(m_env->logo()); });
+    const QString file =
+        writeFile("loop.jsonl", jsonLines({logoMessage("one", 200), logoMessage("two", 200)}));
+
+    QProcess *sim = startSim({"--port", port(), "--loop", file});
+    // Round two starts over with the first line.
+    QTRY_VERIFY_WITH_TIMEOUT(logos.size() >= 3, 15000);
+    QCOMPARE(logos.mid(0, 3), QStringList({"one", "two", "one"}));
+    stopAndExpectCleanExit(sim, signalNumber);
+    QTRY_COMPARE(m_disconnected->count(), 1);
+}
+
+void TestTerminalSim::signalWhileWaitingForTheDisplay()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const QString closedPort = QString::number(probe.serverPort());
+    probe.close();
+
+    QProcess *sim = startSim({"--port", closedPort, "--wait", "60", "--loop",
+                              writeFile("loop.jsonl", jsonLines({logoMessage("x", 100)}))});
+    QVERIFY(!QSignalSpy(sim, &QProcess::finished).wait(500)); // still trying
+    stopAndExpectCleanExit(sim);
+}
+
+void TestTerminalSim::reportsErrors_data()
+{
+    QTest::addColumn<QStringList>("args"); // %FILE% and %PORT% are filled in
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message"); // a regular expression matched against stderr
+
+    const QByteArray valid = R"({"path": "bonus", "content": {"count": 1}})";
+    const QStringList plain{"--port", "%PORT%", "%FILE%"};
+
+    QTest::newRow("display unreachable") << QStringList{"--port", "%CLOSED%", "%FILE%"} << "m.json" << valid
+                                         << 6 << "cannot reach the display at ws://127\\.0\\.0\\.1:\\d+: .+";
+    QTest::newRow("display unreachable after waiting")
+        << QStringList{"--port", "%CLOSED%", "--wait", "0.7", "%FILE%"} << "m.json" << valid << 6
+        << "cannot reach the display";
+    QTest::newRow("invalid JSON in a scenario, line 3")
+        << plain << "s.jsonl"
+        << QByteArray(valid + "\n# comment\n{\"path\": \"order\", \"content\": {]}\n" + valid) << 4
+        << "s\\.jsonl:3:\\d+: invalid JSON: ";
+    QTest::newRow("invalid JSON in a message, line 4")
+        << plain << "m.json"
+        << QByteArray("{\n  \"path\": \"bonus\",\n  \"content\": {\n    \"count\": 1,,\n  }\n}\n") << 4
+        << "m\\.json:4:\\d+: invalid JSON";
+    QTest::newRow("empty message file") << plain << "m.json" << QByteArray() << 4 << "invalid JSON";
+    QTest::newRow("a number, not an object") << plain << "m.json" << QByteArray("42") << 5
+                                             << "not a message: expected a JSON object, got a number";
+    QTest::newRow("an array, not an object")
+        << plain << "s.jsonl" << QByteArray(valid + "\n[" + valid + "]") << 5
+        << "s\\.jsonl:2: not a message: expected a JSON object, got an array";
+    QTest::newRow("missing path") << plain << "m.json" << QByteArray(R"({"content": {}})") << 5
+                                  << "not a message: no \"path\"";
+    QTest::newRow("path not a string") << plain << "m.json" << QByteArray(R"({"path": 4, "content": {}})")
+                                       << 5 << "\"path\" must be a string, got a number";
+    QTest::newRow("missing content") << plain << "m.json" << QByteArray(R"({"path": "order"})") << 5
+                                     << "not a message: no \"content\"";
+    QTest::newRow("content not an object")
+        << plain << "m.json" << QByteArray(R"({"path": "order", "content": []})") << 5
+        << "\"content\" must be an object, got an array";
+    QTest::newRow("delay_ms negative")
+        << plain << "s.jsonl" << QByteArray(R"({"delay_ms": -5, "path": "bonus", "content": {}})") << 5
+        << "\"delay_ms\" must be a number of milliseconds";
+    QTest::newRow("raw with a message beside it")
+        << plain << "s.jsonl" << QByteArray(R"({"raw": "x", "path": "bonus", "content": {}})") << 5
+        << "carries no other keys";
+    QTest::newRow("scenario without messages")
+        << plain << "s.jsonl" << QByteArray("# nothing\n\n") << 5 << "holds no message";
+    QTest::newRow("file missing") << QStringList{"--port", "%PORT%", "%DIR%/missing.json"} << QString()
+                                  << QByteArray() << 3 << "missing\\.json: cannot read: ";
+    QTest::newRow("a folder, not a file")
+        << QStringList{"--port", "%PORT%", "%DIR%"} << QString() << QByteArray() << 3 << "is a folder";
+    QTest::newRow("no file") << QStringList{"--port", "%PORT%"} << QString() << QByteArray() << 2
+                             << "no FILE given";
+    QTest::newRow("port out of range") << QStringList{"--port", "70000", "%FILE%"} << "m.json" << valid << 2
+                                       << "port must be a number from 1 to 65535";
+    QTest::newRow("unknown option") << QStringList{"--colour", "%FILE%"} << "m.json" << valid << 2
+                                    << "Unknown option 'colour'";
+    QTest::newRow("loop without a scenario") << QStringList{"--port", "%PORT%", "--loop", "%FILE%"}
+                                             << "m.json" << valid << 2 << "--loop plays a scenario";
+}
+
+void TestTerminalSim::reportsErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, content);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const QString closedPort = QString::number(probe.serverPort());
+    probe.close();
+
+    const QString file = fileName.isEmpty() ? QString() : writeFile(fileName, content);
+    for (QString &arg : args) {
+        arg.replace("%FILE%", file).replace("%PORT%", port()).replace("%CLOSED%", closedPort);
+        arg.replace("%DIR%", m_dir->path());
+    }
+
+    const SimRun run = runSim(args);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitStatus, QProcess::NormalExit);
+    QVERIFY2(run.exitCode == exitCode, qPrintable(QString("exit %1: %2").arg(run.exitCode).arg(run.err)));
+    QVERIFY2(QRegularExpression(message).match(run.err).hasMatch(), qPrintable(run.err));
+    QVERIFY2(run.err.startsWith("qv4-terminal-sim: "), qPrintable(run.err));
+    // A broken file is refused whole: the display never hears from the simulator.
+    QVERIFY(!m_connected->wait(100));
+    QCOMPARE(g_received.size(), 0);
+}
+
+void TestTerminalSim::checkModeConnectsToNothing()
+{
+    const QString file =
+        writeFile("s.jsonl", jsonLines({logoMessage("a"), logoMessage("b"), logoMessage("c")}));
+    const SimRun run = runSim({"--port", port(), "--check", file});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY2(run.out.contains("3 message(s) OK"), qPrintable(run.out));
+    QVERIFY(!m_connected->wait(100));
+}
+
+void TestTerminalSim::rawSendsBytesAsTheyAre_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("expectedLogs"); // what the display logs, one entry per message
+
+    const QString empty = QStringLiteral("QJsonObject()");
+    QTest::newRow("--raw: not JSON") << QStringList{"--raw"} << "m.bin" << QByteArray("not JSON at all")
+                                     << QStringList{empty};
+    QTest::newRow("--raw: empty message")
+        << QStringList{"--raw"} << "m.bin" << QByteArray() << QStringList{empty};
+    QTest::newRow("--raw: a scenario's lines unchecked")
+        << QStringList{"--raw"} << "s.jsonl" << QByteArray("[1, 2]\n{\"path\": 3}\n# skipped\n\n42\n")
+        << QStringList{empty, "QJsonObject({\"path\":3})", empty};
+    QTest::newRow("raw lines among messages")
+        << QStringList() << "s.jsonl"
+        << QByteArray(R"({"raw": "{\"path\": \"ORDER\", \"content\": {}}", "delay_ms": 10}
+{"raw_base64": "/w=="}
+{"raw": "{\"path\": \"app_logo\", \"content\": {\"logo\": \"text\"}}", "text_frame": true}
+{"path": "app_logo", "content": {"logo": "kept"}})")
+        << QStringList{"QJsonObject({\"content\":{},\"path\":\"ORDER\"})", empty,
+                       "QJsonObject({\"content\":{\"logo\":\"kept\"},\"path\":\"app_logo\"})"};
+}
+
+void TestTerminalSim::rawSendsBytesAsTheyAre()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, fileName);
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, expectedLogs);
+
+    const SimRun run =
+        runSim(QStringList{"--port", port()} + options + QStringList{writeFile(fileName, content)});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QTRY_COMPARE(m_disconnected->count(), 1);
+    QStringList logged;
+    for (const QString &line : std::as_const(g_received))
+        logged.append(line.mid(logPrefix.size() + 1));
+    QCOMPARE(logged, expectedLogs);
+    // The text frame asked for logo "text"; only the binary message counts.
+    QVERIFY(m_env->logo() != QStringLiteral("text"));
+}
+
+void TestTerminalSim::oversizedMessages()
+{
+    QByteArray big = R"({"path": "app_logo", "content": {"logo": ")";
+    big += QByteArray(17 * 1024 * 1024, 'x');
+    big += R"("}})";
+    const QString file = writeFile("big.json", big);
+
+    // Checked: refused before connecting.
+    SimRun run = runSim({"--port", port(), file});
+    QVERIFY2(run.exitCode == 5, qPrintable(run.err));
+    QVERIFY2(run.err.contains("the display accepts at most 16777216"), qPrintable(run.err));
+    QVERIFY(!m_connected->wait(100));
+
+    // Raw: the display drops the connection, and the simulator says so. (Without
+    // --keep-open it may have closed first itself: the link is one-way, so
+    // "written" is all it can know.)
+    run = runSim({"--port", port(), "--raw", "--keep-open", file});
+    QVERIFY2(run.exitCode == 7, qPrintable(QString("exit %1: %2").arg(run.exitCode).arg(run.err)));
+    QVERIFY2(run.err.contains("the display closed the connection (close code 1009"), qPrintable(run.err));
+    QTRY_COMPARE(m_disconnected->count(), 1);
+    QCOMPARE(g_received.size(), 0);
+    QVERIFY(m_env->logo().isEmpty());
+}
+
+void TestTerminalSim::reportsALostDisplay()
+{
+    QProcess *sim = startSim({"--port", port(), "--keep-open",
+                              writeFile("m.jsonl", jsonLines({logoMessage("a"), logoMessage("b", 50)}))});
+    QTRY_COMPARE(g_received.size(), 2);
+    // The display goes away while the simulator holds the link.
+    m_connected.reset();
+    m_disconnected.reset();
+    m_core.reset();
+
+    const SimRun run = finish(sim);
+    QVERIFY(run.finished);
+    QVERIFY2(run.exitCode == 7, qPrintable(QString("exit %1: %2").arg(run.exitCode).arg(run.err)));
+    QVERIFY2(run.err.contains("the display closed the connection"), qPrintable(run.err));
+    QVERIFY2(run.err.contains("after 2 message(s)"), qPrintable(run.err));
+}
+
+void TestTerminalSim::examplesPlay_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("full sale") << QStringLiteral("full-sale");
+    QTest::newRow("QR sale") << QStringLiteral("qr-sale");
+    QTest::newRow("promo rotation") << QStringLiteral("promo-rotation");
+    QTest::newRow("malformed") << QStringLiteral("malformed");
+}
+
+void TestTerminalSim::examplesPlay()
+{
+    QFETCH(QString, name);
+    QString file = examplesDir + '/' + name + ".jsonl";
+    QStringList extraArgs;
+    if (name == "promo-rotation") {
+        // Played without pauses, later catalogues would overtake the first one while it
+        // loads (the newest always wins); play up to the full catalogue only.
+        QFile source(file);
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        const QByteArray data = source.readAll();
+        const qsizetype first = data.indexOf("\"path\": \"promo_image\"");
+        QVERIFY(first > 0);
+        file = writeFile("promo-rotation-head.jsonl", data.left(data.indexOf('\n', first) + 1));
+        extraArgs = QStringList{"--base-url", QUrl::fromLocalFile(examplesDir).toString(QUrl::FullyEncoded)};
+    }
+    const int messages = binaryMessageCount(file);
+    QVERIFY(messages > 0);
+
+    QSignalSpy card(m_env, &AppEnv::showPaymentDialog);
+    QSignalSpy qr(m_env, &AppEnv::showQRPaymentDialog);
+    QSignalSpy closed(m_env, &AppEnv::closePaymentDialogs);
+    QStringList qrImages;
+    connect(m_env, &AppEnv::showQRPaymentDialog, this, [&] { qrImages.append(m_env->order()->qrCodeTable); });
+    int mostPromoRecords = 0;
+    connect(m_env->promoImageModel(), &QAbstractItemModel::modelReset, this,
+            [&] { mostPromoRecords = qMax(mostPromoRecords, m_env->promoImageModel()->rowCount()); });
+    QStringList clients;
+    connect(m_env, &AppEnv::clientChanged, this, [&] { clients.append(m_env->client()->clientName); });
+
+    QProcess *sim =
+        startSim(QStringList{"--port", port(), "--no-delay", "--keep-open"} + extraArgs + QStringList{file});
+    QTRY_COMPARE_WITH_TIMEOUT(g_received.size(), messages, 20000);
+
+    // Every example sets the shop's logo from its own folder, and the picture is there.
+    const QString imagesUrl = QUrl::fromLocalFile(examplesDir).toString(QUrl::FullyEncoded) + "/images/";
+    QTRY_COMPARE(m_env->logo(), imagesUrl + "logo.png");
+    QVERIFY(QFile::exists(QUrl(m_env->logo()).toLocalFile()));
+
+    if (name == "full-sale") {
+        QTRY_COMPARE(closed.count(), 1);
+        QCOMPARE(card.count(), 1);
+        QCOMPARE(qr.count(), 0);
+        QVERIFY(clients.contains("Анна"));
+        QCOMPARE(m_env->order()->expenseBonusCount, 5000);
+        QCOMPARE(mostPromoRecords, 4);
+        QTRY_COMPARE(m_env->receiptItemModel()->rowCount(), 0); // the sale ends with an empty order
+    } else if (name == "qr-sale") {
+        QTRY_COMPARE(closed.count(), 1);
+        QCOMPARE(qr.count(), 1);
+        QCOMPARE(card.count(), 0);
+        QVERIFY(qrImages.constFirst().startsWith("data:image/png;base64,"));
+        QVERIFY(qrImages.constFirst().size() > 200);
+    } else if (name == "promo-rotation") {
+        // Nine records sent, six kept: inactive, not for this screen and deleted ones are dropped.
+        QTRY_COMPARE(mostPromoRecords, 6);
+    } else if (name == "malformed") {
+        // The sound messages at the end still take effect.
+        QTRY_COMPARE(m_env->receiptItemModel()->rowCount(), 2);
+        QTRY_VERIFY(closed.count() >= 3);
+        QVERIFY(card.count() >= 3);
+        QCOMPARE(qr.count(), 1);
+        QCOMPARE(qrImages.constFirst(), QStringLiteral("data:image/png;base64,")); // too long to encode
+    }
+    // Every promo picture published while playing is one of ours, on disk.
+    for (const QJsonValue &entry : m_env->promoImagesToShow()) {
+        const QString url = entry.toObject().value("url").toString();
+        if (name != "malformed")
+            QVERIFY2(QFile::exists(QUrl(url).toLocalFile()), qPrintable(url));
+    }
+
+    stopAndExpectCleanExit(sim);
+    QTRY_COMPARE(m_disconnected->count(), 1);
+}
+
+void TestTerminalSim::protocolDocumentExamplesTakeEffect()
+{
+    QFile doc(protocolDoc);
+    QVERIFY2(doc.open(QIODevice::ReadOnly), qPrintable(protocolDoc));
+    const QString text = QString::fromUtf8(doc.readAll());
+    QList<QJsonObject> examples;
+    QStringList kinds;
+    const QRegularExpression block(QStringLiteral("```json\\n(.*?)```"),
+                                   QRegularExpression::DotMatchesEverythingOption);
+    for (auto it = block.globalMatch(text); it.hasNext();) {
+        QJsonParseError error;
+        const QJsonDocument json = QJsonDocument::fromJson(it.next().captured(1).toUtf8(), &error);
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+        examples.append(json.object());
+        kinds.append(json.object().value("path").toString());
+    }
+    kinds.removeDuplicates();
+    kinds.sort();
+    QCOMPARE(kinds, QStringList({"app_logo", "bonus", "order", "payment", "promo_image"}));
+
+    QSignalSpy dialogs(m_env, &AppEnv::showQRPaymentDialog);
+    QSignalSpy cardDialogs(m_env, &AppEnv::showPaymentDialog);
+    QSignalSpy promoResets(m_env->promoImageModel(), &QAbstractItemModel::modelReset);
+    int mostRows = 0;
+    connect(m_env->receiptItemModel(), &QAbstractItemModel::modelReset, this,
+            [&] { mostRows = qMax(mostRows, m_env->receiptItemModel()->rowCount()); });
+    int mostPromos = 0;
+    connect(m_env->promoImageModel(), &QAbstractItemModel::modelReset, this,
+            [&] { mostPromos = qMax(mostPromos, m_env->promoImageModel()->rowCount()); });
+
+    QProcess *sim = startSim({"--port", port(), "--keep-open", writeFile("doc.jsonl", jsonLines(examples))});
+    QTRY_COMPARE(g_received.size(), examples.size());
+    QTRY_VERIFY(dialogs.count() + cardDialogs.count() >= 1);
+    QTRY_VERIFY(promoResets.count() >= 1);
+    QVERIFY(mostRows > 0);
+    QVERIFY(mostPromos > 0);
+    QVERIFY(!m_env->logo().isEmpty());
+    stopAndExpectCleanExit(sim);
+}
+
+QTEST_MAIN(TestTerminalSim)
+#include "tst_terminal_sim.moc"
