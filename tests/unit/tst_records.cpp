@@ -253,7 +253,6 @@ const QByteArray fullClient = R"({"uuid": "c-1", "client_name": "Анна", "cli
 
 } // namespace
 
-
 void TestRecords::receiptItemField_data()
 {
     addColumns();
