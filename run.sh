@@ -46,7 +46,11 @@ stop_player() {
     kill "$player" 2>/dev/null || true
     wait "$player" 2>/dev/null || true
 }
-trap 'stop_player; kill "$display" 2>/dev/null || true' INT TERM
+stop_display() {
+    kill "$display" 2>/dev/null || true
+    wait "$display" 2>/dev/null || true
+}
+trap 'stop_player; stop_display' INT TERM
 
 status=0
 wait "$display" || status=$?

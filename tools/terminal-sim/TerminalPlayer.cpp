@@ -35,8 +35,10 @@ TerminalPlayer::TerminalPlayer(const QUrl &url, QList<ScenarioStep> steps, QObje
     connect(&m_socket, &QWebSocket::disconnected, this, &TerminalPlayer::onDisconnected);
     connect(&m_socket, &QWebSocket::bytesWritten, this, &TerminalPlayer::onBytesWritten);
     connect(&m_socket, &QWebSocket::aboutToClose, this, [this] {
-        if (m_state != State::Closing)
-            m_closedByDisplay = true; // the display began the closing handshake
+        // Only a handshake that the display begins on a live link counts; a
+        // failed attempt to connect emits this too.
+        if (m_state == State::Playing || m_state == State::Holding || m_state == State::Flushing)
+            m_closedByDisplay = true;
     });
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     connect(&m_socket, &QWebSocket::errorOccurred, this, &TerminalPlayer::onSocketError);

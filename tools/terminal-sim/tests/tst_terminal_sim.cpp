@@ -102,6 +102,7 @@ private slots:
     void loopStopsOnSignal_data();
     void loopStopsOnSignal();
     void signalWhileWaitingForTheDisplay();
+    void connectsOnceTheDisplayComesUp();
     void reportsErrors_data();
     void reportsErrors();
     void checkModeConnectsToNothing();
@@ -370,6 +371,29 @@ void TestTerminalSim::signalWhileWaitingForTheDisplay()
                               writeFile("loop.jsonl", jsonLines({logoMessage("x", 100)}))});
     QVERIFY(!QSignalSpy(sim, &QProcess::finished).wait(500)); // still trying
     stopAndExpectCleanExit(sim);
+}
+
+void TestTerminalSim::connectsOnceTheDisplayComesUp()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 laterPort = probe.serverPort();
+    probe.close();
+
+    QProcess *sim = startSim({"--port", QString::number(laterPort), "--wait", "20",
+                              writeFile("m.jsonl", jsonLines({logoMessage("late"), logoMessage("later")}))});
+    QVERIFY(!QSignalSpy(sim, &QProcess::finished).wait(600)); // refused, trying again
+
+    NetworkService::setPortForTesting(laterPort);
+    AppCore lateDisplay;
+    NetworkService::setPortForTesting(0);
+    QVERIFY(lateDisplay.networkService()->isListening());
+
+    const SimRun run = finish(sim);
+    // The failed attempts before are no lost connection.
+    QVERIFY2(run.exitCode == 0, qPrintable(run.err));
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+    QTRY_COMPARE(lateDisplay.appEnv()->logo(), QStringLiteral("later"));
 }
 
 void TestTerminalSim::reportsErrors_data()
