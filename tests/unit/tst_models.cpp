@@ -1,6 +1,7 @@
 // The receipt line model and the promo image model: roles, filters, and the
 // rebuild on the pool that must end with the newest list in place.
 
+#include "TestJson.h"
 #include "promo/PromoImageModel.h"
 #include "state/LatestListLoader.h"
 #include "state/ReceiptItemModel.h"
@@ -57,14 +58,7 @@ private slots:
 
 namespace {
 
-QJsonArray parseArray(const QByteArray &json)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
-        qFatal("bad test JSON: %s", json.constData());
-    return document.array();
-}
+using TestJson::parseArray;
 
 // `count` receipt lines whose uuids carry `tag`, so a test can tell arrays apart.
 QJsonArray receiptLines(int count, const QString &tag)

@@ -1,6 +1,7 @@
 // Conversions of the terminal's JSON into the display's records, and the
 // change notifications of the two observable records.
 
+#include "TestJson.h"
 #include "promo/PromoImage.h"
 #include "state/Client.h"
 #include "state/Order.h"
@@ -49,14 +50,7 @@ private slots:
 
 namespace {
 
-QJsonObject parseObject(const QByteArray &json)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        qFatal("bad test JSON: %s", json.constData());
-    return document.object();
-}
+using TestJson::parseObject;
 
 // How a field is read from JSON; each kind has its own set of awkward inputs.
 enum class Kind { String, Double, Int, Bool, Array, Object, DateTime };

@@ -1,6 +1,7 @@
 // Which promotional pictures are due at a given moment, the minute ticks, and
 // the publication into the display state.
 
+#include "TestJson.h"
 #include "promo/MinuteTimer.h"
 #include "promo/PromoImageService.h"
 #include "state/AppEnv.h"
@@ -44,14 +45,7 @@ private slots:
 
 namespace {
 
-QJsonObject parseObject(const QByteArray &json)
-{
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        qFatal("bad test JSON: %s", json.constData());
-    return document.object();
-}
+using TestJson::parseObject;
 
 QJsonArray parseArray(const QByteArray &json)
 {
