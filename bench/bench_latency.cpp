@@ -1,0 +1,239 @@
+// Message latency and GUI-thread cost of "order" messages.
+//
+// A client on its own thread sends one "order" message at a time over
+// 127.0.0.1 to a real NetworkService writing into a real AppEnv, and sends the
+// next one only when the previous one was applied.
+//
+// Latency: from the start of the GUI-thread socket event that read the last
+// bytes of the message (the last QEvent::SockAct delivered on the GUI thread
+// before the message was applied; nothing else talks to this process then) to
+// the moment AppEnv::clientChanged carries the message's marker, which is the
+// last thing the dispatch does: lines, totals, client applied.
+// GUI-thread cost: the summed duration of every event the GUI thread handled
+// from the request to send until that message was applied (socket reads and
+// frame decoding included, as they are inherent to a socket on that thread).
+// Floor: QJsonDocument::fromJson of the same bytes plus the same
+// QList<ReceiptItem> built with ReceiptItem::fromJson, on one thread.
+#include "BenchMessages.h"
+#include "BenchStats.h"
+
+#include "network/NetworkService.h"
+#include "state/AppEnv.h"
+#include "state/ReceiptItem.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QThread>
+#include <QTimer>
+#include <QWebSocket>
+
+#include <atomic>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+QElapsedTimer g_clock;
+inline qint64 nowNs()
+{
+    return g_clock.nsecsElapsed();
+}
+
+// Times every event the GUI thread handles.
+class TimingApp : public QCoreApplication
+{
+public:
+    using QCoreApplication::QCoreApplication;
+
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        if (QThread::currentThread() != thread() || m_depth > 0) {
+            ++m_depth;
+            const bool r = QCoreApplication::notify(receiver, event);
+            --m_depth;
+            return r;
+        }
+        const qint64 start = nowNs();
+        if (event->type() == QEvent::SockAct)
+            lastSocketEventStart = start;
+        ++m_depth;
+        const bool r = QCoreApplication::notify(receiver, event);
+        --m_depth;
+        busyNs += nowNs() - start;
+        if (afterEvent)
+            afterEvent();
+        return r;
+    }
+
+    qint64 lastSocketEventStart = 0;
+    qint64 busyNs = 0;
+    std::function<void()> afterEvent;
+
+private:
+    int m_depth = 0;
+};
+
+// Lives on its own thread; builds and sends one message on request.
+class Sender : public QObject
+{
+    Q_OBJECT
+public:
+    QWebSocket socket;
+    std::atomic<bool> open{false};
+
+public slots:
+    void connectTo(quint16 port)
+    {
+        connect(&socket, &QWebSocket::connected, this, [this] { open = true; });
+        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
+    }
+    void send(QByteArray message) { socket.sendBinaryMessage(message); }
+};
+
+FILE *g_sink = nullptr;
+void discardingHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    // Format and write as the default handler does, to nowhere.
+    const QByteArray line = qFormatLogMessage(type, context, text).toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), g_sink);
+    std::fputc('\n', g_sink);
+}
+
+struct Floor
+{
+    QList<double> total;
+    QList<double> parse;
+};
+
+Floor measureFloor(const QList<QByteArray> &messages, int rounds)
+{
+    Floor floor;
+    QElapsedTimer timer;
+    for (int i = 0; i < rounds; ++i) {
+        const QByteArray &bytes = messages.at(i % messages.size());
+        timer.start();
+        const QJsonObject object = QJsonDocument::fromJson(bytes).object();
+        const qint64 parsed = timer.nsecsElapsed();
+        const QJsonArray array =
+            object.value(QLatin1String("content")).toObject().value(QLatin1String("receipt_items")).toArray();
+        QList<ReceiptItem> items;
+        items.reserve(array.size());
+        for (const QJsonValue &value : array) {
+            ReceiptItem item;
+            item.fromJson(value.toObject());
+            items.append(std::move(item));
+        }
+        const qint64 built = timer.nsecsElapsed();
+        floor.parse.append(parsed / 1000.0);
+        floor.total.append(built / 1000.0);
+    }
+    return floor;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    g_clock.start();
+    TimingApp app(argc, argv);
+    g_sink = std::fopen("/dev/null", "w");
+    qInstallMessageHandler(discardingHandler);
+
+    int rounds = 1000;
+    if (argc > 1)
+        rounds = qMax(10, QByteArray(argv[1]).toInt());
+
+    NetworkService::setPortForTesting(0);
+    AppEnv env;
+    NetworkService service(&env);
+    service.run();
+
+    QThread senderThread;
+    Sender sender;
+    sender.moveToThread(&senderThread);
+    sender.socket.moveToThread(&senderThread);
+    senderThread.start();
+
+    bool connected = false;
+    QObject::connect(&service, &NetworkService::terminalConnected, [&] { connected = true; });
+    QMetaObject::invokeMethod(&sender, "connectTo", Qt::QueuedConnection,
+                              Q_ARG(quint16, service.serverPort()));
+    while (!connected || !sender.open) {
+        QCoreApplication::processEvents();
+        QThread::msleep(1);
+    }
+
+    std::printf("# message latency, %d messages per size; figures in microseconds\n", rounds);
+    for (const int lineCount : {10, 200, 2000}) {
+        QList<QByteArray> variants;
+        for (int v = 0; v < 8; ++v)
+            variants.append(BenchMessages::order(lineCount, 1000000 + v));
+        const QJsonArray items = BenchMessages::lines(lineCount, 1);
+
+        // Warm the caches and the pool first, then measure.
+        const Floor floor = measureFloor(variants, qMax(rounds, 50));
+
+        QList<double> latency;
+        QList<double> busy;
+        int marker = 0;
+        qint64 busyAtRequest = 0;
+        bool applied = false;
+        qint64 appliedAt = 0;
+        const QMetaObject::Connection watch = QObject::connect(&env, &AppEnv::clientChanged, [&] {
+            if (int(env.client()->bonusCount) == marker && int(env.order()->totalAmount) == marker) {
+                applied = true;
+                appliedAt = nowNs();
+            }
+        });
+        const int warmup = 20;
+        for (int i = 0; i < rounds + warmup; ++i) {
+            marker = i + 1 + lineCount * 10000;
+            const QByteArray message = BenchMessages::order(items, marker);
+            applied = false;
+            app.afterEvent = nullptr;
+            busyAtRequest = app.busyNs;
+            QMetaObject::invokeMethod(&sender, "send", Qt::QueuedConnection, Q_ARG(QByteArray, message));
+            bool done = false;
+            app.afterEvent = [&] {
+                if (applied)
+                    done = true;
+            };
+            while (!done)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+            app.afterEvent = nullptr;
+            if (i < warmup)
+                continue;
+            latency.append((appliedAt - app.lastSocketEventStart) / 1000.0);
+            busy.append((app.busyNs - busyAtRequest) / 1000.0);
+        }
+        QObject::disconnect(watch);
+        if (env.receiptItemModel()->rowCount() != lineCount) {
+            std::printf("ERROR: the model holds %d lines, expected %d\n", env.receiptItemModel()->rowCount(),
+                        lineCount);
+            return 1;
+        }
+
+        const double floorMedian = BenchStats::median(floor.total);
+        char name[64];
+        std::snprintf(name, sizeof name, "latency median, %d lines (%lld B)", lineCount,
+                      qlonglong(variants.first().size()));
+        BenchStats::report(name, BenchStats::median(latency), floorMedian, "us", "target <= 1.5");
+        std::snprintf(name, sizeof name, "latency p99, %d lines", lineCount);
+        BenchStats::report(name, BenchStats::percentile(latency, 0.99),
+                           BenchStats::percentile(floor.total, 0.99), "us",
+                           lineCount == 200 ? "target p99 <= 16000 us" : "");
+        std::snprintf(name, sizeof name, "GUI-thread busy median, %d lines", lineCount);
+        BenchStats::report(name, BenchStats::median(busy), floorMedian, "us",
+                           lineCount == 2000 ? "target <= 0.10" : "");
+        std::snprintf(name, sizeof name, "  floor: fromJson alone, %d lines", lineCount);
+        BenchStats::line(name, BenchStats::median(floor.parse), "us");
+    }
+
+    senderThread.quit();
+    senderThread.wait();
+    return 0;
+}
+
+#include "bench_latency.moc"

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release (build-bench/) and runs them all; each
+# prints its figures beside the floor measured in the same run.
+#   bash bench/run.sh            # everything
+#   bash bench/run.sh latency    # only the benchmarks whose name contains it
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${QV4_BENCH_DIR:-$root/build-bench}"
+filter="${1:-}"
+
+if [[ ! -f "$build/build.ninja" ]]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV4_BUILD_TESTS=OFF
+fi
+cmake --build "$build" --target bench_all
+
+export QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$build/xdg-runtime}"
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+
+echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)"
+echo "# Qt $(qtpaths6 --qt-version 2>/dev/null || echo '?'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+run() {
+    local name="$1"; shift
+    [[ -n "$filter" && "$name" != *"$filter"* ]] && return 0
+    echo
+    "$@"
+}
+run latency "$build/bench/bench_latency"
+run throughput "$build/bench/bench_throughput" "$root/bench/flood_client.py"
+run qr "$build/bench/bench_qr"
+run startup "$build/bench/bench_startup" "$build/bench/bench_startup_app" "$build/bench/bench_startup_floor"

@@ -1,0 +1,81 @@
+// libFuzzer harness: arbitrary bytes through the real message dispatch of
+// NetworkService into a real AppEnv and its models, waiting each time until
+// every step (pool loads and their continuations included) has taken effect.
+// An input holds one or more messages separated by "\n\0\n"; a message that
+// is exactly "\0disconnect" stands for a terminal disconnecting.
+#include "network/NetworkService.h"
+#include "state/AppEnv.h"
+
+#include <QCoreApplication>
+#include <QThreadPool>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace {
+
+QCoreApplication *g_app = nullptr;
+AppEnv *g_env = nullptr;
+NetworkService *g_service = nullptr;
+
+void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    // Format the line as the default handler would, then drop it.
+    (void)qFormatLogMessage(type, context, text).toLocal8Bit();
+}
+
+void settle()
+{
+    for (;;) {
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+        if (g_service->pendingMessageCount() == 0 &&
+            QThreadPool::globalInstance()->activeThreadCount() == 0) {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            if (g_service->pendingMessageCount() == 0)
+                return;
+        }
+    }
+}
+
+void deliver(const QByteArray &message)
+{
+    if (message == QByteArrayLiteral("\0disconnect"))
+        QMetaObject::invokeMethod(g_service, "onTerminalDisconnected", Qt::DirectConnection);
+    else
+        QMetaObject::invokeMethod(g_service, "binaryMessageRecived", Qt::DirectConnection,
+                                  Q_ARG(QByteArray, message));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int qtArgc = 1;
+    static char *qtArgv[] = {(*argv)[0], nullptr};
+    Q_UNUSED(argc);
+    g_app = new QCoreApplication(qtArgc, qtArgv);
+    qInstallMessageHandler(quietHandler);
+    g_env = new AppEnv;
+    g_service = new NetworkService(g_env); // never listens: messages come from the fuzzer
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    static const QByteArray separator = QByteArrayLiteral("\n\0\n");
+    qsizetype from = 0;
+    for (;;) {
+        const qsizetype at = input.indexOf(separator, from);
+        deliver(input.mid(from, at < 0 ? -1 : at - from));
+        if (at < 0)
+            break;
+        from = at + separator.size();
+    }
+    settle();
+    return 0;
+}
