@@ -22,6 +22,8 @@ if ((${#missing[@]})); then
     "${sudo_cmd[@]}" apt-get update -q
     "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
+# The sanitizer and fuzz scripts want the packages, not this build.
+[[ -n "${QV4_SETUP_PACKAGES_ONLY:-}" ]] && exit 0
 
 if [[ ! -f "$build/build.ninja" ]]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo

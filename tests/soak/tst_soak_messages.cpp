@@ -1,0 +1,246 @@
+// 100,000 mixed messages from 4 terminals at once. The display must not
+// crash, must not grow after warming up, and must end showing what the last
+// message of each kind said, in the order the display logged them.
+#include "ProcessMemory.h"
+#include "RawTerminal.h"
+#include "SoakMessages.h"
+#include "Spin.h"
+
+#include "core/AppCore.h"
+
+#include <QJsonDocument>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString logPrefix =
+    QStringLiteral("void NetworkService::binaryMessageRecived(const QByteArray&) QJsonObject(");
+
+// Keeps the count of message log lines and the last line of each kind.
+struct LogTap
+{
+    std::atomic<int> lines{0};
+    QMutex mutex;
+    QHash<QString, QString> last; // kind -> JSON text
+
+    void take(const QString &text)
+    {
+        if (!text.startsWith(logPrefix))
+            return;
+        const QString json = text.mid(logPrefix.size(), text.size() - logPrefix.size() - 1);
+        QString kind;
+        for (const char *path : {"order", "promo_image", "app_logo", "payment", "bonus"}) {
+            if (json.endsWith(QStringLiteral("\"path\":\"%1\"}").arg(QLatin1String(path)))) {
+                kind = QLatin1String(path);
+                break;
+            }
+        }
+        if (kind == QLatin1String("bonus"))
+            kind += json.contains(QLatin1String("\"is_replenisment\":true")) ? QLatin1String("+")
+                                                                             : QLatin1String("-");
+        {
+            QMutexLocker lock(&mutex);
+            if (!kind.isEmpty())
+                last.insert(kind, json);
+        }
+        ++lines;
+    }
+
+    QJsonObject content(const QString &kind)
+    {
+        QMutexLocker lock(&mutex);
+        return QJsonDocument::fromJson(last.value(kind).toUtf8())
+            .object()
+            .value(QLatin1String("content"))
+            .toObject();
+    }
+};
+
+LogTap *g_tap = nullptr;
+QtMessageHandler g_previous = nullptr;
+
+void tapHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtDebugMsg && g_tap)
+        g_tap->take(text);
+    else if (type != QtDebugMsg)
+        g_previous(type, context, text);
+}
+
+QJsonObject promo(const QString &uuid)
+{
+    return {{QStringLiteral("uuid"), uuid},
+            {QStringLiteral("is_active"), true},
+            {QStringLiteral("is_order_screen"), true},
+            {QStringLiteral("image"), QStringLiteral("https://example.invalid/%1.jpg").arg(uuid)},
+            {QStringLiteral("timeout"), 5}};
+}
+
+// The message number `seq` of terminal `client`; tags are unique overall.
+QByteArray mixed(int client, int seq)
+{
+    const int tag = client * 1000000 + seq;
+    switch (seq % 20) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6:
+        return SoakMessages::order(5, tag);
+    case 7:
+    case 8:
+    case 9:
+    case 10:
+        return SoakMessages::envelope(
+            QStringLiteral("bonus"),
+            {{QStringLiteral("count"), tag}, {QStringLiteral("is_replenisment"), seq % 2 == 0}});
+    case 11:
+    case 12:
+        return SoakMessages::envelope(QStringLiteral("app_logo"),
+                                      {{QStringLiteral("logo"), QStringLiteral("logo-%1").arg(tag)}});
+    case 13:
+    case 14:
+    case 15:
+        return SoakMessages::envelope(
+            QStringLiteral("payment"),
+            {{QStringLiteral("amount"), tag},
+             {QStringLiteral("receipt_uuid"), QStringLiteral("receipt-%1").arg(tag - 1)}});
+    case 16:
+        return SoakMessages::envelope(QStringLiteral("payment"), {{QStringLiteral("is_finished"), true}});
+    case 17:
+        if (seq % 400 == 17) {
+            return SoakMessages::envelope(
+                QStringLiteral("payment"),
+                {{QStringLiteral("amount"), tag},
+                 {QStringLiteral("qrcode_table"),
+                  QStringLiteral("https://qr.nspk.ru/AS1A00%1?type=02&sum=%1").arg(tag)}});
+        }
+        return SoakMessages::envelope(QStringLiteral("promo_image"),
+                                      {{QStringLiteral("promo_images"),
+                                        QJsonArray{promo(QStringLiteral("p-%1").arg(tag)), QJsonValue(5),
+                                                   promo(QStringLiteral("q-%1").arg(tag))}}});
+    case 18:
+        return SoakMessages::envelope(QStringLiteral("ORDER"), {}); // ignored, logged
+    default:
+        return QByteArrayLiteral("{\"path\":\"order\",\"content\":"); // not JSON, logged
+    }
+}
+
+} // namespace
+
+class TestSoakMessages : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void mixedFromFourTerminals();
+
+private:
+    LogTap m_tap;
+    std::unique_ptr<AppCore> m_core;
+};
+
+void TestSoakMessages::initTestCase()
+{
+    g_tap = &m_tap;
+    g_previous = qInstallMessageHandler(tapHandler);
+    NetworkService::setPortForTesting(0);
+    m_core = std::make_unique<AppCore>();
+}
+
+void TestSoakMessages::cleanupTestCase()
+{
+    m_core.reset();
+    qInstallMessageHandler(g_previous);
+    g_tap = nullptr;
+}
+
+void TestSoakMessages::mixedFromFourTerminals()
+{
+    const int terminals = 4;
+    const int perBatch = 50;
+    const int total = 100000;
+    const int rounds = total / (terminals * perBatch);
+    const int warmupRounds = rounds / 10;
+    NetworkService *service = m_core->networkService();
+    AppEnv *env = m_core->appEnv();
+
+    std::vector<std::unique_ptr<RawTerminal>> clients;
+    for (int c = 0; c < terminals; ++c) {
+        clients.push_back(std::make_unique<RawTerminal>(service->serverPort()));
+        QVERIFY(clients.back()->open());
+    }
+
+    qint64 warm = 0;
+    int sent = 0;
+    int seq = 0;
+    for (int round = 0; round < rounds; ++round) {
+        // All four write their batch before the display reads any of it.
+        for (int c = 0; c < terminals; ++c) {
+            QByteArray batch;
+            for (int i = 0; i < perBatch; ++i)
+                batch += RawTerminal::binaryFrame(mixed(c + 1, seq + i));
+            clients[c]->socket().write(batch);
+        }
+        seq += perBatch;
+        sent += terminals * perBatch;
+        QVERIFY2(spinUntil([&] { return m_tap.lines >= sent && service->pendingMessageCount() == 0; }, 60000),
+                 qPrintable(
+                     QStringLiteral("round %1: %2 of %3 logged").arg(round).arg(int(m_tap.lines)).arg(sent)));
+        if (round == warmupRounds - 1)
+            warm = ProcessMemory::residentKb();
+    }
+    const qint64 end = ProcessMemory::residentKb();
+    qInfo("%d messages from %d terminals: resident %lld kB after warm-up (%d messages), %lld kB at the end "
+          "(%+lld kB)",
+          sent, terminals, warm, warmupRounds * terminals * perBatch, end, end - warm);
+
+    QCOMPARE(sent, total);
+    QCOMPARE(int(m_tap.lines), total);
+    for (auto &client : clients)
+        QCOMPARE(client->socket().state(), QAbstractSocket::ConnectedState);
+
+    // The state is what the last logged message of each kind said.
+    const QJsonObject order = m_tap.content(QStringLiteral("order"));
+    const int orderTag =
+        order.value(QLatin1String("order")).toObject().value(QLatin1String("to_payment")).toInt();
+    QVERIFY(orderTag > 0);
+    QCOMPARE(env->order()->totalAmount, double(orderTag));
+    QCOMPARE(env->client()->bonusCount, double(orderTag));
+    QCOMPARE(env->receiptItemModel()->rowCount(), 5);
+    QCOMPARE(env->receiptItemModel()
+                 ->data(env->receiptItemModel()->index(4), ReceiptItemModel::UuidRole)
+                 .toString(),
+             QStringLiteral("line-%1-4").arg(orderTag));
+    QCOMPARE(env->order()->replenishmentBonus,
+             double(m_tap.content(QStringLiteral("bonus+")).value(QLatin1String("count")).toInt()));
+    QCOMPARE(env->order()->expenseBonusCount,
+             m_tap.content(QStringLiteral("bonus-")).value(QLatin1String("count")).toInt());
+    QCOMPARE(env->logo(), m_tap.content(QStringLiteral("app_logo")).value(QLatin1String("logo")).toString());
+    const QJsonObject payment = m_tap.content(QStringLiteral("payment"));
+    QCOMPARE(env->order()->receiptPaymentAmount, payment.value(QLatin1String("is_finished")).toBool()
+                                                     ? 0
+                                                     : payment.value(QLatin1String("amount")).toInt());
+    const QJsonArray promos =
+        m_tap.content(QStringLiteral("promo_image")).value(QLatin1String("promo_images")).toArray();
+    // Nothing waits for a promo load: it lands when it lands, and the last one wins.
+    const QString lastPromo = promos.first().toObject().value(QLatin1String("uuid")).toString();
+    QVERIFY(spinUntil([&] {
+        const QList<PromoImage> held = env->promoImageModel()->toList();
+        return held.size() == 2 && held.first().uuid == lastPromo;
+    }));
+
+    QVERIFY2(end - warm <= 4096, qPrintable(QStringLiteral("grew by %1 kB after warm-up").arg(end - warm)));
+}
+
+QTEST_GUILESS_MAIN(TestSoakMessages)
+#include "tst_soak_messages.moc"
