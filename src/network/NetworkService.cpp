@@ -3,7 +3,6 @@
 #include "QrCodeImage.h"
 #include "state/AppEnv.h"
 
-#include <QDebug>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QNetworkInterface>
@@ -92,20 +91,15 @@ void NetworkService::newConnection()
     connect(socket, &QWebSocket::disconnected, this, &NetworkService::onTerminalDisconnected);
     // Queued like a message: a reconnect must not be announced before the
     // reset of an earlier disconnect that is still waiting for a load.
-    enqueue({ConnectStep, {}});
+    enqueue({ConnectStep, {}, {}});
 }
 
 void NetworkService::binaryMessageRecived(QByteArray message)
 {
-    const QJsonObject object = QJsonDocument::fromJson(message).object();
-    // Default category, no source location, whatever the build type.
-    QMessageLogger(nullptr, 0, nullptr).debug()
-        << "void NetworkService::binaryMessageRecived(const QByteArray&)" << object;
-
-    const int kind = m_paths.value(object.value(QLatin1String("path")).toString(), 0);
-    if (kind == 0)
-        return;
-    enqueue({kind, object.value(QLatin1String("content")).toObject()});
+    // Parsed and logged on the intake thread; the step keeps its place in
+    // the queue meanwhile.
+    Step step{MessageStep, {}, m_intake.take(message)};
+    enqueue(std::move(step));
 }
 
 void NetworkService::onTerminalDisconnected()
@@ -115,7 +109,7 @@ void NetworkService::onTerminalDisconnected()
         socket->disconnect(this);
         socket->deleteLater();
     }
-    enqueue({DisconnectStep, {}});
+    enqueue({DisconnectStep, {}, {}});
 }
 
 void NetworkService::enqueue(Step step)
@@ -126,8 +120,29 @@ void NetworkService::enqueue(Step step)
 
 void NetworkService::drain()
 {
-    while (!m_busy && !m_pending.isEmpty())
+    while (!m_busy && !m_resumeScheduled && !m_pending.isEmpty()) {
+        Step &front = m_pending.head();
+        if (front.kind == MessageStep) {
+            if (!front.parsed.isFinished()) {
+                resumeWhenFinished(front.parsed);
+                return;
+            }
+            const QJsonObject object = front.parsed.result();
+            // An unknown kind is only logged.
+            front.kind = m_paths.value(object.value(QLatin1String("path")).toString(), IgnoredStep);
+            front.content = object.value(QLatin1String("content")).toObject();
+        }
         applyStep(m_pending.dequeue());
+    }
+}
+
+template <typename T> void NetworkService::resumeWhenFinished(const QFuture<T> &future)
+{
+    m_resumeScheduled = true;
+    QFuture<T>(future).then(this, [this](auto &&...) {
+        m_resumeScheduled = false;
+        drain();
+    });
 }
 
 void NetworkService::applyStep(const Step &step)
@@ -154,18 +169,24 @@ void NetworkService::applyStep(const Step &step)
     case DisconnectStep:
         resetAfterDisconnect();
         break;
+    case IgnoredStep:
+        break;
     }
 }
 
 void NetworkService::applyOrder(const QJsonObject &content)
 {
     m_busy = true;
+    // Only what the continuation needs: the parsed message itself is then
+    // released by the pool task that reads its lines, not on this thread.
+    const QJsonObject order = content.value(QLatin1String("order")).toObject();
+    const QJsonObject guest = content.value(QLatin1String("guest")).toObject();
     m_env->receiptItemModel()
         ->update(content.value(QLatin1String("receipt_items")).toArray())
-        .then(this, [this, content]() {
-            m_env->order()->fromJson(content.value(QLatin1String("order")).toObject());
+        .then(this, [this, order, guest]() {
+            m_env->order()->fromJson(order);
             emit m_env->orderChanged();
-            m_env->client()->fromJson(content.value(QLatin1String("guest")).toObject());
+            m_env->client()->fromJson(guest);
             emit m_env->clientChanged();
             m_busy = false;
             drain();

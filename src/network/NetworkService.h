@@ -1,5 +1,6 @@
 #pragma once
 
+#include "MessageIntake.h"
 #include "core/IService.h"
 #include "state/ReceiptItem.h"
 
@@ -72,14 +73,18 @@ private:
     // Connections, messages and disconnect resets take effect strictly in
     // arrival order: a step that waits for a pool load holds back everything
     // behind it.
-    enum StepKind { DisconnectStep = 0, ConnectStep = -1 };
+    // A message step waits for its parse (off this thread) before it takes
+    // effect.
+    enum StepKind { DisconnectStep = 0, ConnectStep = -1, MessageStep = -2, IgnoredStep = -3 };
     struct Step
     {
         int kind = DisconnectStep; // a Kind, or a StepKind
         QJsonObject content;
+        QFuture<QJsonObject> parsed;
     };
     void enqueue(Step step);
     void drain();
+    template <typename T> void resumeWhenFinished(const QFuture<T> &future);
     void applyStep(const Step &step);
     void applyOrder(const QJsonObject &content);
     void applyBonus(const QJsonObject &content);
@@ -95,4 +100,6 @@ private:
     QList<QWebSocket *> m_sockets;
     QQueue<Step> m_pending;
     bool m_busy = false;
+    bool m_resumeScheduled = false;
+    MessageIntake m_intake; // last: its thread ends before the rest goes
 };

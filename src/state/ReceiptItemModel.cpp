@@ -1,5 +1,9 @@
 #include "ReceiptItemModel.h"
 
+#include <QThreadPool>
+
+#include <utility>
+
 ReceiptItemModel::ReceiptItemModel(QObject *parent) : QAbstractListModel(parent) {}
 
 ReceiptItemModel::~ReceiptItemModel() = default;
@@ -64,14 +68,18 @@ QFuture<void> ReceiptItemModel::update(const QJsonArray &array)
         }
         return items;
     };
-    return m_loader.load(this, m_mutex, parse, [this](QList<ReceiptItem> &&items) { install(std::move(items)); });
+    return m_loader.load(this, m_mutex, parse,
+                         [this](QList<ReceiptItem> &&items) { install(std::move(items)); });
 }
 
 void ReceiptItemModel::install(QList<ReceiptItem> &&items)
 {
     beginResetModel();
-    m_items = std::move(items);
+    QList<ReceiptItem> old = std::exchange(m_items, std::move(items));
     endResetModel();
+    // Thousands of lines take a while to free: not on this thread.
+    if (old.size() > 64)
+        QThreadPool::globalInstance()->start([old = std::move(old)]() mutable { old.clear(); });
 }
 
 void ReceiptItemModel::clear()
