@@ -141,9 +141,16 @@ int main(int argc, char *argv[])
     g_sink = std::fopen("/dev/null", "w");
     qInstallMessageHandler(discardingHandler);
 
+    // bench_latency [messages per size] [sizes, comma-separated]
     int rounds = 1000;
     if (argc > 1)
         rounds = qMax(10, QByteArray(argv[1]).toInt());
+    QList<int> sizes{10, 200, 2000};
+    if (argc > 2) {
+        sizes.clear();
+        for (const QByteArray &size : QByteArray(argv[2]).split(','))
+            sizes << qMax(1, size.toInt());
+    }
 
     NetworkService::setPortForTesting(0);
     AppEnv env;
@@ -166,7 +173,7 @@ int main(int argc, char *argv[])
     }
 
     std::printf("# message latency, %d messages per size; figures in microseconds\n", rounds);
-    for (const int lineCount : {10, 200, 2000}) {
+    for (const int lineCount : std::as_const(sizes)) {
         QList<QByteArray> variants;
         for (int v = 0; v < 8; ++v)
             variants.append(BenchMessages::order(lineCount, 1000000 + v));

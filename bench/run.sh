@@ -28,4 +28,8 @@ run() {
 run latency "$build/bench/bench_latency"
 run throughput "$build/bench/bench_throughput" "$root/bench/flood_client.py"
 run qr "$build/bench/bench_qr"
-run startup "$build/bench/bench_startup" "$build/bench/bench_startup_app" "$build/bench/bench_startup_floor"
+run startup "$build/bench/bench_startup" "$build/bench/bench_startup_app" "$build/bench/bench_startup_floor" offscreen
+if command -v xvfb-run >/dev/null; then
+    run startup xvfb-run -a -s "-screen 0 1280x800x24" \
+        "$build/bench/bench_startup" "$build/bench/bench_startup_app" "$build/bench/bench_startup_floor" xcb
+fi

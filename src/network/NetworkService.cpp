@@ -183,7 +183,12 @@ void NetworkService::applyOrder(const QJsonObject &content)
     const QJsonObject guest = content.value(QLatin1String("guest")).toObject();
     m_env->receiptItemModel()
         ->update(content.value(QLatin1String("receipt_items")).toArray())
-        .then(this, [this, order, guest]() {
+        // The load's future finishes on this thread, right after the model took
+        // the lines: go on there and then, without another trip through the
+        // event queue.
+        .then(QtFuture::Launch::Sync, [self = QPointer<NetworkService>(this), this, order, guest]() {
+            if (!self)
+                return;
             m_env->order()->fromJson(order);
             emit m_env->orderChanged();
             m_env->client()->fromJson(guest);

@@ -9,6 +9,20 @@
 // Resident memory of this process, for the soak tests.
 namespace ProcessMemory {
 
+// Under a sanitizer the allocator keeps freed memory in quarantine, so
+// resident memory says nothing about leaks (LeakSanitizer does that there).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool meaningful = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool meaningful = false;
+#else
+inline constexpr bool meaningful = true;
+#endif
+#else
+inline constexpr bool meaningful = true;
+#endif
+
 // VmRSS in kB, after deferred deletions ran and the allocator returned what
 // it holds free (so that what remains is what the program keeps).
 inline qint64 statusKb(const QByteArray &field)

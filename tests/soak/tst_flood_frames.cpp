@@ -103,7 +103,8 @@ void TestFloodFrames::hugeFrames()
           "idle, "
           "peak %lld kB (+%lld kB), %lld kB after",
           clients, announced, pushed, idle, peak, peak - idle, after);
-    QVERIFY2(peak - idle < 50 * 1024, qPrintable(QStringLiteral("peak grew by %1 kB").arg(peak - idle)));
+    if (ProcessMemory::meaningful)
+        QVERIFY2(peak - idle < 50 * 1024, qPrintable(QStringLiteral("peak grew by %1 kB").arg(peak - idle)));
 }
 
 QTEST_GUILESS_MAIN(TestFloodFrames)

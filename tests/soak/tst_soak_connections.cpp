@@ -114,7 +114,8 @@ void TestSoakConnections::cycles()
     QCOMPARE(m_disconnected, warmup + total);
     QCOMPARE(m_core->appEnv()->receiptItemModel()->rowCount(), 0);
     QCOMPARE(m_core->networkService()->openSocketCount(), 0);
-    QVERIFY2(after - before <= 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(after - before)));
+    if (ProcessMemory::meaningful)
+        QVERIFY2(after - before <= 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(after - before)));
 }
 
 QTEST_GUILESS_MAIN(TestSoakConnections)

@@ -239,7 +239,9 @@ void TestSoakMessages::mixedFromFourTerminals()
         return held.size() == 2 && held.first().uuid == lastPromo;
     }));
 
-    QVERIFY2(end - warm <= 4096, qPrintable(QStringLiteral("grew by %1 kB after warm-up").arg(end - warm)));
+    if (ProcessMemory::meaningful)
+        QVERIFY2(end - warm <= 4096,
+                 qPrintable(QStringLiteral("grew by %1 kB after warm-up").arg(end - warm)));
 }
 
 QTEST_GUILESS_MAIN(TestSoakMessages)

@@ -127,7 +127,7 @@ void addFieldRows(const QByteArray &key, const QByteArray &field, Kind kind)
     case Kind::Object:
         addRow(key, field, "missing key", QByteArray(), QJsonObject());
         addRow(key, field, "object kept whole", "{\"monday\": [[\"09:00\", \"18:00\"]], \"other\": 1}",
-               QJsonObject{{"monday", QJsonArray{QJsonArray{"09:00", "18:00"}}}, {"other", 1}});
+               QJsonObject{{"monday", QJsonArray{QJsonValue(QJsonArray{"09:00", "18:00"})}}, {"other", 1}});
         addRow(key, field, "array instead of object", "[]", QJsonObject());
         addRow(key, field, "string instead of object", "\"{}\"", QJsonObject());
         addRow(key, field, "null", "null", QJsonObject());

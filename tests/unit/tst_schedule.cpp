@@ -223,7 +223,7 @@ void TestSchedule::weekdayTable()
     AppEnv env;
     PromoImageService service(&env);
     PromoImage record = image(R"({"uuid": "a", "is_active": true, "is_order_screen": true})");
-    record.schedule.insert(key, QJsonArray{QJsonArray()}); // not due on that day only
+    record.schedule.insert(key, QJsonArray{QJsonValue(QJsonArray())}); // not due on that day only
     for (int d = 6; d <= 12; ++d) {
         const bool due = !service.imagesAt({record}, local(d, QTime(12, 0))).isEmpty();
         QVERIFY2(due == (d != day), qPrintable(QStringLiteral("day %1").arg(d)));
@@ -402,7 +402,7 @@ void TestSchedule::serviceStartsIdle()
     QCOMPARE(published.count(), 0);
     QVERIFY(!service.minuteTimer().isActive());
     // Until the first evaluation: one element, itself an empty array.
-    QCOMPARE(env.promoImagesToShow(), QJsonArray{QJsonArray()});
+    QCOMPARE(env.promoImagesToShow(), QJsonArray{QJsonValue(QJsonArray())});
 }
 
 void TestSchedule::serviceRunAndStop()
