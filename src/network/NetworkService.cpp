@@ -122,18 +122,34 @@ void NetworkService::drain()
 {
     while (!m_busy && !m_resumeScheduled && !m_pending.isEmpty()) {
         Step &front = m_pending.head();
-        if (front.kind == MessageStep) {
-            if (!front.parsed.isFinished()) {
-                resumeWhenFinished(front.parsed);
-                return;
-            }
-            const QJsonObject object = front.parsed.result();
-            // An unknown kind is only logged.
-            front.kind = m_paths.value(object.value(QLatin1String("path")).toString(), IgnoredStep);
-            front.content = object.value(QLatin1String("content")).toObject();
+        if (!resolve(front)) {
+            resumeWhenFinished(front.parsed);
+            return;
+        }
+        // An order followed at once by another order would never be seen: the
+        // next one replaces its lines, totals and client whole. Under a flood
+        // this skips loads that only the last one survives.
+        if (front.kind == OrderKind && m_pending.size() > 1 && resolve(m_pending[1]) &&
+            m_pending[1].kind == OrderKind) {
+            m_pending.dequeue();
+            continue;
         }
         applyStep(m_pending.dequeue());
     }
+}
+
+bool NetworkService::resolve(Step &step)
+{
+    if (step.kind != MessageStep)
+        return true;
+    if (!step.parsed.isFinished())
+        return false;
+    const QJsonObject object = step.parsed.result();
+    step.parsed = {};
+    // An unknown kind is only logged.
+    step.kind = m_paths.value(object.value(QLatin1String("path")).toString(), IgnoredStep);
+    step.content = object.value(QLatin1String("content")).toObject();
+    return true;
 }
 
 template <typename T> void NetworkService::resumeWhenFinished(const QFuture<T> &future)

@@ -84,6 +84,7 @@ private:
     };
     void enqueue(Step step);
     void drain();
+    bool resolve(Step &step);
     template <typename T> void resumeWhenFinished(const QFuture<T> &future);
     void applyStep(const Step &step);
     void applyOrder(const QJsonObject &content);

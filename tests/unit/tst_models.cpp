@@ -152,14 +152,14 @@ public:
     explicit ResetWatcher(QAbstractItemModel *model)
     {
         QObject::connect(model, &QAbstractItemModel::modelAboutToBeReset, &m_context, [this] {
-            if (QThread::currentThread() != qApp->thread())
+            if (QThread::currentThread() != QCoreApplication::instance()->thread())
                 m_offThread = true;
             if (++m_depth > 1)
                 m_nested = true;
             ++m_begun;
         });
         QObject::connect(model, &QAbstractItemModel::modelReset, &m_context, [this] {
-            if (QThread::currentThread() != qApp->thread())
+            if (QThread::currentThread() != QCoreApplication::instance()->thread())
                 m_offThread = true;
             --m_depth;
             ++m_ended;
