@@ -5,8 +5,10 @@
 #include <QQuickWindow>
 #include <QTimer>
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 // Shared by the two start-up programs: prints the monotonic time of the main
 // window's first frame, then the resident memory after `idleMs` of idling,
@@ -42,20 +44,26 @@ inline bool watch(QQmlApplicationEngine &engine, int idleMs)
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
     if (!window)
         return false;
-    auto once = std::make_shared<bool>(false);
+    auto once = std::make_shared<std::atomic<bool>>(false);
     QObject::connect(
         window, &QQuickWindow::frameSwapped, window,
         [once, idleMs] {
-            if (*once)
+            if (once->exchange(true))
                 return;
-            *once = true;
             std::printf("FIRST_FRAME %lld\n", qlonglong(monotonicNs()));
             std::fflush(stdout);
-            QTimer::singleShot(idleMs, [] {
-                std::printf("RSS %ld\n", residentKb());
-                std::fflush(stdout);
-                QCoreApplication::quit();
-            });
+            // frameSwapped may come from the render thread (xcb, threaded
+            // loop): the idle wait belongs on the GUI thread.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [idleMs] {
+                    QTimer::singleShot(idleMs, [] {
+                        std::printf("RSS %ld\n", residentKb());
+                        std::fflush(stdout);
+                        QCoreApplication::quit();
+                    });
+                },
+                Qt::QueuedConnection);
         },
         Qt::DirectConnection);
     return true;

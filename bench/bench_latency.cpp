@@ -26,6 +26,7 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QThread>
 #include <QTimer>
 #include <QWebSocket>
@@ -50,7 +51,9 @@ public:
 
     bool notify(QObject *receiver, QEvent *event) override
     {
-        if (QThread::currentThread() != thread() || m_depth > 0) {
+        if (QThread::currentThread() != thread()) // the sender's own events
+            return QCoreApplication::notify(receiver, event);
+        if (m_depth > 0) {
             ++m_depth;
             const bool r = QCoreApplication::notify(receiver, event);
             --m_depth;
@@ -85,7 +88,7 @@ public:
     std::function<void()> afterEvent;
 
 private:
-    int m_depth = 0;
+    int m_depth = 0; // GUI thread only
 };
 
 // Lives on its own thread; builds and sends one message on request.
@@ -170,8 +173,13 @@ int main(int argc, char *argv[])
     NetworkService service(&env);
     service.run();
 
-    QThread senderThread;
     Sender sender;
+    QThread senderThread; // declared after the sender: stops before it goes
+    const auto stopSender = qScopeGuard([&] {
+        std::fflush(stdout);
+        senderThread.quit();
+        senderThread.wait();
+    });
     sender.moveToThread(&senderThread);
     sender.socket.moveToThread(&senderThread);
     senderThread.start();
@@ -281,8 +289,6 @@ int main(int argc, char *argv[])
         for (auto it = app.breakdownNs.cbegin(); it != app.breakdownNs.cend(); ++it)
             std::printf("  %-60s %10.1f ms\n", qPrintable(it.key()), it.value() / 1e6);
     }
-    senderThread.quit();
-    senderThread.wait();
     return 0;
 }
 

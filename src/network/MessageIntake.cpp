@@ -25,14 +25,19 @@ void log(const QJsonObject &object)
 
 MessageIntake::MessageIntake()
 {
-    m_thread.setMaxThreadCount(1);
-    m_thread.setExpiryTimeout(-1);
-    m_thread.setObjectName(QStringLiteral("MessageIntake"));
+    for (QThreadPool *pool : {&m_parser, &m_logger}) {
+        pool->setMaxThreadCount(1);
+        pool->setExpiryTimeout(-1);
+    }
+    m_parser.setObjectName(QStringLiteral("MessageParser"));
+    m_logger.setObjectName(QStringLiteral("MessageLogger"));
 }
 
 MessageIntake::~MessageIntake()
 {
-    m_thread.waitForDone();
+    // The parser hands each message on to the logger: parser first.
+    m_parser.waitForDone();
+    m_logger.waitForDone();
 }
 
 QFuture<QJsonObject> MessageIntake::take(const QByteArray &message)
@@ -43,16 +48,21 @@ QFuture<QJsonObject> MessageIntake::take(const QByteArray &message)
         return QtFuture::makeReadyFuture(object);
     }
 
+    const int cost = int(qBound(qsizetype(1), message.size(), qsizetype(budget)));
+    m_budget.acquire(cost);
     auto parsed = std::make_shared<QPromise<QJsonObject>>();
     QFuture<QJsonObject> future = parsed->future();
     parsed->start();
     m_queued.ref();
-    m_thread.start([this, message, parsed]() {
+    m_parser.start([this, message, parsed, cost]() {
         const QJsonObject object = parse(message);
         parsed->addResult(object);
         parsed->finish();
-        log(object);
-        m_queued.deref();
+        m_logger.start([this, object, cost]() {
+            log(object);
+            m_budget.release(cost);
+            m_queued.deref();
+        });
     });
     return future;
 }

@@ -4,19 +4,25 @@
 #include <QByteArray>
 #include <QFuture>
 #include <QJsonObject>
+#include <QSemaphore>
 #include <QThreadPool>
 
 // Parses terminal messages and writes their debug line off the GUI thread,
-// one thread for all, so that lines appear in arrival order. A message's
-// object is handed over as soon as it is parsed; its debug line follows
-// (formatting it costs more than the parse, and nothing waits for it).
-// Small messages that find the thread idle are handled at once on the
-// caller's thread: the hop would cost more than the parse.
+// in arrival order: one thread parses, another formats and writes the lines
+// (which costs more than the parse, and nothing waits for it). A message's
+// object is handed over as soon as it is parsed.
+// Small messages that find both idle are handled at once on the caller's
+// thread: the hop would cost more than the parse. A flood that outruns the
+// two threads makes take() wait once the messages in hand pass a byte budget,
+// so the caller stops reading its sockets and TCP holds back the peer,
+// instead of this queue growing without end.
 class MessageIntake
 {
 public:
     // Up to this size a message may be parsed on the caller's thread.
     static constexpr qsizetype inlineLimit = 8 * 1024;
+    // Bytes of messages that may wait to be parsed and logged.
+    static constexpr int budget = 64 * 1024 * 1024;
 
     MessageIntake();
     ~MessageIntake();
@@ -26,6 +32,8 @@ public:
     QFuture<QJsonObject> take(const QByteArray &message);
 
 private:
-    QThreadPool m_thread;
+    QThreadPool m_parser;
+    QThreadPool m_logger;
     QAtomicInt m_queued;
+    QSemaphore m_budget{budget};
 };
