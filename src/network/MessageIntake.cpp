@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <QJsonDocument>
+#include <QLoggingCategory>
 #include <QPromise>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -16,6 +17,10 @@ QJsonObject parse(const QByteArray &message)
 
 void log(const QJsonObject &object)
 {
+    // Formatting the object costs more than parsing it: not when the line
+    // would be filtered out anyway (QT_LOGGING_RULES="default.debug=false").
+    if (!QLoggingCategory::defaultCategory()->isDebugEnabled())
+        return;
     // Default category, no source location, whatever the build type.
     QMessageLogger(nullptr, 0, nullptr).debug()
         << "void NetworkService::binaryMessageRecived(const QByteArray&)" << object;
@@ -43,8 +48,14 @@ MessageIntake::~MessageIntake()
 QFuture<QJsonObject> MessageIntake::take(const QByteArray &message)
 {
     if (message.size() <= inlineLimit && m_queued.loadAcquire() == 0) {
+        // Nothing ahead of it: parse here; the line still goes to the logger,
+        // which is idle, so it keeps its place.
         const QJsonObject object = parse(message);
-        log(object);
+        m_queued.ref();
+        m_logger.start([this, object]() {
+            log(object);
+            m_queued.deref();
+        });
         return QtFuture::makeReadyFuture(object);
     }
 

@@ -11,7 +11,7 @@
 // in arrival order: one thread parses, another formats and writes the lines
 // (which costs more than the parse, and nothing waits for it). A message's
 // object is handed over as soon as it is parsed.
-// Small messages that find both idle are handled at once on the caller's
+// Small messages that find both idle are parsed at once on the caller's
 // thread: the hop would cost more than the parse. A flood that outruns the
 // two threads makes take() wait once the messages in hand pass a byte budget,
 // so the caller stops reading its sockets and TCP holds back the peer,
