@@ -45,35 +45,44 @@ MessageIntake::~MessageIntake()
     m_logger.waitForDone();
 }
 
-QFuture<QJsonObject> MessageIntake::take(const QByteArray &message)
+MessageIntake::Ticket MessageIntake::take(const QByteArray &message)
 {
     if (message.size() <= inlineLimit && m_queued.loadAcquire() == 0) {
-        // Nothing ahead of it: parse here; the line still goes to the logger,
-        // which is idle, so it keeps its place.
         const QJsonObject object = parse(message);
-        m_queued.ref();
-        m_logger.start([this, object]() {
-            log(object);
-            m_queued.deref();
-        });
-        return QtFuture::makeReadyFuture(object);
+        log(object);
+        return {QtFuture::makeReadyFuture(object), QtFuture::makeReadyFuture()};
     }
 
     const int cost = int(qBound(qsizetype(1), message.size(), qsizetype(budget)));
     m_budget.acquire(cost);
     auto parsed = std::make_shared<QPromise<QJsonObject>>();
-    QFuture<QJsonObject> future = parsed->future();
+    auto logged = std::make_shared<QPromise<void>>();
+    Ticket ticket{parsed->future(), logged->future()};
     parsed->start();
+    logged->start();
     m_queued.ref();
-    m_parser.start([this, message, parsed, cost]() {
+    m_parser.start([this, message, parsed, logged, cost]() {
         const QJsonObject object = parse(message);
         parsed->addResult(object);
         parsed->finish();
-        m_logger.start([this, object, cost]() {
+        m_logger.start([this, object, logged, cost]() {
             log(object);
+            logged->finish();
             m_budget.release(cost);
             m_queued.deref();
         });
     });
+    return ticket;
+}
+
+QFuture<void> MessageIntake::logged()
+{
+    if (m_queued.loadAcquire() == 0)
+        return QtFuture::makeReadyFuture();
+    auto done = std::make_shared<QPromise<void>>();
+    QFuture<void> future = done->future();
+    done->start();
+    // Through both threads, so that it comes after whatever is on its way.
+    m_parser.start([this, done]() { m_logger.start([done]() { done->finish(); }); });
     return future;
 }

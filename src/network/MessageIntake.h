@@ -9,9 +9,10 @@
 
 // Parses terminal messages and writes their debug line off the GUI thread,
 // in arrival order: one thread parses, another formats and writes the lines
-// (which costs more than the parse, and nothing waits for it). A message's
-// object is handed over as soon as it is parsed.
-// Small messages that find both idle are parsed at once on the caller's
+// (which costs more than the parse). A message's object is handed over as
+// soon as it is parsed, so that its effect can be prepared; its line is
+// reported written separately, and the effect waits for it.
+// Small messages that find both idle are handled at once on the caller's
 // thread: the hop would cost more than the parse. A flood that outruns the
 // two threads makes take() wait once the messages in hand pass a byte budget,
 // so the caller stops reading its sockets and TCP holds back the peer,
@@ -29,7 +30,15 @@ public:
     MessageIntake(const MessageIntake &) = delete;
     MessageIntake &operator=(const MessageIntake &) = delete;
 
-    QFuture<QJsonObject> take(const QByteArray &message);
+    struct Ticket
+    {
+        QFuture<QJsonObject> parsed;
+        QFuture<void> logged;
+    };
+
+    Ticket take(const QByteArray &message);
+    // Finishes once the line of every message taken so far is written.
+    QFuture<void> logged();
 
 private:
     QThreadPool m_parser;

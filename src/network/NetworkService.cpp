@@ -91,14 +91,15 @@ void NetworkService::newConnection()
     connect(socket, &QWebSocket::disconnected, this, &NetworkService::onTerminalDisconnected);
     // Queued like a message: a reconnect must not be announced before the
     // reset of an earlier disconnect that is still waiting for a load.
-    enqueue({ConnectStep, {}, {}});
+    enqueue({ConnectStep, {}, {}, m_intake.logged()});
 }
 
 void NetworkService::binaryMessageRecived(QByteArray message)
 {
     // Parsed and logged on the intake thread; the step keeps its place in
     // the queue meanwhile.
-    Step step{MessageStep, {}, m_intake.take(message)};
+    const MessageIntake::Ticket ticket = m_intake.take(message);
+    Step step{MessageStep, {}, ticket.parsed, ticket.logged};
     enqueue(std::move(step));
 }
 
@@ -109,7 +110,7 @@ void NetworkService::onTerminalDisconnected()
         socket->disconnect(this);
         socket->deleteLater();
     }
-    enqueue({DisconnectStep, {}, {}});
+    enqueue({DisconnectStep, {}, {}, m_intake.logged()});
 }
 
 void NetworkService::enqueue(Step step)
@@ -124,6 +125,12 @@ void NetworkService::drain()
         Step &front = m_pending.head();
         if (!resolve(front)) {
             resumeWhenFinished(front.parsed);
+            return;
+        }
+        // Nothing takes effect before its message's line, or, for a terminal
+        // coming or going, the lines of every message before, are written.
+        if (front.logged.isValid() && !front.logged.isFinished()) {
+            resumeWhenFinished(front.logged);
             return;
         }
         // An order followed at once by another order would never be seen: the

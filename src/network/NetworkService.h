@@ -73,14 +73,15 @@ private:
     // Connections, messages and disconnect resets take effect strictly in
     // arrival order: a step that waits for a pool load holds back everything
     // behind it.
-    // A message step waits for its parse (off this thread) before it takes
-    // effect.
+    // A message step waits for its parse and its log line (both off this
+    // thread) before it takes effect.
     enum StepKind { DisconnectStep = 0, ConnectStep = -1, MessageStep = -2, IgnoredStep = -3 };
     struct Step
     {
         int kind = DisconnectStep; // a Kind, or a StepKind
         QJsonObject content;
         QFuture<QJsonObject> parsed;
+        QFuture<void> logged; // its line; for connect and disconnect, the lines before
     };
     void enqueue(Step step);
     void drain();
