@@ -65,8 +65,9 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message)
         const QJsonObject object = parse(message);
         parsed->addResult(object);
         parsed->finish();
-        m_logger.start([this, object, logged, cost]() {
-            log(object);
+        m_logger.start([this, line = object, logged, cost]() mutable {
+            log(line);
+            line = QJsonObject(); // not kept alive past the effect it waits for
             logged->finish();
             m_budget.release(cost);
             m_queued.deref();
