@@ -358,6 +358,9 @@ void TestSchedule::minuteDelay()
 
 void TestSchedule::minuteTimerStartStopAndTick()
 {
+    // The inner timer keeps Qt's coarse default type, which may move a
+    // one-minute expiry by up to 5 %.
+    constexpr int coarseLimit = 60000 * 105 / 100;
     MinuteTimer timer;
     QSignalSpy ticks(&timer, &MinuteTimer::timeout);
     QVERIFY(!timer.isActive());
@@ -365,7 +368,7 @@ void TestSchedule::minuteTimerStartStopAndTick()
     timer.start();
     QVERIFY(timer.isActive());
     QVERIFY(timer.remainingTime() > 0);
-    QVERIFY(timer.remainingTime() <= 60000);
+    QVERIFY(timer.remainingTime() <= coarseLimit);
     QCoreApplication::processEvents();
     QCOMPARE(ticks.count(), 0); // scheduling only, no tick at once
 
@@ -376,7 +379,7 @@ void TestSchedule::minuteTimerStartStopAndTick()
     QVERIFY(QMetaObject::invokeMethod(&timer, "onMinuteTimeout"));
     QCOMPARE(ticks.count(), 1);
     QVERIFY(timer.isActive());
-    QVERIFY(timer.remainingTime() <= 60000);
+    QVERIFY(timer.remainingTime() <= coarseLimit);
     timer.stop();
 }
 
