@@ -134,13 +134,7 @@ Floor measureFloor(const QList<QByteArray> &messages, int rounds)
         const qint64 parsed = timer.nsecsElapsed();
         const QJsonArray array =
             object.value(QLatin1String("content")).toObject().value(QLatin1String("receipt_items")).toArray();
-        QList<ReceiptItem> items;
-        items.reserve(array.size());
-        for (const QJsonValue &value : array) {
-            ReceiptItem item;
-            item.fromJson(value.toObject());
-            items.append(std::move(item));
-        }
+        const QList<ReceiptItem> items = ReceiptItem::listFromJson(array);
         const qint64 built = timer.nsecsElapsed();
         floor.parse.append(parsed / 1000.0);
         floor.total.append(built / 1000.0);

@@ -12,3 +12,15 @@ void ReceiptItem::fromJson(const QJsonObject &json)
     receiptItemRecipeChanges = json.value(QLatin1String("receipt_item_recipe_changes")).toArray();
     receiptUuid = json.value(QLatin1String("receipt_uuid")).toString();
 }
+
+QList<ReceiptItem> ReceiptItem::listFromJson(const QJsonArray &array)
+{
+    QList<ReceiptItem> items;
+    items.reserve(array.size());
+    for (const QJsonValue &value : array) {
+        ReceiptItem item;
+        item.fromJson(value.toObject());
+        items.append(std::move(item));
+    }
+    return items;
+}

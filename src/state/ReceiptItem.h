@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 
 // One receipt line as the terminal sent it. Money in hundredths.
@@ -18,4 +19,7 @@ struct ReceiptItem
     QString receiptUuid;
 
     void fromJson(const QJsonObject &json);
+
+    // One line per element, in order; an element that is not an object gives an empty line.
+    static QList<ReceiptItem> listFromJson(const QJsonArray &array);
 };

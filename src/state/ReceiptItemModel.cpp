@@ -59,14 +59,7 @@ QHash<int, QByteArray> ReceiptItemModel::roleNames() const
 QFuture<void> ReceiptItemModel::update(const QJsonArray &array)
 {
     auto parse = [array]() {
-        QList<ReceiptItem> items;
-        items.reserve(array.size());
-        for (const QJsonValue &value : array) {
-            ReceiptItem item;
-            item.fromJson(value.toObject());
-            items.append(std::move(item));
-        }
-        return items;
+        return ReceiptItem::listFromJson(array);
     };
     return m_loader.load(this, m_mutex, parse,
                          [this](QList<ReceiptItem> &&items) { install(std::move(items)); });
