@@ -129,7 +129,9 @@ void NetworkService::drain()
         }
         // Nothing takes effect before its message's line, or, for a terminal
         // coming or going, the lines of every message before, are written.
-        if (front.logged.isValid() && !front.logged.isFinished()) {
+        // An order starts reading its lines meanwhile and puts them in place
+        // only once its line is out.
+        if (front.kind != OrderKind && front.logged.isValid() && !front.logged.isFinished()) {
             resumeWhenFinished(front.logged);
             return;
         }
@@ -172,7 +174,7 @@ void NetworkService::applyStep(const Step &step)
 {
     switch (step.kind) {
     case OrderKind:
-        applyOrder(step.content);
+        applyOrder(step.content, step.logged);
         break;
     case PromoImageKind:
         m_env->promoImageModel()->update(step.content.value(QLatin1String("promo_images")).toArray());
@@ -197,7 +199,7 @@ void NetworkService::applyStep(const Step &step)
     }
 }
 
-void NetworkService::applyOrder(const QJsonObject &content)
+void NetworkService::applyOrder(const QJsonObject &content, const QFuture<void> &logged)
 {
     m_busy = true;
     // Only what the continuation needs: the parsed message itself is then
@@ -205,7 +207,7 @@ void NetworkService::applyOrder(const QJsonObject &content)
     const QJsonObject order = content.value(QLatin1String("order")).toObject();
     const QJsonObject guest = content.value(QLatin1String("guest")).toObject();
     m_env->receiptItemModel()
-        ->update(content.value(QLatin1String("receipt_items")).toArray())
+        ->updateAfter(content.value(QLatin1String("receipt_items")).toArray(), logged)
         // The load's future finishes on this thread, right after the model took
         // the lines: go on there and then, without another trip through the
         // event queue.

@@ -88,7 +88,7 @@ private:
     bool resolve(Step &step);
     template <typename T> void resumeWhenFinished(const QFuture<T> &future);
     void applyStep(const Step &step);
-    void applyOrder(const QJsonObject &content);
+    void applyOrder(const QJsonObject &content, const QFuture<void> &logged);
     void applyBonus(const QJsonObject &content);
     void resetAfterDisconnect();
 

@@ -34,8 +34,10 @@ public:
             task.waitForFinished();
     }
 
+    // The install waits for `gate` as well, when one is given.
     template <typename Parse, typename Install>
-    QFuture<void> load(QObject *context, QMutex &mutex, Parse parse, Install install)
+    QFuture<void> load(QObject *context, QMutex &mutex, Parse parse, Install install,
+                       QFuture<void> gate = QFuture<void>())
     {
         const quint64 generation = ++m_started;
         auto done = std::make_shared<Completion>();
@@ -46,12 +48,16 @@ public:
         // that is being destroyed. The install is always queued, never run
         // inside this call or inside that destructor.
         QFuture<void> task = QtConcurrent::run(
-            QThreadPool::globalInstance(), [this, context, &mutex, parse, install, generation, done] {
+            QThreadPool::globalInstance(), [this, context, &mutex, parse, install, generation, done, gate] {
                 QList<Item> items;
                 {
                     QMutexLocker lock(&mutex);
                     items = parse();
                 }
+                // Whatever the gate stands for runs on a thread of its own and
+                // never waits for this pool.
+                if (gate.isValid())
+                    QFuture<void>(gate).waitForFinished();
                 QMetaObject::invokeMethod(
                     context,
                     [this, install, generation, done, items = std::move(items)]() mutable {

@@ -58,11 +58,16 @@ QHash<int, QByteArray> ReceiptItemModel::roleNames() const
 
 QFuture<void> ReceiptItemModel::update(const QJsonArray &array)
 {
+    return updateAfter(array, QFuture<void>());
+}
+
+QFuture<void> ReceiptItemModel::updateAfter(const QJsonArray &array, const QFuture<void> &gate)
+{
     auto parse = [array]() {
         return ReceiptItem::listFromJson(array);
     };
-    return m_loader.load(this, m_mutex, parse,
-                         [this](QList<ReceiptItem> &&items) { install(std::move(items)); });
+    return m_loader.load(
+        this, m_mutex, parse, [this](QList<ReceiptItem> &&items) { install(std::move(items)); }, gate);
 }
 
 void ReceiptItemModel::install(QList<ReceiptItem> &&items)

@@ -36,6 +36,9 @@ public:
     // Parses on the pool; the new list and its reset land on this object's
     // thread before the future finishes. The last call always wins.
     QFuture<void> update(const QJsonArray &array);
+    // The same, with the new lines put in place no earlier than `gate`
+    // finishes: the parsing need not wait for it.
+    QFuture<void> updateAfter(const QJsonArray &array, const QFuture<void> &gate);
     void clear();
     QList<ReceiptItem> itemsByReceiptUuid(const QString &receiptUuid) const;
 

@@ -3,14 +3,19 @@
 // every step (pool loads and their continuations included) has taken effect.
 // An input holds one or more messages separated by "\n\0\n"; a message that
 // is exactly "\0disconnect" stands for a terminal disconnecting.
+#include "network/JsonDebugText.h"
 #include "network/NetworkService.h"
 #include "state/AppEnv.h"
 
 #include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QThreadPool>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -40,8 +45,28 @@ void settle()
     }
 }
 
+// The log line is written by our own writer; whatever it writes must be what
+// Qt's debug stream prints for the parsed object.
+void checkLogText(const QByteArray &message)
+{
+    const QJsonObject object = QJsonDocument::fromJson(message).object();
+    if (object.isEmpty())
+        return;
+    const QString ours = JsonDebugText::fromMessage(message);
+    if (ours.isNull())
+        return;
+    QString qts;
+    QDebug(&qts).nospace() << object;
+    if (ours != qts) {
+        std::fprintf(stderr, "log text differs from Qt's:\n  ours %s\n  Qt's %s\n", qPrintable(ours),
+                     qPrintable(qts));
+        std::abort();
+    }
+}
+
 void deliver(const QByteArray &message)
 {
+    checkLogText(message);
     if (message == QByteArrayLiteral("\0disconnect"))
         QMetaObject::invokeMethod(g_service, "onTerminalDisconnected", Qt::DirectConnection);
     else

@@ -116,6 +116,17 @@ cases = {
         "monday": [["25:00", "99:99"], ["09:00"], "x", [], [1, 2]], "friday": {"a": 1}, "Sunday": [["00:00", "01:00"]]})]})],
     "promo-not-objects": [msg("promo_image", {"promo_images": [1, "x", None, [], {}]})],
     "promo-object": [msg("promo_image", {"promo_images": {"uuid": "p"}})],
+    # the forms the log line's writer must get right: escaped text, keys out
+    # of order and repeated, numbers Qt keeps as integers or doubles, spacing
+    "escaped-ascii": [json.dumps({"path": "order", "content": {"receipt_items": [line(1)], "guest": guest}},
+                                 ensure_ascii=True).encode()],
+    "escapes-all": [b'{"path":"app_logo","content":{"logo":"q\\"b\\\\s\\/\\b\\f\\n\\r\\t\\u0000\\ud800\\ud83d\\ude00\x01\x7f"}}'],
+    "keys-unsorted": [b'{"path":"bonus","content":{"is_replenisment":true,"count":3,"a":[{"z":1,"y":2}]}}'],
+    "keys-repeated": [b'{"path":"bonus","content":{"count":1,"\\u0063ount":2,"count":3}}'],
+    "keys-beyond-bmp": ['{"path":"bonus","content":{"\uffff":1,"😀":2,"count":4}}'.encode()],
+    "numbers-every-form": [b'{"path":"bonus","content":{"count":1e2,"a":[0,-0,1.,1.0,-0.0,0.05,1e-7,1e17,1e300,'
+                           b'9007199254740993,9223372036854775807,9223372036854775808,-9223372036854775809]}}'],
+    "spacing": [b' \r\n{ "path" :\t"bonus" , "content" : { "count" : 7 } }\n '],
 }
 
 

@@ -9,6 +9,7 @@
 #include <QAbstractItemModelTester>
 #include <QJsonDocument>
 #include <QMetaMethod>
+#include <QPromise>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -35,6 +36,7 @@ private slots:
     void receiptItemsByReceiptUuid_data();
     void receiptItemsByReceiptUuid();
     void receiptClearThenUpdate();
+    void receiptUpdateAfterWaitsForItsGate();
     void receiptClearDuringPendingUpdateWins();
     void receiptOverlappingUpdates();
     void receiptModelDeclaresNothingOfItsOwn();
@@ -407,6 +409,32 @@ void TestModels::receiptClearThenUpdate()
     QFuture<void> second = model.update(receiptLines(2, "b"));
     QTRY_VERIFY(second.isFinished());
     QCOMPARE(receiptUuids(model), (QStringList{"b-0", "b-1"}));
+}
+
+void TestModels::receiptUpdateAfterWaitsForItsGate()
+{
+    ReceiptItemModel model;
+    QAbstractItemModelTester tester(&model);
+    QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
+    QPromise<void> gate;
+    gate.start();
+
+    QFuture<void> loaded = model.updateAfter(receiptLines(3, "a"), gate.future());
+    // The lines are read meanwhile, but not put in place.
+    QTest::qWait(100);
+    QVERIFY(!loaded.isFinished());
+    QCOMPARE(reset.count(), 0);
+    QCOMPARE(model.rowCount(), 0);
+
+    gate.finish();
+    QTRY_VERIFY(loaded.isFinished());
+    QCOMPARE(reset.count(), 1);
+    QCOMPARE(receiptUuids(model), (QStringList{"a-0", "a-1", "a-2"}));
+
+    // A gate that is already open, or none at all, holds nothing back.
+    QFuture<void> again = model.updateAfter(receiptLines(1, "b"), QtFuture::makeReadyFuture());
+    QTRY_VERIFY(again.isFinished());
+    QCOMPARE(receiptUuids(model), (QStringList{"b-0"}));
 }
 
 void TestModels::receiptClearDuringPendingUpdateWins()

@@ -5,7 +5,9 @@
 #include <QJsonArray>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QScopeGuard>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTest>
 #include <QWebSocket>
 
@@ -72,6 +74,7 @@ private slots:
     void cleanup() { m_display.reset(); }
 
     void manyOrdersBackToBack();
+    void linesAppearOnlyAfterTheirLogLine();
     void paymentWaitsForTheOrderBeforeIt();
     void disconnectWhileAnOrderLoads();
     void oversizeMessageClosesThatTerminalOnly_data();
@@ -135,6 +138,49 @@ void TestOrdering::manyOrdersBackToBack()
     QCOMPARE(linesFrom(model), count - 1);
     QCOMPARE(m_display->order()->totalAmount, 100000.0 + count - 1);
     QCOMPARE(m_display->client()->uuid, QStringLiteral("g%1").arg(count - 1));
+}
+
+void TestOrdering::linesAppearOnlyAfterTheirLogLine()
+{
+    // Orders large enough to be parsed and logged off this thread, each
+    // followed by a bonus so that none is skipped. Their lines are written
+    // slowly, as to a congested terminal, while the lines load at once.
+    static QtMessageHandler next = nullptr;
+    next = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context, const QString &text) {
+        if (text.contains(QLatin1String("receipt_items")))
+            QThread::msleep(20);
+        next(type, context, text);
+    });
+    const auto restore = qScopeGuard([]() { qInstallMessageHandler(next); });
+    constexpr int count = 20;
+    ReceiptItemModel *model = m_display->receipt();
+    QStringList missing;
+    int resets = 0;
+    QObject context;
+    connect(model, &QAbstractItemModel::modelReset, &context, [&]() {
+        const int n = linesFrom(model);
+        ++resets;
+        const QString uuid = QStringLiteral("\"uuid\":\"g%1\"").arg(n);
+        bool logged = false;
+        for (const QString &line : m_display->log().lines(DisplayHarness::logPrefix))
+            logged = logged || line.contains(uuid);
+        if (!logged)
+            missing << QString::number(n);
+    });
+
+    QWebSocket terminal;
+    QVERIFY(m_display->open(terminal));
+    QList<QByteArray> messages;
+    for (int n = 0; n < count; ++n) {
+        messages << numberedOrder(n, 150);
+        messages << DisplayHarness::message("bonus", QJsonObject{{"count", n}});
+    }
+    QVERIFY(messages.first().size() > 8 * 1024);
+    QVERIFY(m_display->send(terminal, messages));
+
+    QCOMPARE(resets, count);
+    QVERIFY2(missing.isEmpty(), qPrintable("lines before their log line: " + missing.join(", ")));
+    QCOMPARE(linesFrom(model), count - 1);
 }
 
 void TestOrdering::paymentWaitsForTheOrderBeforeIt()
