@@ -4,11 +4,11 @@
 #include <QAbstractItemModelTester>
 #include <QJsonArray>
 #include <QPointer>
-#include <QSignalSpy>
 #include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTcpSocket>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 #include <QWebSocket>
 
 #include <memory>
