@@ -7,6 +7,7 @@
 #include "BenchMessages.h"
 #include "BenchStats.h"
 
+#include "core/AllocatorTuning.h"
 #include "network/NetworkService.h"
 #include "state/AppEnv.h"
 
@@ -65,6 +66,7 @@ bool drive(const QString &script, const QString &templatePath, quint16 port, int
 
 int main(int argc, char *argv[])
 {
+    AllocatorTuning::apply(); // as the display's main() does
     QCoreApplication app(argc, argv);
     qInstallMessageHandler(discardingHandler);
     if (argc < 2) {

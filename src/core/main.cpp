@@ -1,3 +1,4 @@
+#include "AllocatorTuning.h"
 #include "AppCore.h"
 #include "AppStartup.h"
 #include "CachingNetworkAccessManagerFactory.h"
@@ -9,6 +10,7 @@
 
 int main(int argc, char *argv[])
 {
+    AllocatorTuning::apply();
     QGuiApplication app(argc, argv);
     AppStartup::configureApplication(app);
 

@@ -17,21 +17,30 @@ QJsonObject parse(const QByteArray &message)
     return QJsonDocument::fromJson(message).object();
 }
 
-void log(const QByteArray &message, const QJsonObject &object)
+const char *const where = "void NetworkService::binaryMessageRecived(const QByteArray&)";
+
+bool logEnabled()
 {
-    // Not even formatted when the line would be filtered out
+    // Nothing is formatted when the line would be filtered out
     // (QT_LOGGING_RULES="default.debug=false").
-    if (!QLoggingCategory::defaultCategory()->isDebugEnabled())
-        return;
-    const char *const where = "void NetworkService::binaryMessageRecived(const QByteArray&)";
-    // The same text Qt's stream gives for the object, at a fraction of its cost.
-    const QString text = object.isEmpty() ? QString() : JsonDebugText::fromMessage(message);
+    return QLoggingCategory::defaultCategory()->isDebugEnabled();
+}
+
+// `text` is the object's debug text written from the message's bytes, or a
+// null string; only a message that parsed into a non-empty object may use it.
+void write(const QJsonObject &object, const QString &text)
+{
     // Default category, no source location, whatever the build type.
     QMessageLogger logger(nullptr, 0, nullptr);
-    if (text.isNull())
+    if (text.isNull() || object.isEmpty())
         logger.debug() << where << object;
     else
         logger.debug().noquote() << where << text;
+}
+
+QString debugText(const QByteArray &message)
+{
+    return logEnabled() ? JsonDebugText::fromMessage(message) : QString();
 }
 
 } // namespace
@@ -48,16 +57,18 @@ MessageIntake::MessageIntake()
 
 MessageIntake::~MessageIntake()
 {
-    // The parser hands each message on to the logger: parser first.
+    // Each logger task waits for its message's parse: parser first.
     m_parser.waitForDone();
     m_logger.waitForDone();
 }
 
 MessageIntake::Ticket MessageIntake::take(const QByteArray &message)
 {
-    if (message.size() <= inlineLimit && m_queued.loadAcquire() == 0) {
+    const bool idle = m_queued.loadAcquire() == 0;
+    if (idle && message.size() <= inlineLogLimit) {
         const QJsonObject object = parse(message);
-        log(message, object);
+        if (logEnabled())
+            write(object, object.isEmpty() ? QString() : debugText(message));
         return {QtFuture::makeReadyFuture(object), QtFuture::makeReadyFuture()};
     }
 
@@ -69,20 +80,29 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message)
     parsed->start();
     logged->start();
     m_queued.ref();
-    m_parser.start([this, message, parsed, logged, cost]() {
-        const QJsonObject object = parse(message);
-        parsed->addResult(object);
-        parsed->finish();
-        m_logger.start([this, bytes = message, line = object, logged, cost]() mutable {
-            log(bytes, line);
-            // Not kept alive past the effect that waits for this line.
-            line = QJsonObject();
+    // Formatting starts at once, while the message is being parsed.
+    m_logger.start([this, bytes = message, object = ticket.parsed, logged, cost]() mutable {
+        if (logEnabled()) {
+            const QString text = debugText(bytes);
             bytes = QByteArray();
-            logged->finish();
-            m_budget.release(cost);
-            m_queued.deref();
-        });
+            object.waitForFinished();
+            write(object.result(), text);
+        }
+        // Not kept alive past the effect that waits for this line.
+        bytes = QByteArray();
+        object = QFuture<QJsonObject>();
+        logged->finish();
+        m_budget.release(cost);
+        m_queued.deref();
     });
+    const auto deliver = [message, parsed]() {
+        parsed->addResult(parse(message));
+        parsed->finish();
+    };
+    if (idle && message.size() <= inlineParseLimit)
+        deliver();
+    else
+        m_parser.start(deliver);
     return ticket;
 }
 
@@ -93,7 +113,7 @@ QFuture<void> MessageIntake::logged()
     auto done = std::make_shared<QPromise<void>>();
     QFuture<void> future = done->future();
     done->start();
-    // Through both threads, so that it comes after whatever is on its way.
-    m_parser.start([this, done]() { m_logger.start([done]() { done->finish(); }); });
+    // The logger writes in arrival order: this comes after every line before.
+    m_logger.start([done]() { done->finish(); });
     return future;
 }

@@ -7,21 +7,24 @@
 #include <QSemaphore>
 #include <QThreadPool>
 
-// Parses terminal messages and writes their debug line off the GUI thread,
-// in arrival order: one thread parses, another formats and writes the lines
-// (which costs more than the parse). A message's object is handed over as
-// soon as it is parsed, so that its effect can be prepared; its line is
-// reported written separately, and the effect waits for it.
-// Small messages that find both idle are handled at once on the caller's
-// thread: the hop would cost more than the parse. A flood that outruns the
-// two threads makes take() wait once the messages in hand pass a byte budget,
-// so the caller stops reading its sockets and TCP holds back the peer,
-// instead of this queue growing without end.
+// Parses terminal messages and writes their debug line, in arrival order.
+// The line is written from the message's bytes, so its formatting (on the
+// logger thread) runs alongside the parse instead of after it; it is written
+// once the parse tells that the message is an object. A message's object is
+// handed over as soon as it is parsed, so that its effect can be prepared;
+// its line is reported written separately, and the effect waits for it.
+// Messages that find the intake idle are parsed on the caller's thread (the
+// hop would cost more than a small parse); the smallest are logged there too.
+// A flood that outruns the threads makes take() wait once the messages in
+// hand pass a byte budget, so the caller stops reading its sockets and TCP
+// holds back the peer, instead of this queue growing without end.
 class MessageIntake
 {
 public:
+    // Up to this size a message is logged on the caller's thread.
+    static constexpr qsizetype inlineLogLimit = 8 * 1024;
     // Up to this size a message may be parsed on the caller's thread.
-    static constexpr qsizetype inlineLimit = 8 * 1024;
+    static constexpr qsizetype inlineParseLimit = 64 * 1024;
     // Bytes of messages that may wait to be parsed and logged.
     static constexpr int budget = 64 * 1024 * 1024;
 
