@@ -300,6 +300,8 @@ void TestJsonDebugText::logLineOfEveryKind_data()
     QTest::newRow("empty object") << QByteArray("{}");
     QTest::newRow("not JSON") << QByteArray("not json");
     QTest::newRow("array") << QByteArray("[1,2]");
+    QTest::newRow("medium, parsed in place, logged on the logger thread")
+        << QByteArray(R"({"path":"promo_image","content":{"x":")") + QByteArray(20 * 1024, 'x') + R"("}})";
     QTest::newRow("large, on the intake threads")
         << QByteArray(R"({"path":"promo_image","content":{"x":")") + QByteArray(64 * 1024, 'x') + R"("}})";
 }
