@@ -11,7 +11,7 @@
 namespace AllocatorTuning {
 
 constexpr int mmapThreshold = 16 * 1024 * 1024;
-constexpr int trimThreshold = 64 * 1024 * 1024;
+constexpr int trimThreshold = 32 * 1024 * 1024;
 
 // Call once, first thing in main(); a no-op where the C library has no such knobs.
 void apply();

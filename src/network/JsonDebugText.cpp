@@ -268,25 +268,38 @@ private:
                 return false;
             member.textEnd = m_length;
             m_members.push_back(member);
-            skipSpace();
-            if (m_p == m_end)
+            const Next next = afterItem('}');
+            if (next == Next::Broken)
                 return false;
-            if (*m_p == ',') {
-                ++m_p;
-                put(u',');
-                skipSpace();
-                continue;
-            }
-            if (*m_p != '}')
-                return false;
-            ++m_p;
-            break;
+            if (next == Next::Closed)
+                break;
         }
         sortMembers(start, firstMember);
         put(u'}');
         m_members.resize(firstMember);
         m_keys.resize(keysMark);
         return true;
+    }
+
+    enum class Next { More, Closed, Broken };
+
+    // After a member or an element: a comma (written out) and more to come,
+    // or the closing bracket (left to the caller to write).
+    Next afterItem(char closing)
+    {
+        skipSpace();
+        if (m_p == m_end)
+            return Next::Broken;
+        if (*m_p == ',') {
+            ++m_p;
+            put(u',');
+            skipSpace();
+            return Next::More;
+        }
+        if (*m_p != closing)
+            return Next::Broken;
+        ++m_p;
+        return Next::Closed;
     }
 
     // Members are written in arrival order; most senders already sort them.
@@ -333,20 +346,13 @@ private:
         for (;;) {
             if (!value(depth))
                 return false;
-            skipSpace();
-            if (m_p == m_end)
+            const Next next = afterItem(']');
+            if (next == Next::Broken)
                 return false;
-            if (*m_p == ',') {
-                ++m_p;
-                put(u',');
-                skipSpace();
-                continue;
+            if (next == Next::Closed) {
+                put(u']');
+                return true;
             }
-            if (*m_p != ']')
-                return false;
-            ++m_p;
-            put(u']');
-            return true;
         }
     }
 
