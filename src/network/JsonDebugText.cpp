@@ -132,11 +132,12 @@ class Writer
 public:
     Writer(const char *begin, const char *end) : m_p(begin), m_end(end) {}
 
-    QString document()
+    QString document(QLatin1StringView before)
     {
-        m_out.resize(qsizetype(m_end - m_p) + 32);
+        m_out.resize(before.size() + qsizetype(m_end - m_p) + 32);
         m_data = reinterpret_cast<char16_t *>(m_out.data());
         m_capacity = m_out.size();
+        putLatin1(std::string_view(before.data(), size_t(before.size())));
         putLatin1("QJsonObject(");
         skipSpace();
         if (m_p == m_end || *m_p != '{' || !object(0))
@@ -641,7 +642,7 @@ private:
 
 } // namespace
 
-QString JsonDebugText::fromMessage(QByteArrayView json)
+QString JsonDebugText::fromMessage(QByteArrayView json, QLatin1StringView before)
 {
-    return Writer(json.data(), json.data() + json.size()).document();
+    return Writer(json.data(), json.data() + json.size()).document(before);
 }

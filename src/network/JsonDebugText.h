@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QLatin1StringView>
 #include <QString>
 
 // The text Qt's debug stream prints for the object a message parses to,
@@ -12,7 +13,8 @@ namespace JsonDebugText {
 
 // `json` must be a message that QJsonDocument parsed into a non-empty object.
 // Gives a null string for anything this writer does not reproduce exactly
-// (the caller then lets Qt format the object).
-QString fromMessage(QByteArrayView json);
+// (the caller then lets Qt format the object). `before`, when given, is put
+// in front, so that a whole log line takes one buffer.
+QString fromMessage(QByteArrayView json, QLatin1StringView before = {});
 
 } // namespace JsonDebugText

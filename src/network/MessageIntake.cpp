@@ -17,7 +17,8 @@ QJsonObject parse(const QByteArray &message)
     return QJsonDocument::fromJson(message).object();
 }
 
-const char *const where = "void NetworkService::binaryMessageRecived(const QByteArray&)";
+// The function's name, then a space, as the stream puts it before the object.
+constexpr char lineStart[] = "void NetworkService::binaryMessageRecived(const QByteArray&) ";
 
 bool logEnabled()
 {
@@ -26,21 +27,26 @@ bool logEnabled()
     return QLoggingCategory::defaultCategory()->isDebugEnabled();
 }
 
-// `text` is the object's debug text written from the message's bytes, or a
-// null string; only a message that parsed into a non-empty object may use it.
-void write(const QJsonObject &object, const QString &text)
+// The whole line, written from the message's bytes; a null string where
+// only Qt can write it.
+QString lineText(const QByteArray &message)
 {
-    // Default category, no source location, whatever the build type.
-    QMessageLogger logger(nullptr, 0, nullptr);
-    if (text.isNull() || object.isEmpty())
-        logger.debug() << where << object;
-    else
-        logger.debug().noquote() << where << text;
+    return logEnabled() ? JsonDebugText::fromMessage(message, QLatin1StringView(lineStart)) : QString();
 }
 
-QString debugText(const QByteArray &message)
+// `line` is lineText() of the message; only a message that parsed into a
+// non-empty object may use it.
+void write(const QJsonObject &object, const QString &line)
 {
-    return logEnabled() ? JsonDebugText::fromMessage(message) : QString();
+    // Default category, no source location, whatever the build type.
+    if (line.isNull() || object.isEmpty()) {
+        QMessageLogger(nullptr, 0, nullptr).debug().noquote()
+            << QLatin1StringView(lineStart, qsizetype(sizeof lineStart) - 2) << object;
+        return;
+    }
+    // What the stream above would hand the message handler, without its copy.
+    const QMessageLogContext context(nullptr, 0, nullptr, "default");
+    qt_message_output(QtDebugMsg, context, line);
 }
 
 } // namespace
@@ -68,7 +74,7 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message)
     if (idle && message.size() <= inlineLogLimit) {
         const QJsonObject object = parse(message);
         if (logEnabled())
-            write(object, object.isEmpty() ? QString() : debugText(message));
+            write(object, object.isEmpty() ? QString() : lineText(message));
         return {QtFuture::makeReadyFuture(object), QtFuture::makeReadyFuture()};
     }
 
@@ -83,7 +89,7 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message)
     // Formatting starts at once, while the message is being parsed.
     m_logger.start([this, bytes = message, object = ticket.parsed, logged, cost]() mutable {
         if (logEnabled()) {
-            const QString text = debugText(bytes);
+            const QString text = lineText(bytes);
             bytes = QByteArray();
             object.waitForFinished();
             write(object.result(), text);
