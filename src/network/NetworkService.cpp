@@ -96,7 +96,7 @@ void NetworkService::newConnection()
 
 void NetworkService::binaryMessageRecived(QByteArray message)
 {
-    // Parsed and logged on the intake thread; the step keeps its place in
+    // Parsed and logged by the intake (off this thread unless small); the step keeps its place in
     // the queue meanwhile.
     const MessageIntake::Ticket ticket = m_intake.take(message);
     Step step{MessageStep, {}, ticket.parsed, ticket.logged};

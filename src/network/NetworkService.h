@@ -103,5 +103,5 @@ private:
     QQueue<Step> m_pending;
     bool m_busy = false;
     bool m_resumeScheduled = false;
-    MessageIntake m_intake; // last: its thread ends before the rest goes
+    MessageIntake m_intake; // last: its threads end before the rest goes
 };
