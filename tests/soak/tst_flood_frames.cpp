@@ -6,6 +6,7 @@
 #include "SoakMessages.h"
 #include "Spin.h"
 
+#include "core/AllocatorTuning.h"
 #include "core/AppCore.h"
 
 #include <QTest>
@@ -36,6 +37,8 @@ void TestFloodFrames::quiet(QtMsgType type, const QMessageLogContext &context, c
 
 void TestFloodFrames::initTestCase()
 {
+    // Memory as the display keeps it: the bounds below hold for its allocator settings.
+    AllocatorTuning::apply();
     s_previous = qInstallMessageHandler(quiet);
     NetworkService::setPortForTesting(0);
     m_core = std::make_unique<AppCore>();

@@ -5,6 +5,7 @@
 #include "SoakMessages.h"
 #include "Spin.h"
 
+#include "core/AllocatorTuning.h"
 #include "core/AppCore.h"
 
 #include <QTest>
@@ -38,6 +39,8 @@ void TestSoakConnections::quiet(QtMsgType type, const QMessageLogContext &contex
 
 void TestSoakConnections::initTestCase()
 {
+    // Memory as the display keeps it: the bounds below hold for its allocator settings.
+    AllocatorTuning::apply();
     s_previous = qInstallMessageHandler(quiet);
     NetworkService::setPortForTesting(0);
     m_core = std::make_unique<AppCore>();

@@ -6,6 +6,7 @@
 #include "SoakMessages.h"
 #include "Spin.h"
 
+#include "core/AllocatorTuning.h"
 #include "core/AppCore.h"
 
 #include <QJsonDocument>
@@ -151,6 +152,8 @@ private:
 
 void TestSoakMessages::initTestCase()
 {
+    // Memory as the display keeps it: the bounds below hold for its allocator settings.
+    AllocatorTuning::apply();
     g_tap = &m_tap;
     g_previous = qInstallMessageHandler(tapHandler);
     NetworkService::setPortForTesting(0);
