@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
-import Qt5Compat.GraphicalEffects
 import "../Shared"
 import "../UIKit"
 
@@ -36,7 +35,7 @@ Dialog {
             color: Theme.colorBackgroundSecondary
         }
 
-        FastBlur {
+        BackdropBlur {
             anchors.fill: parent
             z: -1
             source: _dialog.backgroundItem
@@ -44,73 +43,86 @@ Dialog {
         }
     }
 
+    // The dialog shows nothing before its first payment: its content is
+    // built when first shown and kept from then on.
+    onAboutToShow: _content.active = true
+
     contentItem: Item {
         implicitWidth: _dialog.width
         implicitHeight: _dialog.height
 
-        Rectangle {
+        Loader {
+            id: _content
+            objectName: "dialogContent"
             anchors.fill: parent
-            radius: DpiSettings.scaling(12)
-            color: Theme.colorBackgroundPrimary
-        }
+            active: false
 
-        Label {
-            objectName: "paymentTitle"
-            anchors.horizontalCenter: parent.horizontalCenter
-            y: DpiSettings.scaling(24)
-            font.pixelSize: DpiSettings.scaling(18)
-            font.weight: Font.DemiBold
-            color: Theme.colorTextPrimary
-            text: qsTr("Сумма к оплате")
-        }
+            sourceComponent: Item {
+                Rectangle {
+                    anchors.fill: parent
+                    radius: DpiSettings.scaling(12)
+                    color: Theme.colorBackgroundPrimary
+                }
 
-        Row {
-            anchors.horizontalCenter: parent.horizontalCenter
-            y: DpiSettings.scaling(60)
-            height: DpiSettings.scaling(28)
-            spacing: DpiSettings.scaling(4)
+                Label {
+                    objectName: "paymentTitle"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    y: DpiSettings.scaling(24)
+                    font.pixelSize: DpiSettings.scaling(18)
+                    font.weight: Font.DemiBold
+                    color: Theme.colorTextPrimary
+                    text: qsTr("Сумма к оплате")
+                }
 
-            Label {
-                objectName: "paymentAmount"
-                height: parent.height
-                verticalAlignment: Text.AlignVCenter
-                font.pixelSize: DpiSettings.scaling(24)
-                font.weight: Font.DemiBold
-                color: Theme.colorTextPrimary
-                text: Utils.formatMoney(_dialog.amount)
+                Row {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    y: DpiSettings.scaling(60)
+                    height: DpiSettings.scaling(28)
+                    spacing: DpiSettings.scaling(4)
+
+                    Label {
+                        objectName: "paymentAmount"
+                        height: parent.height
+                        verticalAlignment: Text.AlignVCenter
+                        font.pixelSize: DpiSettings.scaling(24)
+                        font.weight: Font.DemiBold
+                        color: Theme.colorTextPrimary
+                        text: Utils.formatMoney(_dialog.amount)
+                    }
+
+                    Label {
+                        objectName: "paymentCurrency"
+                        height: parent.height
+                        verticalAlignment: Text.AlignVCenter
+                        font.pixelSize: DpiSettings.scaling(24)
+                        font.weight: Font.DemiBold
+                        color: Theme.colorTextDisable
+                        text: _dialog.currency
+                    }
+                }
+
+                Image {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    y: DpiSettings.scaling(108)
+                    width: DpiSettings.scaling(120)
+                    height: DpiSettings.scaling(120)
+                    sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+                    source: "qrc:/icons/terminal.svg"
+                }
+
+                Label {
+                    objectName: "paymentHint"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    y: DpiSettings.scaling(240)
+                    width: DpiSettings.scaling(228)
+                    wrapMode: Text.WordWrap
+                    horizontalAlignment: Text.AlignHCenter
+                    font.pixelSize: DpiSettings.scaling(16)
+                    font.weight: Font.Normal
+                    color: Theme.colorTextSecondary
+                    text: qsTr("Воспользуйтесь терминалом для оплаты")
+                }
             }
-
-            Label {
-                objectName: "paymentCurrency"
-                height: parent.height
-                verticalAlignment: Text.AlignVCenter
-                font.pixelSize: DpiSettings.scaling(24)
-                font.weight: Font.DemiBold
-                color: Theme.colorTextDisable
-                text: _dialog.currency
-            }
-        }
-
-        Image {
-            anchors.horizontalCenter: parent.horizontalCenter
-            y: DpiSettings.scaling(108)
-            width: DpiSettings.scaling(120)
-            height: DpiSettings.scaling(120)
-            sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
-            source: "qrc:/icons/terminal.svg"
-        }
-
-        Label {
-            objectName: "paymentHint"
-            anchors.horizontalCenter: parent.horizontalCenter
-            y: DpiSettings.scaling(240)
-            width: DpiSettings.scaling(228)
-            wrapMode: Text.WordWrap
-            horizontalAlignment: Text.AlignHCenter
-            font.pixelSize: DpiSettings.scaling(16)
-            font.weight: Font.Normal
-            color: Theme.colorTextSecondary
-            text: qsTr("Воспользуйтесь терминалом для оплаты")
         }
     }
 }

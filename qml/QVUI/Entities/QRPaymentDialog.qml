@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
-import Qt5Compat.GraphicalEffects
 import "../Shared"
 import "../UIKit"
 
@@ -39,7 +38,7 @@ Dialog {
             color: Theme.colorBackgroundSecondary
         }
 
-        FastBlur {
+        BackdropBlur {
             anchors.fill: parent
             z: -1
             source: _dialog.backgroundItem
@@ -100,76 +99,89 @@ Dialog {
         color: Theme.colorStrokeDark
     }
 
+    // The dialog shows nothing before its first payment: its content is
+    // built when first shown and kept from then on.
+    onAboutToShow: _content.active = true
+
     contentItem: Item {
         implicitWidth: _dialog.width
         implicitHeight: _dialog.height
 
-        Rectangle {
+        Loader {
+            id: _content
+            objectName: "dialogContent"
             anchors.fill: parent
-            radius: DpiSettings.scaling(12)
-            color: Theme.colorBackgroundPrimary
-        }
+            active: false
 
-        Image {
-            anchors.horizontalCenter: parent.horizontalCenter
-            y: DpiSettings.scaling(24)
-            width: DpiSettings.scaling(100)
-            height: DpiSettings.scaling(54)
-            sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
-            source: "qrc:/icons/sbp.svg"
-        }
+            sourceComponent: Item {
+                Rectangle {
+                    anchors.fill: parent
+                    radius: DpiSettings.scaling(12)
+                    color: Theme.colorBackgroundPrimary
+                }
 
-        Rectangle {
-            objectName: "qrFrame"
-            anchors.horizontalCenter: parent.horizontalCenter
-            y: DpiSettings.scaling(94)
-            width: DpiSettings.scaling(166)
-            height: DpiSettings.scaling(166)
-            radius: DpiSettings.scaling(8)
-            color: Theme.colorTextPrimary
-            visible: _dialog.qrCodeTable !== ""
+                Image {
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    y: DpiSettings.scaling(24)
+                    width: DpiSettings.scaling(100)
+                    height: DpiSettings.scaling(54)
+                    sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+                    source: "qrc:/icons/sbp.svg"
+                }
 
-            Image {
-                objectName: "qrImage"
-                anchors.centerIn: parent
-                width: DpiSettings.scaling(145)
-                height: DpiSettings.scaling(145)
-                fillMode: Image.Stretch
-                // Crisp module edges rather than a blurred code.
-                smooth: false
-                source: _dialog.qrCodeTable
-            }
-        }
+                Rectangle {
+                    objectName: "qrFrame"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    y: DpiSettings.scaling(94)
+                    width: DpiSettings.scaling(166)
+                    height: DpiSettings.scaling(166)
+                    radius: DpiSettings.scaling(8)
+                    color: Theme.colorTextPrimary
+                    visible: _dialog.qrCodeTable !== ""
 
-        Column {
-            objectName: "qrSummary"
-            anchors.horizontalCenter: parent.horizontalCenter
-            y: DpiSettings.scaling(282)
-            width: DpiSettings.scaling(380)
-            height: DpiSettings.scaling(120)
+                    Image {
+                        objectName: "qrImage"
+                        anchors.centerIn: parent
+                        width: DpiSettings.scaling(145)
+                        height: DpiSettings.scaling(145)
+                        fillMode: Image.Stretch
+                        // Crisp module edges rather than a blurred code.
+                        smooth: false
+                        source: _dialog.qrCodeTable
+                    }
+                }
 
-            SummaryRow {
-                objectName: "summaryAmount"
-                caption: qsTr("Сумма к оплате")
-                value: Utils.formatMoney(_dialog.amount)
-                valueColor: Theme.colorBrand
-                unit: _dialog.currency
-            }
-            SummaryLine {}
-            SummaryRow {
-                objectName: "summaryDiscount"
-                caption: qsTr("Скидка")
-                value: Utils.formatMoney(_dialog.discount)
-                valueColor: Theme.colorTextPrimary
-                unit: _dialog.currency
-            }
-            SummaryLine {}
-            SummaryRow {
-                objectName: "summaryBonus"
-                caption: qsTr("Начислим бонусов")
-                value: Utils.formatMoney(_dialog.bonus)
-                valueColor: Theme.colorGreen
-                unit: "б."
+                Column {
+                    objectName: "qrSummary"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    y: DpiSettings.scaling(282)
+                    width: DpiSettings.scaling(380)
+                    height: DpiSettings.scaling(120)
+
+                    SummaryRow {
+                        objectName: "summaryAmount"
+                        caption: qsTr("Сумма к оплате")
+                        value: Utils.formatMoney(_dialog.amount)
+                        valueColor: Theme.colorBrand
+                        unit: _dialog.currency
+                    }
+                    SummaryLine {}
+                    SummaryRow {
+                        objectName: "summaryDiscount"
+                        caption: qsTr("Скидка")
+                        value: Utils.formatMoney(_dialog.discount)
+                        valueColor: Theme.colorTextPrimary
+                        unit: _dialog.currency
+                    }
+                    SummaryLine {}
+                    SummaryRow {
+                        objectName: "summaryBonus"
+                        caption: qsTr("Начислим бонусов")
+                        value: Utils.formatMoney(_dialog.bonus)
+                        valueColor: Theme.colorGreen
+                        unit: "б."
+                    }
+                }
             }
         }
     }

@@ -1,5 +1,4 @@
 import QtQuick
-import Qt5Compat.GraphicalEffects
 import "../Shared"
 
 Rectangle {
@@ -39,7 +38,7 @@ Rectangle {
         autoTransform: true
     }
 
-    ColorOverlay {
+    IconTint {
         objectName: "pressedOverlay"
         anchors.fill: _icon
         source: _icon
@@ -48,7 +47,7 @@ Rectangle {
     }
 
     // The icons are drawn light for the dark set; repaint them for the light one.
-    ColorOverlay {
+    IconTint {
         objectName: "lightThemeOverlay"
         anchors.fill: _icon
         source: _icon

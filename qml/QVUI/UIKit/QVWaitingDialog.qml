@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
-import Qt5Compat.GraphicalEffects
 import "../Shared"
 
 // Covers the display while no terminal is connected and lists the addresses
@@ -35,7 +34,7 @@ Dialog {
             color: Theme.colorBackgroundSecondary
         }
 
-        FastBlur {
+        BackdropBlur {
             anchors.fill: parent
             z: -1
             source: _dialog.backgroundItem

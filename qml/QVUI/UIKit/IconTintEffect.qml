@@ -1,0 +1,6 @@
+import QtQuick
+import Qt5Compat.GraphicalEffects
+
+// Loaded by IconTint only when shown.
+ColorOverlay {
+}
