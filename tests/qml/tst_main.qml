@@ -267,6 +267,40 @@ Item {
             verify(!d.card.opened)
         }
 
+        function test_paymentRequestedRightAtStart_data() {
+            return [
+                { tag: "card", signal: "showPaymentDialog", open: "card", closed: "qr", part: "paymentAmount" },
+                { tag: "QR", signal: "showQRPaymentDialog", open: "qr", closed: "card", part: "qrSummary" }
+            ]
+        }
+
+        // The request comes before the window has shown a frame.
+        function test_paymentRequestedRightAtStart(data) {
+            window.destroy()
+            window = Qt.createComponent("qrc:/qt/qml/qv4App/Main.qml").createObject(null)
+            appCore.appEnv[data.signal]()
+            const d = dialogs()
+            verify(d[data.open].opened)
+            verify(!d[data.closed].opened)
+            verify(d.waiting.opened, "the waiting dialog stays")
+            const content = d[data.open].contentItem
+            verify(findChild(content, data.part), "its content is there")
+            compare(findChild(d[data.closed].contentItem, "dialogContent").status, Loader.Null,
+                    "the other one is not built")
+            tryVerify(() => window.visible)
+            verify(d[data.open].opened)
+        }
+
+        function test_paymentContentsNotBuiltAtStart() {
+            const d = dialogs()
+            compare(findChild(d.card.contentItem, "dialogContent").status, Loader.Null)
+            compare(findChild(d.qr.contentItem, "dialogContent").status, Loader.Null)
+            appCore.appEnv.showPaymentDialog()
+            compare(findChild(d.card.contentItem, "dialogContent").status, Loader.Ready)
+            compare(findChild(d.qr.contentItem, "dialogContent").status, Loader.Null)
+            appCore.appEnv.closePaymentDialogs()
+        }
+
         function test_waitingIsIndependentOfPayments() {
             const d = dialogs()
             appCore.networkService.terminalConnected()

@@ -127,6 +127,71 @@ Item {
             dialog.close()
         }
 
+        function test_contentBuiltOnFirstShow_data() {
+            return [
+                { tag: "card", component: paymentComponent, part: "paymentAmount", value: "42,00" },
+                { tag: "QR", component: qrComponent, part: "summaryAmount", value: "42,00" }
+            ]
+        }
+
+        function test_contentBuiltOnFirstShow(data) {
+            const dialog = createTemporaryObject(data.component, root)
+            const content = findChild(dialog.contentItem, "dialogContent")
+            verify(content, "the content has a loader")
+            compare(content.status, Loader.Null, "nothing built before the first show")
+            verify(!findChild(dialog.contentItem, data.part))
+            let first = null
+            for (let i = 0; i < 3; ++i) {
+                dialog.amount = 4200 + i * 100
+                dialog.open()
+                verify(dialog.opened)
+                compare(content.status, Loader.Ready, "built as it opens")
+                if (first === null)
+                    first = content.item
+                compare(content.item, first, "built once, kept from then on")
+                const part = findChild(dialog.contentItem, data.part)
+                verify(part.visible)
+                const text = data.part === "paymentAmount" ? part.text : summary(dialog, data.part)[0].text
+                compare(text, (42 + i) + ",00", "bound to the dialog's amount")
+                dialog.close()
+                verify(!dialog.opened)
+                compare(content.item, first, "kept while closed")
+            }
+        }
+
+        function test_blurReleasedWhenClosed_data() {
+            return [
+                { tag: "card", component: paymentComponent },
+                { tag: "QR", component: qrComponent },
+                { tag: "waiting", component: waitingComponent }
+            ]
+        }
+
+        function test_blurReleasedWhenClosed(data) {
+            const dialog = createTemporaryObject(data.component, root)
+            for (let i = 0; i < 2; ++i) {
+                dialog.open()
+                const dimmer = modalOverlay(dialog)
+                let backdrop = null
+                for (let j = 0; j < dimmer.children.length; ++j) {
+                    if (dimmer.children[j].effectsDrawn !== undefined)
+                        backdrop = dimmer.children[j]
+                }
+                verify(backdrop)
+                backdrop.effectsDrawn = true // as where shader effects are drawn
+                const effect = findChild(backdrop, "blurEffect")
+                compare(effect.status, Loader.Ready)
+                compare(effect.item.source, root)
+                compare(effect.item.radius, root.s(48))
+                dialog.close()
+                verify(!dialog.opened)
+                // The dimmer, and the blur in it, go with the dialog.
+                tryVerify(() => modalOverlay(dialog) === null)
+                const left = findChild(dialog.parent, "blurEffect")
+                verify(!left || left.status === Loader.Null, "a closed dialog keeps no blur layers")
+            }
+        }
+
         function summary(dialog, row) {
             const item = findChild(dialog.contentItem, row)
             return [findChild(item, "summaryValue"), findChild(item, "summaryUnit")]

@@ -36,6 +36,11 @@ Item {
         QVWaitingDialog {}
     }
 
+    Component {
+        id: backdropComponent
+        BackdropBlur {}
+    }
+
     SignalSpy {
         id: clickedSpy
         signalName: "clicked"
@@ -307,6 +312,110 @@ Item {
             tryVerify(() => column.mapToItem(dialog.contentItem, 0, column.height).y > dialog.height)
             verify(!dialog.contentItem.clip)
             dialog.close()
+        }
+    }
+
+    TestCase {
+        name: "LazyEffects"
+        when: windowShown
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        function cleanup() {
+            Theme.theme = "dark"
+        }
+
+        function test_softwareSceneGraphLoadsNoEffect() {
+            const blur = createTemporaryObject(backdropComponent, root, { source: root, radius: 48 })
+            if (blur.GraphicsInfo.api !== GraphicsInfo.Software)
+                skip("shader effects are drawn here")
+            verify(!blur.effectsDrawn)
+            verify(blur.visible)
+            compare(findChild(blur, "blurEffect").status, Loader.Null, "not drawn, so not loaded")
+            const button = createTemporaryObject(buttonComponent, root, { type: "stroke-blue" })
+            mousePress(button)
+            verify(findChild(button, "pressedOverlay").visible)
+            compare(findChild(findChild(button, "pressedOverlay"), "tintEffect").status, Loader.Null)
+            mouseRelease(button)
+        }
+
+        function test_backdropBlur_data() {
+            return [
+                { tag: "shown where effects are drawn", drawn: true, visible: true, loaded: true },
+                { tag: "hidden", drawn: true, visible: false, loaded: false },
+                { tag: "shown, but effects are not drawn", drawn: false, visible: true, loaded: false },
+                { tag: "hidden, effects not drawn", drawn: false, visible: false, loaded: false }
+            ]
+        }
+
+        function test_backdropBlur(data) {
+            const blur = createTemporaryObject(backdropComponent, root, {
+                source: root, radius: 48, width: 320, height: 200,
+                effectsDrawn: data.drawn, visible: data.visible })
+            const effect = findChild(blur, "blurEffect")
+            compare(effect.status, data.loaded ? Loader.Ready : Loader.Null)
+            if (!data.loaded)
+                return
+            compare(effect.item.source, root)
+            compare(effect.item.radius, 48)
+            compare(effect.item.width, 320)
+            compare(effect.item.height, 200)
+            blur.radius = 12
+            compare(effect.item.radius, 12, "follows the radius")
+            blur.source = null
+            compare(effect.item.source, null, "follows the source")
+        }
+
+        function test_backdropBlurReleasedWhileHidden() {
+            const blur = createTemporaryObject(backdropComponent, root, {
+                source: root, radius: 48, effectsDrawn: true })
+            const effect = findChild(blur, "blurEffect")
+            for (let i = 0; i < 3; ++i) {
+                compare(effect.status, Loader.Ready)
+                blur.visible = false
+                compare(effect.status, Loader.Null, "a hidden blur holds no layers")
+                compare(effect.item, null)
+                blur.visible = true
+            }
+            compare(effect.item.radius, 48, "built again with the same settings")
+        }
+
+        function test_iconTint_data() {
+            return [
+                { tag: "pressed tint while pressed", name: "pressedOverlay", type: "stroke-blue",
+                  theme: "dark", press: true, colour: Theme.colorBrand },
+                { tag: "pressed tint, not pressed", name: "pressedOverlay", type: "stroke-blue",
+                  theme: "dark", press: false, colour: undefined },
+                { tag: "pressed tint, not asked for", name: "pressedOverlay", type: "primary",
+                  theme: "dark", press: true, colour: undefined },
+                { tag: "light theme tint", name: "lightThemeOverlay", type: "",
+                  theme: "light", press: false, colour: "#404040" },
+                { tag: "light theme tint, dark theme", name: "lightThemeOverlay", type: "",
+                  theme: "dark", press: false, colour: undefined }
+            ]
+        }
+
+        function test_iconTint(data) {
+            Theme.theme = data.theme
+            const button = createTemporaryObject(buttonComponent, root, { size: "xl", type: data.type })
+            const tint = findChild(button, data.name)
+            tint.effectsDrawn = true
+            const effect = findChild(tint, "tintEffect")
+            if (data.press)
+                mousePress(button)
+            compare(effect.status, data.colour !== undefined ? Loader.Ready : Loader.Null)
+            if (data.colour !== undefined) {
+                compare(root.hex(effect.item.color), root.hex(data.colour))
+                compare(effect.item.source, findChild(button, "icon"))
+                compare(effect.item.width, findChild(button, "icon").width)
+            }
+            if (data.press) {
+                mouseRelease(button)
+                if (data.name === "pressedOverlay")
+                    compare(effect.status, Loader.Null, "released: the tint goes")
+            }
         }
     }
 }

@@ -82,6 +82,8 @@ class tst_MainWindow : public QObject
 private slots:
     void initTestCase();
     void waitingForATerminal();
+    void nothingHiddenIsBuiltAtStart_data();
+    void nothingHiddenIsBuiltAtStart();
     void terminalConnects();
     void orderWithClientAndRecipeChanges();
     void cardPayment();
@@ -98,6 +100,7 @@ private:
     QObject *find(const QString &name) const;
     bool opened(const QString &dialog) const { return find(dialog)->property("opened").toBool(); }
     QString text(const QString &name) const { return find(name)->property("text").toString(); }
+    int contentStatus(const QString &dialog) const;
     void send(const QString &path, const QJsonObject &content);
     void expectNoWarnings();
 
@@ -169,6 +172,31 @@ void tst_MainWindow::waitingForATerminal()
     QCOMPARE(text("versionLabel"), QStringLiteral("Версия приложения 1.1.0-29-stable"));
     QVERIFY(find("welcomeView")->property("visible").toBool());
     QVERIFY(!find("totalsRow")->property("visible").toBool());
+}
+
+int tst_MainWindow::contentStatus(const QString &dialog) const
+{
+    auto *content = find(dialog)->property("contentItem").value<QQuickItem *>();
+    QObject *loader = content ? content->findChild<QObject *>(QStringLiteral("dialogContent")) : nullptr;
+    return loader ? loader->property("status").toInt() : -1;
+}
+
+void tst_MainWindow::nothingHiddenIsBuiltAtStart_data()
+{
+    QTest::addColumn<QString>("dialog");
+    QTest::newRow("card payment dialog") << QStringLiteral("paymentDialog");
+    QTest::newRow("QR payment dialog") << QStringLiteral("qrPaymentDialog");
+}
+
+void tst_MainWindow::nothingHiddenIsBuiltAtStart()
+{
+    QFETCH(QString, dialog);
+    QCOMPARE(contentStatus(dialog), 0); // Loader.Null: built on the first payment
+    // The offscreen platform draws no shader effects: no blur, no effects module.
+    const QList<QObject *> blurs = findAll(QStringLiteral("blurEffect"));
+    QVERIFY(!blurs.isEmpty());
+    for (QObject *blur : blurs)
+        QCOMPARE(blur->property("status").toInt(), 0);
 }
 
 void tst_MainWindow::terminalConnects()
@@ -245,6 +273,8 @@ void tst_MainWindow::cardPayment()
     send("payment", {{"amount", 15000}, {"receipt_uuid", "R-1"}});
     QTRY_VERIFY(opened("paymentDialog"));
     QVERIFY(!opened("qrPaymentDialog"));
+    QCOMPARE(contentStatus("paymentDialog"), 1); // Loader.Ready
+    QCOMPARE(contentStatus("qrPaymentDialog"), 0);
     QCOMPARE(text("paymentAmount"), QStringLiteral("150,00"));
     QVERIFY(!opened("waitingDialog"));
 }
