@@ -21,6 +21,16 @@ void configureApplication(QCoreApplication &app)
     app.setProperty("VERSION_CODE", QStringLiteral("29"));
     app.setProperty("SHORT_APP_NAME", QString(""));
     app.setProperty("LONG_APP_NAME", QString(""));
+
+    // Qt Quick packs small images into one texture atlas, by default as large
+    // as the window rounded up to powers of two (8 MB at 1280x776, 16 MB full
+    // screen at 1920x1080), and in system memory where OpenGL is software.
+    // Ours (icons, spinner, logo, QR code) fill about a third of 512x512;
+    // anything over 256 pixels gets a texture of its own either way.
+    for (const char *name : {"QSG_ATLAS_WIDTH", "QSG_ATLAS_HEIGHT"}) {
+        if (!qEnvironmentVariableIsSet(name))
+            qputenv(name, QByteArrayLiteral("512"));
+    }
 }
 
 void prepareEngine(QQmlApplicationEngine &engine, AppCore &core, QQmlNetworkAccessManagerFactory *factory)

@@ -8,7 +8,9 @@ class QQmlNetworkAccessManagerFactory;
 // The start-up steps shared by the program and the tests that load the real window.
 namespace AppStartup {
 
-// Identity and the three dynamic properties; must run before AppCore exists.
+// Identity, the three dynamic properties and the size of the scene graph's
+// texture atlas (unless the environment sets it); must run before AppCore
+// exists and before the first window shows.
 void configureApplication(QCoreApplication &app);
 
 // Import paths, the "appCore" context property and the network factory.

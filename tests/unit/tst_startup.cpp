@@ -57,6 +57,8 @@ private slots:
     void dynamicPropertiesAreStrings();
     void versionStrings_data();
     void versionStrings();
+    void textureAtlasSize_data();
+    void textureAtlasSize();
 
     void appEnvProperties();
     void appEnvSignals();
@@ -170,6 +172,31 @@ void TestStartup::versionStrings()
     QCOMPARE(env.shortVersionString(), shortVersion);
     QCOMPARE(env.property("longVersionString").toString(), longVersion);
     QCOMPARE(env.property("shortVersionString").toString(), shortVersion);
+}
+
+void TestStartup::textureAtlasSize_data()
+{
+    QTest::addColumn<QByteArray>("preset"); // empty: not set
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("not set: 512 pixels") << QByteArray() << QByteArray("512");
+    QTest::newRow("set by the environment: kept") << QByteArray("2048") << QByteArray("2048");
+}
+
+void TestStartup::textureAtlasSize()
+{
+    QFETCH(QByteArray, preset);
+    QFETCH(QByteArray, expected);
+    for (const char *name : {"QSG_ATLAS_WIDTH", "QSG_ATLAS_HEIGHT"}) {
+        if (preset.isEmpty())
+            qunsetenv(name);
+        else
+            qputenv(name, preset);
+    }
+    AppStartup::configureApplication(*QCoreApplication::instance());
+    QCOMPARE(qgetenv("QSG_ATLAS_WIDTH"), expected);
+    QCOMPARE(qgetenv("QSG_ATLAS_HEIGHT"), expected);
+    qunsetenv("QSG_ATLAS_WIDTH");
+    qunsetenv("QSG_ATLAS_HEIGHT");
 }
 
 void TestStartup::appEnvProperties()
