@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QQmlApplicationEngine>
+#include <QQmlComponent>
 #include <QQmlContext>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -44,6 +45,14 @@ void prepareEngine(QQmlApplicationEngine &engine, AppCore &core, QQmlNetworkAcce
 
 void loadMain(QQmlApplicationEngine &engine)
 {
+    // The window's QVFonts registers the Onest font; registered once a window
+    // exists, a font makes that window lay out all its texts again before the
+    // first frame. A QVFonts made beforehand registers it first, and the
+    // window's own then finds it registered (a font file is loaded once).
+    QQmlComponent fonts(&engine, QUrl(QStringLiteral("qrc:/qt/qml/qv4App/QVUI/Shared/QVFonts.qml")));
+    if (QObject *holder = fonts.create())
+        holder->setParent(&engine);
+
 #if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
     engine.loadFromModule("qv4App", "Main");
 #else

@@ -16,7 +16,8 @@ void configureApplication(QCoreApplication &app);
 // Import paths, the "appCore" context property and the network factory.
 void prepareEngine(QQmlApplicationEngine &engine, AppCore &core, QQmlNetworkAccessManagerFactory *factory);
 
-// Loads Main of the qv4App module (by type name where Qt offers it, by URL on 6.4).
+// Registers the application font, then loads Main of the qv4App module (by
+// type name where Qt offers it, by URL on 6.4).
 void loadMain(QQmlApplicationEngine &engine);
 
 } // namespace AppStartup

@@ -6,6 +6,8 @@
 #include "network/NetworkService.h"
 
 #include <QColor>
+#include <QFontDatabase>
+#include <QGuiApplication>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -81,6 +83,7 @@ class tst_MainWindow : public QObject
 
 private slots:
     void initTestCase();
+    void fontRegisteredBeforeTheWindow();
     void waitingForATerminal();
     void nothingHiddenIsBuiltAtStart_data();
     void nothingHiddenIsBuiltAtStart();
@@ -105,6 +108,8 @@ private:
     void expectNoWarnings();
 
     QTemporaryDir m_dir;
+    int m_fontRegistrations = 0;
+    int m_fontRegistrationsWithAWindow = 0;
     std::unique_ptr<AppCore> m_core;
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_window = nullptr;
@@ -154,12 +159,27 @@ void tst_MainWindow::initTestCase()
 
     m_engine = std::make_unique<QQmlApplicationEngine>();
     AppStartup::prepareEngine(*m_engine, *m_core, nullptr);
+    const QMetaObject::Connection fonts =
+        connect(qGuiApp, &QGuiApplication::fontDatabaseChanged, this, [this] {
+            ++m_fontRegistrations;
+            if (!QGuiApplication::allWindows().isEmpty())
+                ++m_fontRegistrationsWithAWindow;
+        });
     AppStartup::loadMain(*m_engine);
+    disconnect(fonts);
     QCOMPARE(m_engine->rootObjects().size(), 1);
     m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().constFirst());
     QVERIFY(m_window);
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
     expectNoWarnings();
+}
+
+void tst_MainWindow::fontRegisteredBeforeTheWindow()
+{
+    QVERIFY(QFontDatabase::families().contains(QStringLiteral("Onest")));
+    QVERIFY(m_fontRegistrations > 0);
+    // One registered later would have the window lay out every text again.
+    QCOMPARE(m_fontRegistrationsWithAWindow, 0);
 }
 
 void tst_MainWindow::waitingForATerminal()
