@@ -162,6 +162,17 @@ Item {
             compare(holder.view.width, holder.width)
         }
 
+        function test_iconReadOnceShown() {
+            const holder = createTemporaryObject(clientComponent, root)
+            const icon = findChild(holder.view, "clientIcon")
+            compare(String(icon.source), "", "no client: the icon is not read")
+            compare(icon.status, Image.Null)
+            holder.view.clientUuid = "G-1"
+            compare(String(icon.source), "qrc:/icons/person.svg")
+            compare(icon.status, Image.Ready, "read at once, for the same frame")
+            compare(icon.sourceSize.width, Math.ceil(root.s(20)))
+        }
+
         function test_texts() {
             const holder = createTemporaryObject(clientComponent, root)
             const view = holder.view

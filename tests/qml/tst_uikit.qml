@@ -27,6 +27,11 @@ Item {
     }
 
     Component {
+        id: holderComponent
+        Item {}
+    }
+
+    Component {
         id: waiterComponent
         QVWaiter {}
     }
@@ -91,6 +96,26 @@ Item {
             button.imageHeight = 18
             compare(findChild(button, "icon").width, 30)
             compare(findChild(button, "icon").height, 18)
+        }
+
+        function test_iconReadOnceShown_data() {
+            return [
+                { tag: "hidden button", button: false, parent: true, read: false },
+                { tag: "shown button in a hidden parent", button: true, parent: false, read: false },
+                { tag: "shown button", button: true, parent: true, read: true }
+            ]
+        }
+
+        function test_iconReadOnceShown(data) {
+            const holder = createTemporaryObject(holderComponent, root, { visible: data.parent })
+            const button = createTemporaryObject(buttonComponent, holder, { size: "xl", visible: data.button })
+            const icon = findChild(button, "icon")
+            compare(String(icon.source), data.read ? "qrc:/icons/close.svg" : "")
+            compare(icon.status, data.read ? Image.Ready : Image.Null)
+            holder.visible = true
+            button.visible = true
+            compare(String(icon.source), "qrc:/icons/close.svg", "read as soon as it shows")
+            compare(icon.status, Image.Ready)
         }
 
         function test_sizeChangesAtRuntime() {

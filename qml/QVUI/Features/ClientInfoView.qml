@@ -22,11 +22,13 @@ Column {
         spacing: DpiSettings.scaling(8)
 
         Image {
+            objectName: "clientIcon"
             anchors.verticalCenter: parent.verticalCenter
             width: DpiSettings.scaling(20)
             height: DpiSettings.scaling(20)
             sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
-            source: "qrc:/icons/person.svg"
+            // Read once a client shows, not at start-up.
+            source: _view.visible ? "qrc:/icons/person.svg" : ""
         }
 
         Label {

@@ -30,7 +30,9 @@ Rectangle {
         anchors.centerIn: parent
         width: _button.imageWidth
         height: _button.imageHeight
-        source: _button.source
+        // Read once the button shows: a hidden one (the waiting dialog's close
+        // button) needs no decoder at start-up.
+        source: _button.visible ? _button.source : ""
         // Rasterise vector icons at the size they are shown.
         sourceSize: Qt.size(Math.max(1, Math.ceil(width)), Math.max(1, Math.ceil(height)))
         mipmap: true
