@@ -2,6 +2,7 @@
 // instead of the terminal port) with the start-up probe attached.
 #include "StartupProbe.h"
 
+#include "core/AllocatorTuning.h"
 #include "core/AppCore.h"
 #include "core/AppStartup.h"
 #include "core/CachingNetworkAccessManagerFactory.h"
@@ -12,6 +13,7 @@
 int main(int argc, char *argv[])
 {
     const qint64 entered = StartupProbe::monotonicNs();
+    AllocatorTuning::apply();
     QGuiApplication app(argc, argv);
     AppStartup::configureApplication(app);
     NetworkService::setPortForTesting(0);
