@@ -86,8 +86,17 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message)
     parsed->start();
     logged->start();
     m_queued.ref();
+    // The message stays in hand (counted against the budget) until it is
+    // both parsed and logged, whichever comes last.
+    auto pending = std::make_shared<QAtomicInt>(2);
+    const auto done = [this, pending, cost]() {
+        if (!pending->deref()) {
+            m_budget.release(cost);
+            m_queued.deref();
+        }
+    };
     // Formatting starts at once, while the message is being parsed.
-    m_logger.start([this, bytes = message, object = ticket.parsed, logged, cost]() mutable {
+    m_logger.start([bytes = message, object = ticket.parsed, logged, done]() mutable {
         if (logEnabled()) {
             const QString text = lineText(bytes);
             bytes = QByteArray();
@@ -98,12 +107,12 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message)
         bytes = QByteArray();
         object = QFuture<QJsonObject>();
         logged->finish();
-        m_budget.release(cost);
-        m_queued.deref();
+        done();
     });
-    const auto deliver = [message, parsed]() {
+    const auto deliver = [message, parsed, done]() {
         parsed->addResult(parse(message));
         parsed->finish();
+        done();
     };
     if (idle && message.size() <= inlineParseLimit)
         deliver();
