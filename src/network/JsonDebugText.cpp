@@ -123,6 +123,18 @@ int utf8Char(const uchar *s, const uchar *end, char32_t &code)
     return 0;
 }
 
+// Writes a code point as one UTF-16 unit or a surrogate pair; returns the end.
+char16_t *putUtf16(char16_t *out, char32_t code)
+{
+    if (code < 0x10000) {
+        *out++ = char16_t(code);
+    } else {
+        *out++ = char16_t(0xd7c0 + (code >> 10));
+        *out++ = char16_t(0xdc00 | (code & 0x3ff));
+    }
+    return out;
+}
+
 // Re-writes a JSON document the way Qt's compact writer does, into UTF-16:
 // object members sorted by key (UTF-16 order), the last of duplicate keys
 // kept, strings escaped as Qt escapes them, numbers as Qt stores and prints
@@ -440,12 +452,8 @@ private:
         if (length == 0)
             return false;
         m_p += length;
-        if (code < 0x10000) {
-            out.push_back(char16_t(code));
-        } else {
-            out.push_back(char16_t(0xd7c0 + (code >> 10)));
-            out.push_back(char16_t(0xdc00 | (code & 0x3ff)));
-        }
+        char16_t units[2];
+        out.append(units, size_t(putUtf16(units, code) - units));
         return true;
     }
 
@@ -500,12 +508,7 @@ private:
                 if (length == 0)
                     return false;
                 s += length;
-                if (code < 0x10000) {
-                    *cursor++ = char16_t(code);
-                } else {
-                    *cursor++ = char16_t(0xd7c0 + (code >> 10));
-                    *cursor++ = char16_t(0xdc00 | (code & 0x3ff));
-                }
+                cursor = putUtf16(cursor, code);
             } else {
                 if (c == 0)
                     return false;

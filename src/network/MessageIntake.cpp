@@ -6,7 +6,6 @@
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QPromise>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <memory>
 
@@ -97,14 +96,13 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message)
     };
     // Formatting starts at once, while the message is being parsed.
     m_logger.start([bytes = message, object = ticket.parsed, logged, done]() mutable {
+        const QString text = lineText(bytes);
+        // Neither is kept alive past the effect that waits for this line.
+        bytes = QByteArray();
         if (logEnabled()) {
-            const QString text = lineText(bytes);
-            bytes = QByteArray();
             object.waitForFinished();
             write(object.result(), text);
         }
-        // Not kept alive past the effect that waits for this line.
-        bytes = QByteArray();
         object = QFuture<QJsonObject>();
         logged->finish();
         done();
