@@ -6,6 +6,8 @@ AppCore::AppCore(QObject *parent)
 {
     // Everything exists before anything starts, so no service sees a half-built core.
     m_envService.run();
+    m_networkService.setListenAddress(m_envService.listenAddress());
+    m_networkService.setAllowedTerminals(m_envService.allowedTerminals());
     m_networkService.run();
     m_promoImageService.run();
 }

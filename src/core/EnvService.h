@@ -2,6 +2,10 @@
 
 #include "IService.h"
 
+#include <QHostAddress>
+#include <QList>
+#include <QPair>
+
 class AppEnv;
 
 // Reads the command line: "--use-fullscreen" is the program's one option.
@@ -11,10 +15,18 @@ class EnvService : public IService
 public:
     explicit EnvService(AppEnv *env, QObject *parent = nullptr);
 
+    // What run() read for the other services; see --help for the options.
+    QHostAddress listenAddress() const { return m_listenAddress; }
+    QList<QPair<QHostAddress, int>> allowedTerminals() const { return m_allowedTerminals; }
+    bool allowScreenBlanking() const { return m_allowScreenBlanking; }
+
 public slots:
     void run() override;
     void stop() override;
 
 private:
     AppEnv *m_env;
+    QHostAddress m_listenAddress;
+    QList<QPair<QHostAddress, int>> m_allowedTerminals;
+    bool m_allowScreenBlanking = false;
 };

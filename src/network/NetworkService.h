@@ -5,9 +5,11 @@
 #include "state/ReceiptItem.h"
 
 #include <QHash>
+#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
+#include <QPair>
 #include <QPointer>
 #include <QQueue>
 #include <QWebSocketServer>
@@ -23,7 +25,11 @@ class NetworkService : public IService
 {
     Q_OBJECT
     Q_PROPERTY(QJsonArray avaliableIps READ avaliableIps NOTIFY avaliableIpsChanged FINAL)
+    Q_PROPERTY(bool listening READ isListening NOTIFY listeningChanged FINAL)
 public:
+    // A subnet as QHostAddress::parseSubnet gives it (a single host: full prefix length).
+    using Subnet = QPair<QHostAddress, int>;
+
     static constexpr quint16 defaultPort = 30058;
     // What one peer may make us buffer: a frame and a whole message.
     static constexpr quint64 maxIncomingSize = 16 * 1024 * 1024;
@@ -48,12 +54,18 @@ public:
     int openSocketCount() const { return int(m_sockets.size()); }
     int pendingMessageCount() const { return int(m_pending.size()) + (m_busy ? 1 : 0); }
 
+    // Set before run(): the one local address to listen on (null: every
+    // interface) and the terminals allowed to connect (empty: any host).
+    void setListenAddress(const QHostAddress &address) { m_listenAddress = address; }
+    void setAllowedTerminals(const QList<Subnet> &allowed) { m_allowedTerminals = allowed; }
+
     // Test seam: the port that services constructed from now on listen on
     // (0 picks a free one). Not reachable from the command line.
     static void setPortForTesting(quint16 port);
 
 signals:
     void avaliableIpsChanged();
+    void listeningChanged();
     void terminalConnected();
     void terminalDisconnected();
 
@@ -94,6 +106,8 @@ private:
 
     QJsonArray m_avaliableIps;
     AppEnv *m_env;
+    QHostAddress m_listenAddress;
+    QList<Subnet> m_allowedTerminals;
     quint16 m_port;
     QWebSocketServer m_server;
     QPointer<QWebSocket> m_currentTerminal;
