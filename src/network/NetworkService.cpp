@@ -67,7 +67,8 @@ void NetworkService::run()
         if (address.protocol() == QAbstractSocket::IPv4Protocol)
             m_avaliableIps.append(QJsonObject{{QStringLiteral("address"), address.toString()}});
     }
-    m_server.listen(QHostAddress::Any, m_port);
+    m_server.listen(m_listenAddress.isNull() ? QHostAddress(QHostAddress::Any) : m_listenAddress, m_port);
+    emit listeningChanged();
 }
 
 void NetworkService::stop()
