@@ -1,5 +1,6 @@
 #include "DisplayHarness.h"
 #include "PoolGate.h"
+#include "network/TerminalAccess.h"
 
 #include <QHostAddress>
 #include <QJsonArray>
@@ -83,6 +84,8 @@ private slots:
     void stopKeepsAcceptedTerminals();
     void shutdownReleasesOpenSockets();
     void stalledPeersDoNotHoldUpOthers();
+    void terminalAccess_data();
+    void terminalAccess();
 
 private:
     std::unique_ptr<DisplayHarness> m_display;
@@ -642,6 +645,97 @@ void TestNetworkService::stalledPeersDoNotHoldUpOthers()
     QCOMPARE(service->openSocketCount(), 1);
     QCOMPARE(terminal.state(), QAbstractSocket::ConnectedState);
     QCOMPARE(m_display->log().count(DisplayHarness::logPrefix), 1);
+}
+
+void TestNetworkService::terminalAccess_data()
+{
+    QTest::addColumn<QString>("allowList");
+    QTest::addColumn<QString>("peer");
+    QTest::addColumn<int>("expected"); // 1 allowed, 0 refused, -1 the list is refused as malformed
+
+    QTest::newRow("no list") << ""
+                             << "203.0.113.9" << 1;
+    QTest::newRow("same IPv4") << "192.168.1.20"
+                               << "192.168.1.20" << 1;
+    QTest::newRow("other IPv4") << "192.168.1.20"
+                                << "192.168.1.21" << 0;
+    QTest::newRow("CIDR first") << "192.168.1.0/28"
+                                << "192.168.1.0" << 1;
+    QTest::newRow("CIDR last") << "192.168.1.0/28"
+                               << "192.168.1.15" << 1;
+    QTest::newRow("CIDR one past") << "192.168.1.0/28"
+                                   << "192.168.1.16" << 0;
+    QTest::newRow("/0 lets in all IPv4") << "0.0.0.0/0"
+                                         << "8.8.8.8" << 1;
+    QTest::newRow("second entry") << "10.0.0.1, 10.0.0.2"
+                                  << "10.0.0.2" << 1;
+    QTest::newRow("mapped peer, IPv4 entry") << "192.168.1.20"
+                                             << "::ffff:192.168.1.20" << 1;
+    QTest::newRow("mapped peer, IPv4 subnet") << "192.168.1.0/24"
+                                              << "::ffff:192.168.2.1" << 0;
+    QTest::newRow("mapped entry, IPv4 peer") << "::ffff:10.1.0.0/112"
+                                             << "10.1.2.3" << 1;
+    QTest::newRow("IPv6 subnet") << "fd00::/64"
+                                 << "fd00::1234" << 1;
+    QTest::newRow("IPv6 outside") << "fd00::/64"
+                                  << "fd00:0:0:1::1" << 0;
+    QTest::newRow("IPv6 peer, IPv4 list") << "127.0.0.1"
+                                          << "::1" << 0;
+    QTest::newRow("IPv4 peer, IPv6 list") << "::1"
+                                          << "127.0.0.1" << 0;
+    QTest::newRow("surrounding blanks") << " 10.0.0.1 "
+                                        << "10.0.0.1" << 1;
+    QTest::newRow("link-local with scope") << "fe80::1%eth0"
+                                           << "fe80::1" << 1;
+    // A typo must stop start-up, not widen or narrow the list by a guess.
+    QTest::newRow("empty value") << "10.0.0.1, "
+                                 << "10.0.0.1" << -1;
+    QTest::newRow("short form") << "10.1"
+                                << "10.0.0.1" << -1;
+    QTest::newRow("octal-looking part") << "010.0.0.1"
+                                        << "8.0.0.1" << -1;
+    QTest::newRow("hex part") << "0x7f.0.0.1"
+                              << "127.0.0.1" << -1;
+    QTest::newRow("part above 255") << "10.0.0.256"
+                                    << "10.0.0.1" << -1;
+    QTest::newRow("host bits set") << "192.168.1.20/24"
+                                   << "192.168.1.20" << -1;
+    QTest::newRow("prefix too long") << "10.0.0.0/33"
+                                     << "10.0.0.1" << -1;
+    QTest::newRow("IPv6 prefix too long") << "fd00::/129"
+                                          << "fd00::1" << -1;
+    QTest::newRow("empty prefix") << "10.0.0.0/"
+                                  << "10.0.0.1" << -1;
+    QTest::newRow("netmask form") << "10.0.0.0/255.0.0.0"
+                                  << "10.0.0.1" << -1;
+    QTest::newRow("negative prefix") << "10.0.0.0/-8"
+                                     << "10.0.0.1" << -1;
+    QTest::newRow("host name") << "till.local"
+                               << "10.0.0.1" << -1;
+    QTest::newRow("mapped part in short form") << "::ffff:10.1"
+                                               << "10.0.0.1" << -1;
+    QTest::newRow("two slashes") << "10.0.0.0/8/8"
+                                 << "10.0.0.1" << -1;
+}
+
+void TestNetworkService::terminalAccess()
+{
+    QFETCH(QString, allowList);
+    QFETCH(QString, peer);
+    QFETCH(int, expected);
+
+    QList<TerminalAccess::Subnet> allowed;
+    const QStringList values = allowList.isEmpty() ? QStringList() : allowList.split(u',');
+    for (const QString &value : values) {
+        const std::optional<TerminalAccess::Subnet> entry = TerminalAccess::parseEntry(value);
+        if (!entry) {
+            QCOMPARE(expected, -1);
+            return;
+        }
+        allowed.append(*entry);
+    }
+    QVERIFY2(expected >= 0, "a malformed value was accepted");
+    QCOMPARE(int(TerminalAccess::allows(allowed, QHostAddress(peer))), expected);
 }
 
 QTEST_MAIN(TestNetworkService)
