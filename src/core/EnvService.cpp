@@ -1,5 +1,6 @@
 #include "EnvService.h"
 
+#include "CommandLine.h"
 #include "state/AppEnv.h"
 
 #include <QCoreApplication>
@@ -8,11 +9,18 @@ EnvService::EnvService(AppEnv *env, QObject *parent) : IService(parent), m_env(e
 
 void EnvService::run()
 {
-    const QStringList args = QCoreApplication::arguments();
-    // The first argument is the program path and is never an option.
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        if (args.at(i) == QLatin1String("--use-fullscreen"))
-            m_env->setUseFullScreen(true);
+    const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());
+    for (const QString &argument : commandLine.ignored)
+        qWarning("Ignoring \"%s\": not an option of this display (see --help)", qUtf8Printable(argument));
+    for (int i = 0; i < commandLine.fullScreenRequests; ++i)
+        m_env->setUseFullScreen(true);
+    m_allowScreenBlanking = commandLine.allowScreenBlanking;
+    m_listenAddress = commandLine.listenAddress;
+    m_allowedTerminals = commandLine.allowedTerminals;
+    if (!commandLine.error.isEmpty()) {
+        // main() stops before this; whoever else starts us gets a closed door, not an open one.
+        qCritical("%s: no terminal will be accepted", qUtf8Printable(commandLine.error));
+        m_allowedTerminals = {qMakePair(QHostAddress(), -1)};
     }
 }
 

@@ -8,7 +8,7 @@
 
 class AppEnv;
 
-// Reads the command line: "--use-fullscreen" is the program's one option.
+// Reads the command line (CommandLine) into AppEnv and into what the other services take.
 class EnvService : public IService
 {
     Q_OBJECT

@@ -2,15 +2,69 @@
 #include "AppCore.h"
 #include "AppStartup.h"
 #include "CachingNetworkAccessManagerFactory.h"
+#include "CommandLine.h"
+#include "KioskCursor.h"
+#include "ScreenAwake.h"
+#include "state/AppEnv.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <QStandardPaths>
 
+#include <cstdio>
 #include <memory>
+#include <optional>
+
+namespace {
+
+// Help, version and malformed values are answered before anything needs a
+// screen; returns the exit code, or -1 to go on.
+int answerBeforeStart(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine commandLine = CommandLine::parse(arguments);
+    const QString program = QFileInfo(arguments.value(0, QStringLiteral("appqv4App"))).fileName();
+
+    if (commandLine.helpRequested || commandLine.versionRequested) {
+        // The version string is formed by AppEnv from the application's identity.
+        QCoreApplication info(argc, argv);
+        AppStartup::configureApplication(info);
+        const QString text =
+            commandLine.helpRequested ? CommandLine::helpText(program) : AppEnv().longVersionString() + u'\n';
+        std::fputs(qPrintable(text), stdout);
+        return 0;
+    }
+    if (!commandLine.error.isEmpty()) {
+        std::fprintf(stderr, "%s: %s (see --help)\n", qPrintable(program), qPrintable(commandLine.error));
+        return 2;
+    }
+    if (commandLine.displayServerMissing()) {
+        // xinit takes a client only by its path.
+        QString path = arguments.value(0);
+        if (!path.contains(u'/'))
+            path = QStandardPaths::findExecutable(path);
+        std::fprintf(stderr,
+                     "%s: no display server: neither DISPLAY nor WAYLAND_DISPLAY is set. Start it in a "
+                     "graphical session, on a bare X server with \"xinit %s --use-fullscreen\", or without "
+                     "a screen with QT_QPA_PLATFORM=offscreen.\n",
+                     qPrintable(program), qPrintable(QFileInfo(path).absoluteFilePath()));
+        return 1;
+    }
+    return -1;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     AllocatorTuning::apply();
+    if (const int exitCode = answerBeforeStart(argc, argv); exitCode >= 0)
+        return exitCode;
+
     QGuiApplication app(argc, argv);
     AppStartup::configureApplication(app);
 
@@ -23,7 +77,21 @@ int main(int argc, char *argv[])
         AppStartup::prepareEngine(*engine, core, &factory);
         AppStartup::loadMain(*engine);
 
+        // A kiosk has nobody to move the cursor away or wake the screen.
+        std::optional<KioskCursor> cursor;
+        std::optional<ScreenAwake> awake;
+        auto *window = qobject_cast<QQuickWindow *>(engine->rootObjects().value(0));
+        if (window && core.appEnv()->useFullScreen()) {
+            cursor.emplace(window);
+            if (core.envService()->allowScreenBlanking())
+                qCInfo(lcKiosk, "Screen blanking allowed (--allow-screen-blanking)");
+            else
+                awake.emplace();
+        }
+
         exitCode = QGuiApplication::exec();
+        awake.reset();
+        cursor.reset();
         engine.reset();
     }
     return exitCode;

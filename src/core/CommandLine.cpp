@@ -1,0 +1,229 @@
+#include "CommandLine.h"
+
+#include "network/TerminalAccess.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+const QString fullScreenName = QStringLiteral("use-fullscreen");
+const QString blankingName = QStringLiteral("allow-screen-blanking");
+const QString terminalName = QStringLiteral("allow-terminal");
+const QString listenName = QStringLiteral("listen");
+const QString helpName = QStringLiteral("help");
+const QString versionName = QStringLiteral("version");
+
+void addOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Customer-facing order display: shows the order that a POS terminal sends to it\n"
+                       "over a WebSocket on TCP port 30058."));
+    parser.addOption({fullScreenName, QStringLiteral("Cover the whole screen (kiosk mode). The mouse cursor "
+                                                     "hides after 3 s without movement and the screen does "
+                                                     "not blank.")});
+    parser.addOption({blankingName, QStringLiteral("With --use-fullscreen, let the screen saver and power "
+                                                   "saving blank the screen as usual.")});
+    parser.addOption({terminalName,
+                      QStringLiteral("Accept terminals from ADDRESS only: an IPv4 or IPv6 address, or a "
+                                     "subnet in CIDR form (192.168.1.20, 192.168.1.0/28, fd00::/64). "
+                                     "Repeat it for more. Without it, any host on the network can drive "
+                                     "the display."),
+                      QStringLiteral("ADDRESS")});
+    parser.addOption({listenName,
+                      QStringLiteral("Listen on this one local IPv4 or IPv6 address instead of every "
+                                     "interface."),
+                      QStringLiteral("ADDRESS")});
+    parser.addOption({{QStringLiteral("h"), helpName}, QStringLiteral("Show this help and exit.")});
+    parser.addOption({{QStringLiteral("v"), versionName}, QStringLiteral("Print the version and exit.")});
+}
+
+bool takesValue(const QString &name)
+{
+    return name == terminalName || name == listenName;
+}
+
+bool isOwnLongOption(const QString &name)
+{
+    return name == fullScreenName || name == blankingName || takesValue(name) || name == helpName ||
+           name == versionName;
+}
+
+// The options QGuiApplication, its xcb platform and the QML debugger read
+// from the command line, with one dash or two as Qt accepts them.
+struct QtOption
+{
+    QLatin1String name;
+    bool takesValue;
+};
+const QtOption qtOptions[] = {
+    {QLatin1String("platform"), true},
+    {QLatin1String("platformpluginpath"), true},
+    {QLatin1String("platformtheme"), true},
+    {QLatin1String("plugin"), true},
+    {QLatin1String("qwindowgeometry"), true},
+    {QLatin1String("qwindowicon"), true},
+    {QLatin1String("qwindowtitle"), true},
+    {QLatin1String("style"), true},
+    {QLatin1String("session"), true},
+    {QLatin1String("qmljsdebugger"), true},
+    {QLatin1String("display"), true},
+    {QLatin1String("name"), true},
+    {QLatin1String("title"), true},
+    {QLatin1String("geometry"), true},
+    {QLatin1String("icon"), true},
+    {QLatin1String("visual"), true},
+    {QLatin1String("reverse"), false},
+    {QLatin1String("testability"), false},
+    {QLatin1String("nograb"), false},
+    {QLatin1String("dograb"), false},
+};
+
+// The Qt option an argument is, if it is one; *attached tells whether its value came with it.
+const QtOption *qtOption(const QString &argument, bool *attached)
+{
+    if (argument.size() < 2 || argument.front() != u'-')
+        return nullptr;
+    QStringView name = QStringView(argument).mid(argument.startsWith(QLatin1String("--")) ? 2 : 1);
+    *attached = false;
+    const qsizetype equals = name.indexOf(u'=');
+    if (equals >= 0) {
+        // Only these two take "-name=value".
+        name = name.left(equals);
+        if (name != QLatin1String("style") && name != QLatin1String("qmljsdebugger"))
+            return nullptr;
+        *attached = true;
+    }
+    for (const QtOption &option : qtOptions) {
+        if (name == option.name)
+            return &option;
+    }
+    return nullptr;
+}
+
+std::optional<QHostAddress> parseListenAddress(const QString &text)
+{
+    if (text.contains(u'/') || !TerminalAccess::parseEntry(text))
+        return std::nullopt;
+    // Checked strictly above; parsed again to keep a link-local address's scope.
+    return QHostAddress(text.trimmed());
+}
+
+} // namespace
+
+CommandLine CommandLine::parse(const QStringList &arguments)
+{
+    CommandLine result;
+    // What QCommandLineParser sees: our own options only, each with its value.
+    QStringList own{arguments.value(0)};
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        bool attached = false;
+        if (argument == QLatin1String("--")) {
+            // The rest are arguments, and the display takes none.
+            result.ignored += arguments.mid(i);
+            break;
+        }
+        if (const QtOption *option = qtOption(argument, &attached)) {
+            const bool hasValue = option->takesValue && !attached && i + 1 < arguments.size();
+            const QString value = hasValue ? arguments.at(++i) : QString();
+            if (option->name == QLatin1String("platform"))
+                result.platformArgument = value;
+            else if (option->name == QLatin1String("display"))
+                result.hasDisplayArgument = true;
+            continue;
+        }
+        if (argument == QLatin1String("-h") || argument == QLatin1String("-v")) {
+            own << argument;
+            continue;
+        }
+        if (!argument.startsWith(QLatin1String("--"))) {
+            result.ignored << argument;
+            continue;
+        }
+        const qsizetype equals = argument.indexOf(u'=');
+        const QString name = argument.mid(2, equals < 0 ? -1 : equals - 2);
+        if (!isOwnLongOption(name) || (equals >= 0 && !takesValue(name))) {
+            result.ignored << argument;
+            continue;
+        }
+        own << argument;
+        if (takesValue(name) && equals < 0) {
+            if (i + 1 == arguments.size()) {
+                result.error = QStringLiteral("%1 needs an ADDRESS").arg(argument);
+                return result;
+            }
+            own << arguments.at(++i);
+        }
+    }
+
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(own)) {
+        result.error = parser.errorText();
+        return result;
+    }
+    result.helpRequested = parser.isSet(helpName);
+    result.versionRequested = parser.isSet(versionName);
+    result.fullScreenRequests = int(parser.optionNames().count(fullScreenName));
+    result.allowScreenBlanking = parser.isSet(blankingName);
+
+    for (const QString &value : parser.values(terminalName)) {
+        const auto subnet = TerminalAccess::parseEntry(value);
+        if (!subnet) {
+            result.error = QStringLiteral("--%1 \"%2\": not an IPv4 or IPv6 address, nor a subnet in CIDR "
+                                          "form such as 192.168.1.0/24 or fd00::/64")
+                               .arg(terminalName, value);
+            return result;
+        }
+        result.allowedTerminals << *subnet;
+    }
+    for (const QString &value : parser.values(listenName)) {
+        const auto address = parseListenAddress(value);
+        if (!address) {
+            result.error = QStringLiteral("--%1 \"%2\": not an IPv4 or IPv6 address").arg(listenName, value);
+            return result;
+        }
+        if (!result.listenAddress.isNull() && result.listenAddress != *address) {
+            result.error =
+                QStringLiteral("--%1 given twice, as %2 and %3: the display listens on one address")
+                    .arg(listenName, result.listenAddress.toString(), value);
+            return result;
+        }
+        result.listenAddress = *address;
+    }
+    return result;
+}
+
+QString CommandLine::helpText(const QString &program)
+{
+    QCommandLineParser parser;
+    addOptions(parser);
+    QString text = parser.helpText();
+    // Qt names the program by the path it was started with, or not at all before the application exists.
+    text.replace(0, text.indexOf(u'\n'), QStringLiteral("Usage: %1 [options]").arg(program));
+    text +=
+        QStringLiteral("\nQt's own options (-platform, -qwindowgeometry, -style, ...) are passed on to Qt.\n"
+                       "Any other argument is ignored with a warning. A malformed ADDRESS stops\n"
+                       "start-up with exit status 2; without a display server the display exits\n"
+                       "with status 1.\n");
+    return text;
+}
+
+bool CommandLine::displayServerMissing() const
+{
+    const QString platforms =
+        platformArgument.isEmpty() ? qEnvironmentVariable("QT_QPA_PLATFORM") : platformArgument;
+    // Unset, Qt picks xcb or Wayland here. A list ("wayland;xcb") is tried in order.
+    for (const QString &entry : platforms.split(u';', Qt::SkipEmptyParts)) {
+        const QString name = entry.section(u':', 0, 0).trimmed();
+        if (!name.isEmpty() && name != QLatin1String("xcb") && !name.startsWith(QLatin1String("wayland")))
+            return false; // offscreen, eglfs, vnc, ...: no server needed, or Qt's own message
+    }
+    if (hasDisplayArgument)
+        return false;
+    for (const char *variable : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET"}) {
+        if (!qEnvironmentVariableIsEmpty(variable))
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+
+// The display's command line. main() reads it before the application object
+// exists (help, version, malformed values, no display server), EnvService
+// once it does. Qt's own options are left to Qt; anything else that is not
+// understood is only reported, since a kiosk must not stay dark over a
+// stray argument.
+struct CommandLine
+{
+    // arguments.first() is the program and is never an option.
+    static CommandLine parse(const QStringList &arguments);
+
+    // Usage line, every option and the rules for the rest, as --help prints them.
+    static QString helpText(const QString &program);
+
+    bool helpRequested = false;
+    bool versionRequested = false;
+    int fullScreenRequests = 0; // each --use-fullscreen sets the flag again
+    bool allowScreenBlanking = false;
+    QHostAddress listenAddress;                       // null: every interface
+    QList<QPair<QHostAddress, int>> allowedTerminals; // empty: any host
+    QStringList ignored;                              // not understood, as given
+    QString error; // a value that is not what its option takes: start-up stops
+
+    // -platform and -display as given to Qt, if they were.
+    QString platformArgument;
+    bool hasDisplayArgument = false;
+
+    // Qt would pick xcb or Wayland and there is no server named to talk to,
+    // so it would abort. Reads the environment.
+    bool displayServerMissing() const;
+};
