@@ -3,6 +3,8 @@
 # prints its figures beside the floor measured in the same run.
 #   bash bench/run.sh            # everything
 #   bash bench/run.sh latency    # only the benchmarks whose name contains it
+#   bash bench/run.sh pixel      # message to pixel under Xvfb (bench/pixel.sh; only when named:
+#                                # it takes about half an hour)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${QV4_BENCH_DIR:-$root/build-bench}"
@@ -11,7 +13,7 @@ filter="${1:-}"
 if [[ ! -f "$build/build.ninja" ]]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQV4_BUILD_TESTS=OFF
 fi
-cmake --build "$build" --target bench_all
+cmake --build "$build" --target bench_all appqv4App
 
 export QT_QPA_PLATFORM=offscreen
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$build/xdg-runtime}"
@@ -29,6 +31,7 @@ run latency "$build/bench/bench_latency"
 run throughput "$build/bench/bench_throughput" "$root/bench/flood_client.py"
 run qr "$build/bench/bench_qr"
 run startup "$build/bench/bench_startup" "$build/bench/bench_startup_app" "$build/bench/bench_startup_floor" offscreen
+[[ "$filter" == pixel ]] && run pixel bash "$root/bench/pixel.sh" "$build/appqv4App" "$build"
 if command -v xvfb-run >/dev/null; then
     run startup xvfb-run -a -s "-screen 0 1280x800x24" \
         "$build/bench/bench_startup" "$build/bench/bench_startup_app" "$build/bench/bench_startup_floor" xcb

@@ -1,6 +1,7 @@
 #include "AppStartup.h"
 
 #include "AppCore.h"
+#include "network/QrCodeImageProvider.h"
 
 #include <QCoreApplication>
 #include <QQmlApplicationEngine>
@@ -32,6 +33,13 @@ void configureApplication(QCoreApplication &app)
         if (!qEnvironmentVariableIsSet(name))
             qputenv(name, QByteArrayLiteral("512"));
     }
+
+    // On X11 Qt waits 5 ms after a change before it starts drawing, to batch
+    // changes that come in quick succession. Ours come one message at a time
+    // and the customer waits for each: draw at once. Read at the first
+    // redraw, so setting it here, before any window, is in time.
+    if (!qEnvironmentVariableIsSet("QT_QPA_UPDATE_IDLE_TIME"))
+        qputenv("QT_QPA_UPDATE_IDLE_TIME", QByteArrayLiteral("0"));
 }
 
 void prepareEngine(QQmlApplicationEngine &engine, AppCore &core, QQmlNetworkAccessManagerFactory *factory)
@@ -41,6 +49,12 @@ void prepareEngine(QQmlApplicationEngine &engine, AppCore &core, QQmlNetworkAcce
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     engine.rootContext()->setContextProperty(QStringLiteral("appCore"), &core);
     engine.setNetworkAccessManagerFactory(factory);
+    addImageProviders(engine);
+}
+
+void addImageProviders(QQmlEngine &engine)
+{
+    engine.addImageProvider(QLatin1String(QrCodeImageProvider::name), new QrCodeImageProvider);
 }
 
 void loadMain(QQmlApplicationEngine &engine)

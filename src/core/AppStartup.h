@@ -3,6 +3,7 @@
 class AppCore;
 class QCoreApplication;
 class QQmlApplicationEngine;
+class QQmlEngine;
 class QQmlNetworkAccessManagerFactory;
 
 // The start-up steps shared by the program and the tests that load the real window.
@@ -13,8 +14,13 @@ namespace AppStartup {
 // exists and before the first window shows.
 void configureApplication(QCoreApplication &app);
 
-// Import paths, the "appCore" context property and the network factory.
+// Import paths, the "appCore" context property, the network factory and the
+// image providers.
 void prepareEngine(QQmlApplicationEngine &engine, AppCore &core, QQmlNetworkAccessManagerFactory *factory);
+
+// The image providers the documents use (the payment QR code); the engine
+// owns them.
+void addImageProviders(QQmlEngine &engine);
 
 // Registers the application font, then loads Main of the qv4App module (by
 // type name where Qt offers it, by URL on 6.4).

@@ -10,7 +10,11 @@ class Setup : public QObject
     Q_OBJECT
 public slots:
     void applicationAvailable() { AppStartup::configureApplication(*QCoreApplication::instance()); }
-    void qmlEngineAvailable(QQmlEngine *engine) { engine->addImportPath(QStringLiteral("qrc:/qt/qml")); }
+    void qmlEngineAvailable(QQmlEngine *engine)
+    {
+        engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
+        AppStartup::addImageProviders(*engine);
+    }
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(qv4qml, Setup)

@@ -61,8 +61,8 @@ private slots:
     void dynamicPropertiesAreStrings();
     void versionStrings_data();
     void versionStrings();
-    void textureAtlasSize_data();
-    void textureAtlasSize();
+    void environmentDefaults_data();
+    void environmentDefaults();
 
     void appEnvProperties();
     void appEnvSignals();
@@ -182,29 +182,35 @@ void TestStartup::versionStrings()
     QCOMPARE(env.property("shortVersionString").toString(), shortVersion);
 }
 
-void TestStartup::textureAtlasSize_data()
+void TestStartup::environmentDefaults_data()
 {
+    QTest::addColumn<QByteArrayList>("names");
     QTest::addColumn<QByteArray>("preset"); // empty: not set
     QTest::addColumn<QByteArray>("expected");
-    QTest::newRow("not set: 512 pixels") << QByteArray() << QByteArray("512");
-    QTest::newRow("set by the environment: kept") << QByteArray("2048") << QByteArray("2048");
+    const QByteArrayList atlas{"QSG_ATLAS_WIDTH", "QSG_ATLAS_HEIGHT"};
+    const QByteArrayList idle{"QT_QPA_UPDATE_IDLE_TIME"};
+    QTest::newRow("atlas not set: 512 pixels") << atlas << QByteArray() << QByteArray("512");
+    QTest::newRow("atlas set by the environment: kept") << atlas << QByteArray("2048") << QByteArray("2048");
+    QTest::newRow("redraw delay not set: none") << idle << QByteArray() << QByteArray("0");
+    QTest::newRow("redraw delay set by the environment: kept") << idle << QByteArray("5") << QByteArray("5");
 }
 
-void TestStartup::textureAtlasSize()
+void TestStartup::environmentDefaults()
 {
+    QFETCH(QByteArrayList, names);
     QFETCH(QByteArray, preset);
     QFETCH(QByteArray, expected);
-    for (const char *name : {"QSG_ATLAS_WIDTH", "QSG_ATLAS_HEIGHT"}) {
+    for (const QByteArray &name : names) {
         if (preset.isEmpty())
-            qunsetenv(name);
+            qunsetenv(name.constData());
         else
-            qputenv(name, preset);
+            qputenv(name.constData(), preset);
     }
     AppStartup::configureApplication(*QCoreApplication::instance());
-    QCOMPARE(qgetenv("QSG_ATLAS_WIDTH"), expected);
-    QCOMPARE(qgetenv("QSG_ATLAS_HEIGHT"), expected);
-    qunsetenv("QSG_ATLAS_WIDTH");
-    qunsetenv("QSG_ATLAS_HEIGHT");
+    for (const QByteArray &name : names) {
+        QCOMPARE(qgetenv(name.constData()), expected);
+        qunsetenv(name.constData());
+    }
 }
 
 void TestStartup::appEnvProperties()

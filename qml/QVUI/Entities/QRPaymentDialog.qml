@@ -147,7 +147,15 @@ Dialog {
                         fillMode: Image.Stretch
                         // Crisp module edges rather than a blurred code.
                         smooth: false
-                        source: _dialog.qrCodeTable
+                        // Decoded on the spot by the "qrcode" image provider, so the
+                        // code comes with the dialog's first frame; a data URL would
+                        // be loaded in the background, after an empty frame.
+                        source: {
+                            const prefix = "data:image/png;base64,"
+                            const url = _dialog.qrCodeTable
+                            return url.startsWith(prefix) && url.length > prefix.length
+                                    ? "image://qrcode/" + url.substring(prefix.length) : url
+                        }
                     }
                 }
 
