@@ -38,7 +38,7 @@ fi
 rounds="${PIXEL_ROUNDS:-3}"
 n="${PIXEL_N:-200}"
 qr_n="${PIXEL_QR_N:-100}"
-targets="${PIXEL_TARGETS:-display floor-tuned floor browser}"
+targets="${PIXEL_TARGETS-display floor-tuned floor browser}"
 command -v chromium >/dev/null || targets="${targets/browser/}"
 work="${PIXEL_WORK:-${TMPDIR:-/tmp}/qv4-pixel}"
 mkdir -p "$work"
@@ -73,7 +73,7 @@ run_harness() { # scenario target round
     rm -rf "$out"
     env "${env[@]}" PROBE_ARGS="$probe_args" RUNS=1 N="$n" DISP="$(free_display)" OUT="$out" "${cmd[@]}" \
         >"$out.log" 2>&1 || { echo "pixel: $scenario/$target round $round failed, see $out.log" >&2; return 0; }
-    grep -h '^RESULT' "$out/run1.txt" | sed "s/^RESULT label=[^ ]* [^ ]* [^ ]* /$scenario $target round $round: /"
+    grep -h '^RESULT' "$out/run1.txt" | sed "s/^RESULT label=[^ ]* [^ ]* [^ ]* /$scenario $target round $round: /" || true
 }
 
 run_qr() { # round
