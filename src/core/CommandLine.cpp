@@ -146,48 +146,48 @@ CommandLine CommandLine::parse(const QStringList &arguments)
             result.ignored << argument;
             continue;
         }
-        own << argument;
-        if (takesValue(name) && equals < 0) {
-            if (i + 1 == arguments.size()) {
-                result.error = QStringLiteral("%1 needs an ADDRESS").arg(argument);
-                return result;
-            }
-            own << arguments.at(++i);
+        if (takesValue(name) && equals < 0 && i + 1 == arguments.size()) {
+            // Still read the rest: --help goes before any complaint.
+            result.error = QStringLiteral("%1 needs an ADDRESS").arg(argument);
+            continue;
         }
+        own << argument;
+        if (takesValue(name) && equals < 0)
+            own << arguments.at(++i);
     }
 
     QCommandLineParser parser;
     addOptions(parser);
-    if (!parser.parse(own)) {
+    if (!parser.parse(own) && result.error.isEmpty())
         result.error = parser.errorText();
-        return result;
-    }
     result.helpRequested = parser.isSet(helpName);
     result.versionRequested = parser.isSet(versionName);
     result.fullScreenRequests = int(parser.optionNames().count(fullScreenName));
     result.allowScreenBlanking = parser.isSet(blankingName);
 
+    // The first complaint is the one reported.
+    auto fail = [&result](const QString &message) {
+        if (result.error.isEmpty())
+            result.error = message;
+        return result;
+    };
+
     for (const QString &value : parser.values(terminalName)) {
         const auto subnet = TerminalAccess::parseEntry(value);
         if (!subnet) {
-            result.error = QStringLiteral("--%1 \"%2\": not an IPv4 or IPv6 address, nor a subnet in CIDR "
-                                          "form such as 192.168.1.0/24 or fd00::/64")
-                               .arg(terminalName, value);
-            return result;
+            return fail(QStringLiteral("--%1 \"%2\": not an IPv4 or IPv6 address, nor a subnet in CIDR form "
+                                       "such as 192.168.1.0/24 or fd00::/64")
+                            .arg(terminalName, value));
         }
         result.allowedTerminals << *subnet;
     }
     for (const QString &value : parser.values(listenName)) {
         const auto address = parseListenAddress(value);
-        if (!address) {
-            result.error = QStringLiteral("--%1 \"%2\": not an IPv4 or IPv6 address").arg(listenName, value);
-            return result;
-        }
+        if (!address)
+            return fail(QStringLiteral("--%1 \"%2\": not an IPv4 or IPv6 address").arg(listenName, value));
         if (!result.listenAddress.isNull() && result.listenAddress != *address) {
-            result.error =
-                QStringLiteral("--%1 given twice, as %2 and %3: the display listens on one address")
-                    .arg(listenName, result.listenAddress.toString(), value);
-            return result;
+            return fail(QStringLiteral("--%1 given twice, as %2 and %3: the display listens on one address")
+                            .arg(listenName, result.listenAddress.toString(), value));
         }
         result.listenAddress = *address;
     }

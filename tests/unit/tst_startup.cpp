@@ -421,8 +421,8 @@ void TestStartup::commandLineExits_data()
         QTest::newRow(name) << arguments << environment << code << out << err;
     };
     row("--help", {"--help"}, offscreen, 0, help, "");
-    row("-h among strays and Qt's options, no screen", {"--fullscreen", "-platform", "xcb", "-h"}, noServer,
-        0, help, "");
+    row("-h among strays, Qt's options and a missing value, no screen",
+        {"--fullscreen", "-platform", "xcb", "-h", "--listen"}, noServer, 0, help, "");
     row("--version", {"--version"}, offscreen, 0, version, "");
     row("-v, no screen", {"-v"}, noServer, 0, version, "");
     row("an address guessed at", {"--allow-terminal", "192.168.1"}, offscreen, 2, "", bad.arg("192.168.1"));
