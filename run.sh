@@ -17,7 +17,8 @@ for arg in "$@"; do
     esac
 done
 
-bash "$root/tools/setup.sh"
+# Only what runs here: the display and the simulator; ./test.sh builds the rest.
+bash "$root/tools/setup.sh" appqv4App qv4-terminal-sim
 build="${QV4_BUILD_DIR:-$root/build}"
 if [[ -z "$demo" ]]; then
     exec "$build/appqv4App" "${args[@]}"

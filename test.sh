@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite headless; non-zero on failure.
+# Sets up, builds everything (tests, benchmarks, fuzz harness) and runs the
+# whole test suite headless; non-zero on failure. Arguments go to ctest.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 bash "$root/tools/setup.sh"
