@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder and checks what it installs,
-# what it declares it depends on, and that the autostart switch works from the
-# unpacked tree.
+# what it declares it depends on, lintian's verdict, that it removes and purges
+# cleanly, and that the start at login (switch, launcher, service) works from
+# the unpacked tree.
 # Usage: check-deb.sh BUILD_DIR WORK_DIR "dep1;dep2;..."
 set -euo pipefail
 
@@ -48,9 +49,10 @@ done
 for dep in "${required[@]}"; do
     [[ -n ${declared[$dep]:-} ]] || fail "Depends lacks $dep"
 done
-# Every library the two programs link must come with a declared package.
-for lib in libqt6core6 libqt6gui6 libqt6network6 libqt6qml6 libqt6websockets6 libzxing2; do
-    [[ -n ${declared[$lib]:-} ]] || fail "Depends lacks $lib"
+# Every library the two programs link must come with a declared package and
+# the lowest version that has the symbols they use.
+for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6network6 libqt6qml6 libqt6websockets6 libzxing2; do
+    grep -Eq "(^|, )${lib//+/\\+} \(>= [0-9][^)]*\)(,|$)" <<<"$depends" || fail "Depends lacks a versioned $lib"
 done
 # Each declared package must exist for apt, or the install cannot resolve.
 if apt-cache show --no-all-versions libc6 >/dev/null 2>&1; then
@@ -77,11 +79,19 @@ done
 expect_file usr/share/qv4-order-screen/examples/images/logo.png
 expect_file usr/share/doc/qv4-order-screen/protocol.md
 expect_file usr/share/doc/qv4-order-screen/copyright
+expect_file usr/share/doc/qv4-order-screen/changelog.Debian.gz
+expect_exec usr/libexec/qv4-order-screen/qv4-order-screen-kiosk
+expect_file usr/lib/systemd/user/qv4-order-screen.service
+expect_file etc/default/qv4-order-screen
 # Opt-in only: nothing that starts the display for every user.
 has '\./etc/xdg/autostart/' && fail "installs a system-wide autostart entry"
 has '\./usr/lib/systemd/user/.*\.wants/' && fail "enables a systemd user unit"
-# Nothing outside /usr, and no build leftovers.
-grep -Ev ' \./(usr(/.*)?)?$' "$work/contents.txt" | grep -q . && fail "installs outside /usr"
+# Nothing outside /usr but the administrator's settings, a conffile (so that
+# dpkg keeps it on upgrade and apt can purge it), and no build leftovers.
+grep -Ev ' \./((usr|etc|etc/default)(/.*)?|etc/default/qv4-order-screen)?$' "$work/contents.txt" | grep -q . &&
+    fail "installs outside /usr and /etc/default/qv4-order-screen"
+[[ $(dpkg-deb --ctrl-tarfile "$deb" | tar -xOf - ./conffiles) == /etc/default/qv4-order-screen ]] ||
+    fail "conffiles is not just /etc/default/qv4-order-screen"
 has '\.(cpp|h|o|a|cmake)$' && fail "ships build files"
 
 # --- The unpacked tree works ----------------------------------------------
@@ -93,21 +103,156 @@ if command -v desktop-file-validate >/dev/null; then
         desktop-file-validate "$entry" || fail "invalid desktop entry $(basename "$entry")"
     done
 fi
-grep -qx 'Exec=appqv4App --use-fullscreen' "$root/usr/share/qv4-order-screen/autostart/qv4-order-screen.desktop" ||
-    fail "the autostart entry does not start the display full screen"
-readelf -S "$root/usr/bin/appqv4App" | grep -q '\.symtab' && fail "appqv4App is not stripped"
+grep -qx 'Exec=/usr/libexec/qv4-order-screen/qv4-order-screen-kiosk' \
+    "$root/usr/share/qv4-order-screen/autostart/qv4-order-screen.desktop" ||
+    fail "the autostart entry does not run the launcher"
+for program in appqv4App qv4-terminal-sim; do
+    readelf -S "$root/usr/bin/$program" | grep -Eq '\.(symtab|debug_info)' && fail "$program is not stripped"
+done
 
-home="$work/home"
-mkdir -p "$home"
-autostart() { HOME="$home" XDG_CONFIG_HOME= "$root/usr/bin/qv4-autostart" "$@"; }
-autostart status >/dev/null && fail "autostart is on before it was enabled"
-autostart enable >/dev/null || fail "qv4-autostart enable"
-cmp -s "$home/.config/autostart/qv4-order-screen.desktop" \
-    "$root/usr/share/qv4-order-screen/autostart/qv4-order-screen.desktop" || fail "enable did not install the entry"
-autostart status >/dev/null || fail "status after enable"
-autostart disable >/dev/null || fail "qv4-autostart disable"
-[[ ! -e $home/.config/autostart/qv4-order-screen.desktop ]] || fail "disable left the entry"
-autostart bogus 2>/dev/null && fail "qv4-autostart accepts a bogus command"
+# A manual page for every command, compressed, that man renders without a warning.
+for program in "$root"/usr/bin/*; do
+    page="$root/usr/share/man/man1/$(basename "$program").1.gz"
+    if [[ ! -f $page ]]; then
+        fail "no manual page for $(basename "$program")"
+    elif ! warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null) || [[ -n $warnings ]]; then
+        fail "manual page of $(basename "$program"): ${warnings:-man failed}"
+    fi
+done
+
+# The changelog's newest entry is this version; the copyright file is
+# machine-readable and carries the font's licence.
+[[ $(zcat "$root/usr/share/doc/qv4-order-screen/changelog.Debian.gz" | head -1) == \
+    "qv4-order-screen ($(dpkg-deb -f "$deb" Version)) "* ]] || fail "changelog.Debian.gz does not start with this version"
+copyright="$root/usr/share/doc/qv4-order-screen/copyright"
+head -1 "$copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+    fail "copyright is not in the machine-readable format"
+grep -q '^License: OFL-1.1$' "$copyright" && grep -q '^ SIL OPEN FONT LICENSE Version 1.1' "$copyright" ||
+    fail "copyright lacks the font's licence text"
+
+# lintian: no error and no warning (overrides say why where one is accepted).
+if lintian --allow-root "$deb" >"$work/lintian.txt" 2>&1; then
+    grep -E '^[EW]: ' "$work/lintian.txt" && fail "lintian warns"
+else
+    cat "$work/lintian.txt"
+    fail "lintian reports errors"
+fi
+
+# Install, remove and purge in a scratch dpkg database: remove keeps the
+# package known by its conffile, so that a later purge finds it, and purge
+# leaves nothing behind.
+admin="$work/dpkg" inst="$work/inst"
+mkdir -p "$admin/updates" "$admin/info" "$inst"
+touch "$admin/status"
+scratch_dpkg() { dpkg --admindir="$admin" --instdir="$inst" --force-not-root --force-depends --log=/dev/null "$@"; }
+state() { dpkg-query --admindir="$admin" -W -f='${db:Status-Status}' qv4-order-screen 2>/dev/null || echo absent; }
+if scratch_dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
+    [[ -f $inst/usr/bin/appqv4App && $(state) == installed ]] || fail "dpkg -i did not install"
+    scratch_dpkg -r qv4-order-screen >>"$work/dpkg.log" 2>&1 || fail "dpkg -r failed"
+    [[ $(state) == config-files && -f $inst/etc/default/qv4-order-screen && ! -e $inst/usr/bin/appqv4App ]] ||
+        fail "after remove: state $(state), settings kept and programs gone expected"
+    scratch_dpkg -P qv4-order-screen >>"$work/dpkg.log" 2>&1 || fail "dpkg -P failed"
+    left=$(find "$inst" -mindepth 1 -not -type d)
+    [[ -z $left && $(state) =~ ^(absent|not-installed)$ ]] || fail "after purge: state $(state), left: $left"
+else
+    cat "$work/dpkg.log"
+    fail "dpkg -i into a scratch root"
+fi
+
+# The systemd user service parses (the container may have no systemd running).
+if command -v systemd-analyze >/dev/null; then
+    mkdir -p "$work/unit" "$work/unit-runtime" && chmod 700 "$work/unit-runtime"
+    sed "s|/usr/bin/appqv4App|$root/usr/bin/appqv4App|" "$root/usr/lib/systemd/user/qv4-order-screen.service" \
+        >"$work/unit/qv4-order-screen.service"
+    out=$(XDG_RUNTIME_DIR="$work/unit-runtime" systemd-analyze verify --man=no "$work/unit/qv4-order-screen.service" 2>&1) &&
+        [[ -z $out ]] || fail "systemd-analyze verify: $out"
+fi
+grep -qx 'ExecStart=/usr/bin/appqv4App --use-fullscreen $QV4_OPTIONS' "$root/usr/lib/systemd/user/qv4-order-screen.service" &&
+    grep -qx 'EnvironmentFile=-/etc/default/qv4-order-screen' "$root/usr/lib/systemd/user/qv4-order-screen.service" &&
+    grep -qx 'Restart=on-failure' "$root/usr/lib/systemd/user/qv4-order-screen.service" ||
+    fail "the service does not start the display full screen with the settings, restarting on failure"
+
+# qv4-autostart, with a stand-in systemctl whose user session either runs
+# graphical-session.target or not. Rows: session, command, expected exit,
+# then what must be enabled afterwards (service, entry or none).
+home="$work/home" fake="$work/fake-bin"
+mkdir -p "$home" "$fake"
+cat >"$fake/systemctl" <<'FAKE'
+#!/bin/sh
+# systemctl --user VERB [--quiet] UNIT, with the enabled state in a file.
+state="$FAKE_SYSTEMD/enabled"
+verb=$2
+case "$verb" in
+is-active) [ "$4" = graphical-session.target ] && [ -e "$FAKE_SYSTEMD/session" ] && exit 0
+           [ "$3" = qv4-order-screen.service ] && { echo inactive; exit 3; }; exit 3 ;;
+is-enabled) [ -e "$state" ] ;;
+enable) touch "$state" ;;
+disable) rm -f "$state" ;;
+*) exit 1 ;;
+esac
+FAKE
+chmod +x "$fake/systemctl"
+export FAKE_SYSTEMD="$work/fake-systemd"
+mkdir -p "$FAKE_SYSTEMD"
+autostart() { HOME="$home" XDG_CONFIG_HOME='' PATH="$fake:$PATH" "$root/usr/bin/qv4-autostart" "$@"; }
+enabled_now() {
+    local now=none
+    [[ -e $FAKE_SYSTEMD/enabled ]] && now=service
+    if [[ -e $home/.config/autostart/qv4-order-screen.desktop ]]; then
+        cmp -s "$home/.config/autostart/qv4-order-screen.desktop" \
+            "$root/usr/share/qv4-order-screen/autostart/qv4-order-screen.desktop" || now=bad-copy
+        [[ $now == none ]] && now=entry || now="$now+entry"
+    fi
+    echo "$now"
+}
+while read -r session command expected_exit expected_state; do
+    [[ -z $session || $session == \#* ]] && continue
+    if [[ $session == systemd ]]; then touch "$FAKE_SYSTEMD/session"; else rm -f "$FAKE_SYSTEMD/session"; fi
+    # shellcheck disable=SC2086 # the command is words
+    autostart ${command//+/ } >"$work/autostart.out" 2>&1 && status=0 || status=$?
+    now=$(enabled_now)
+    [[ $status == "$expected_exit" && $now == "$expected_state" ]] ||
+        fail "qv4-autostart ${command//+/ } ($session session): exit $status, $now enabled; expected $expected_exit, $expected_state"
+done <<'ROWS'
+# session  command          exit  enabled afterwards
+bare       status           1     none
+bare       enable           0     entry
+bare       status           0     entry
+systemd    enable           0     service
+systemd    status           0     service
+systemd    enable+entry     0     entry
+bare       enable+service   0     service
+systemd    disable          0     none
+systemd    status           1     none
+bare       enable+bogus     2     none
+bare       bogus            2     none
+bare       disable+now      2     none
+ROWS
+autostart enable entry >/dev/null
+grep -q 'QV4_OPTIONS=""' <(autostart status) && grep -qx 'command: appqv4App --use-fullscreen' <(autostart status) ||
+    fail "status does not show the settings in force"
+autostart disable >/dev/null
+
+# The launcher the autostart entry runs: the settings' options and
+# environment reach the display, a crash starts it again, a clean end does not.
+cat >"$root/etc/default/qv4-order-screen" <<'SETTINGS'
+QV4_OPTIONS="--allow-terminal 192.168.1.0/28 --listen 192.168.1.10"
+QT_SCALE_FACTOR=1.5
+SETTINGS
+mv "$root/usr/bin/appqv4App" "$work/appqv4App.real"
+cat >"$root/usr/bin/appqv4App" <<FAKE
+#!/bin/sh
+echo "\$* scale=\$QT_SCALE_FACTOR" >>"$work/launches"
+[ \$(wc -l <"$work/launches") -ge 2 ] && exit 0
+kill -SEGV \$\$
+FAKE
+chmod +x "$root/usr/bin/appqv4App"
+"$root/usr/libexec/qv4-order-screen/qv4-order-screen-kiosk" 2>"$work/launcher.err" || fail "the launcher ended with $?"
+expected="--use-fullscreen --allow-terminal 192.168.1.0/28 --listen 192.168.1.10 scale=1.5"
+[[ $(cat "$work/launches") == "$expected"$'\n'"$expected" ]] ||
+    fail "launcher: expected two starts with '$expected', got: $(cat "$work/launches")"
+grep -q 'started\|starting it again' "$work/launcher.err" || fail "the launcher did not say it restarts the display"
+mv "$work/appqv4App.real" "$root/usr/bin/appqv4App"
 
 for scenario in "$root"/usr/share/qv4-order-screen/examples/*.jsonl; do
     "$root/usr/bin/qv4-terminal-sim" --check "$scenario" >/dev/null 2>&1 || fail "packaged $(basename "$scenario") is refused"
