@@ -31,6 +31,13 @@ debs=("$work"/*.deb)
 deb=${debs[0]}
 echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
 
+# README's commands name the file cpack writes, as run from the repository's root.
+readme="$(dirname "${BASH_SOURCE[0]}")/../../README.md"
+for command in "sudo apt install ./build/package/$(basename "$deb")" "(cd build && cpack -G DEB)" \
+    "sudo apt remove qv4-order-screen" "sudo apt purge qv4-order-screen"; do
+    grep -qF "    $command" "$readme" || fail "README lacks the command: $command"
+done
+
 # --- Control fields -------------------------------------------------------
 [[ $(dpkg-deb -f "$deb" Package) == qv4-order-screen ]] || fail "Package is $(dpkg-deb -f "$deb" Package)"
 [[ $(dpkg-deb -f "$deb" Architecture) == "$(dpkg --print-architecture)" ]] || fail "Architecture"
