@@ -56,11 +56,26 @@ done
 for dep in "${required[@]}"; do
     [[ -n ${declared[$dep]:-} ]] || fail "Depends lacks $dep"
 done
-# Every library the two programs link must come with a declared package and
-# the lowest version that has the symbols they use.
+# Every library the two programs link must come with a declared package
+# (dpkg-shlibdeps's work), and those whose symbols have grown since their first
+# release with the lowest version that has the ones used.
+linked=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/bin/appqv4App >"$work/appqv4App.bin" &&
+    dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/bin/qv4-terminal-sim >"$work/sim.bin" &&
+    readelf -d "$work/appqv4App.bin" "$work/sim.bin" | sed -nE 's/.*\(NEEDED\).*\[(.*)\]/\1/p' | sort -u)
+[[ -n $linked ]] || fail "cannot read the libraries the programs link"
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+for soname in $linked; do
+    lib=$(dpkg -S "*/$multiarch/$soname" 2>/dev/null | head -1 | sed -E 's/^([^:]+):.*/\1/')
+    if [[ -z $lib ]]; then
+        fail "no installed package holds $soname"
+    elif [[ -z ${declared[$lib]:-} ]]; then
+        fail "Depends lacks $lib (for $soname)"
+    fi
+done
 for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6network6 libqt6qml6 libqt6websockets6 libzxing2; do
     grep -Eq "(^|, )${lib//+/\\+} \(>= [0-9][^)]*\)(,|$)" <<<"$depends" || fail "Depends lacks a versioned $lib"
 done
+
 # Each declared package must exist for apt, or the install cannot resolve.
 if apt-cache show --no-all-versions libc6 >/dev/null 2>&1; then
     for dep in "${!declared[@]}"; do
