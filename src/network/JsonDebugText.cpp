@@ -1,11 +1,18 @@
 #include "JsonDebugText.h"
 
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QJsonValue>
 #include <QLocale>
 
+#include <QJsonDocument>
+
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -142,17 +149,18 @@ char16_t *putUtf16(char16_t *out, char32_t code)
 class Writer
 {
 public:
-    Writer(const char *begin, const char *end) : m_p(begin), m_end(end) {}
+    Writer(const char *begin, const char *end, qsizetype limit) : m_p(begin), m_end(end), m_limit(limit) {}
 
     QString document(QLatin1StringView before)
     {
-        m_out.resize(before.size() + qsizetype(m_end - m_p) + 32);
+        m_limit += before.size() + 12; // "QJsonObject(" is not counted
+        m_out.resize(std::min(before.size() + qsizetype(m_end - m_p) + 32, m_limit + 64));
         m_data = reinterpret_cast<char16_t *>(m_out.data());
         m_capacity = m_out.size();
         putLatin1(std::string_view(before.data(), size_t(before.size())));
         putLatin1("QJsonObject(");
         skipSpace();
-        if (m_p == m_end || *m_p != '{' || !object(0))
+        if (m_p == m_end || *m_p != '{' || !object(0) || m_overflow)
             return {};
         skipSpace();
         if (m_p != m_end)
@@ -182,24 +190,32 @@ private:
             ++m_p;
     }
 
-    void reserve(qsizetype more)
+    // False, writing nothing more, once the text would pass the limit: the
+    // text of a larger message is never held whole.
+    bool reserve(qsizetype more)
     {
         if (m_length + more <= m_capacity)
-            return;
-        m_capacity = std::max(m_capacity * 2, m_length + more);
+            return true;
+        if (m_length + more > m_limit) {
+            m_overflow = true;
+            return false;
+        }
+        m_capacity = std::min(std::max(m_capacity * 2, m_length + more), m_limit);
         m_out.resize(m_capacity);
         m_data = reinterpret_cast<char16_t *>(m_out.data());
+        return true;
     }
 
     void put(char16_t c)
     {
-        reserve(1);
-        m_data[m_length++] = c;
+        if (reserve(1))
+            m_data[m_length++] = c;
     }
 
     void putLatin1(std::string_view text)
     {
-        reserve(qsizetype(text.size()));
+        if (!reserve(qsizetype(text.size())))
+            return;
         for (char c : text)
             m_data[m_length++] = char16_t(uchar(c));
     }
@@ -279,6 +295,8 @@ private:
             skipSpace();
             if (!value(depth))
                 return false;
+            if (m_overflow)
+                return false;
             member.textEnd = m_length;
             m_members.push_back(member);
             const Next next = afterItem('}');
@@ -339,7 +357,8 @@ private:
             text.append(m_data + order[i].textStart, size_t(order[i].textEnd - order[i].textStart));
         }
         m_length = start + 1;
-        reserve(qsizetype(text.size()));
+        if (!reserve(qsizetype(text.size())))
+            return;
         std::copy(text.begin(), text.end(), m_data + m_length);
         m_length += qsizetype(text.size());
     }
@@ -357,7 +376,7 @@ private:
             return true;
         }
         for (;;) {
-            if (!value(depth))
+            if (!value(depth) || m_overflow)
                 return false;
             const Next next = afterItem(']');
             if (next == Next::Broken)
@@ -374,7 +393,7 @@ private:
     {
         ++m_p; // '"'
         for (;;) {
-            if (m_p == m_end)
+            if (m_p == m_end || qsizetype(out.size()) > m_limit)
                 return false;
             const uchar c = uchar(*m_p);
             if (c == '"') {
@@ -470,9 +489,10 @@ private:
         if (printableRun(bytes, bytes + run) != run || std::memchr(begin, '\\', run))
             return false;
         const size_t offset = m_keys.size();
+        if (!reserve(qsizetype(run) + 2))
+            return false;
         m_keys.resize(offset + run);
         widen(bytes, run, m_keys.data() + offset);
-        reserve(qsizetype(run) + 2);
         m_data[m_length++] = u'"';
         widen(bytes, run, m_data + m_length);
         m_length += qsizetype(run);
@@ -489,7 +509,10 @@ private:
         const auto *quote = static_cast<const char *>(std::memchr(begin, '"', size_t(m_end - begin)));
         if (!quote || std::memchr(begin, '\\', size_t(quote - begin)))
             return false;
-        reserve(qsizetype(quote - begin) * 6 + 2);
+        // Room for the worst case, or, near the limit, for exactly what it takes.
+        const qsizetype worst = qsizetype(quote - begin) * 6 + 2;
+        if (!reserve(m_length + worst <= m_limit ? worst : escapedLength(begin, quote) + 2))
+            return false;
         char16_t *cursor = m_data + m_length;
         *cursor++ = u'"';
         const auto *s = reinterpret_cast<const uchar *>(begin);
@@ -522,11 +545,28 @@ private:
         return true;
     }
 
+    // The UTF-16 units that plainString() writes for [begin, end), quotes aside.
+    static qsizetype escapedLength(const char *begin, const char *end)
+    {
+        qsizetype units = 0;
+        for (const char *p = begin; p != end; ++p) {
+            const uchar c = uchar(*p);
+            if (c < 0x20)
+                units += (c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t') ? 2 : 6;
+            else if (c == '"' || c == '\\')
+                units += 2;
+            else if (c < 0x80 || (c & 0xc0) != 0x80)
+                units += c >= 0xf0 ? 2 : 1; // a lead byte stands for its character
+        }
+        return units;
+    }
+
     // Qt escapes quote, backslash, control characters and lone surrogates;
     // everything else goes through as it is.
     void putString(std::u16string_view s)
     {
-        reserve(qsizetype(s.size()) * 6 + 2);
+        if (!reserve(qsizetype(s.size()) * 6 + 2))
+            return;
         char16_t *cursor = m_data + m_length;
         *cursor++ = u'"';
         for (size_t i = 0; i < s.size(); ++i) {
@@ -619,7 +659,8 @@ private:
             return true;
         }
         const QString text = QString::number(d, 'g', QLocale::FloatingPointShortest);
-        reserve(text.size());
+        if (!reserve(text.size()))
+            return true;
         std::copy_n(reinterpret_cast<const char16_t *>(text.constData()), text.size(), m_data + m_length);
         m_length += text.size();
         return true;
@@ -634,6 +675,8 @@ private:
 
     const char *m_p;
     const char *const m_end;
+    qsizetype m_limit;
+    bool m_overflow = false;
     QString m_out;
     char16_t *m_data = nullptr;
     qsizetype m_length = 0;
@@ -643,9 +686,348 @@ private:
     std::u16string m_scratch; // the string value being written
 };
 
+// The length of a number as Writer::number() writes it (all ASCII).
+qsizetype numberLength(const char *start, const char *end)
+{
+    char digits[24];
+    qint64 integer = 0;
+    const auto asInteger = std::from_chars(start, end, integer);
+    if (asInteger.ec == std::errc() && asInteger.ptr == end)
+        return std::to_chars(digits, digits + sizeof digits, integer).ptr - digits;
+    double d = 0;
+    const auto asDouble = std::from_chars(start, end, d);
+    if (asDouble.ec != std::errc() || !std::isfinite(d))
+        return 0;
+    if (d == std::trunc(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
+        return std::to_chars(digits, digits + sizeof digits, qint64(d)).ptr - digits;
+    return QString::number(d, 'g', QLocale::FloatingPointShortest).size();
+}
+
+// UTF-8 bytes of a UTF-16 unit that is not a lone surrogate (a pair takes 4).
+int utf8Bytes(char16_t u)
+{
+    return u < 0x80 ? 1 : u < 0x800 ? 2 : (u >= 0xd800 && u <= 0xdfff) ? 2 : 3;
+}
+
+// Writes a parsed object as Qt's debug stream does, keeping the text up to
+// a number of UTF-8 bytes and only counting the rest.
+class ObjectWriter
+{
+public:
+    explicit ObjectWriter(qsizetype maxBytes) : m_maxBytes(maxBytes)
+    {
+        m_out.reserve(qsizetype(std::min<qint64>(maxBytes, 4096)) + 64);
+    }
+
+    // `total`: what the whole text takes, for when it is cut; the walk stops there.
+    QString text(QLatin1StringView before, const QJsonObject &object, const std::function<qint64()> &total)
+    {
+        m_out.append(before);
+        putLatin1("QJsonObject(");
+        writeObject(object);
+        put(u')');
+        if (m_full)
+            m_out.append(JsonDebugText::moreText(std::max<qint64>(total() - m_shown, 1)));
+        return std::move(m_out);
+    }
+
+private:
+    void put(char16_t u)
+    {
+        const int bytes = utf8Bytes(u);
+        m_total += bytes;
+        if (m_full)
+            return;
+        if (m_shown + bytes > m_maxBytes) {
+            m_full = true;
+            return;
+        }
+        m_shown += bytes;
+        m_out.append(QChar(u));
+    }
+
+    void putPair(char16_t high, char16_t low)
+    {
+        m_total += 4;
+        if (m_full)
+            return;
+        if (m_shown + 4 > m_maxBytes) {
+            m_full = true;
+            return;
+        }
+        m_shown += 4;
+        m_out.append(QChar(high));
+        m_out.append(QChar(low));
+    }
+
+    void putLatin1(std::string_view text)
+    {
+        for (char c : text)
+            put(char16_t(uchar(c)));
+    }
+
+    void putString(const QString &s)
+    {
+        put(u'"');
+        const auto *data = reinterpret_cast<const char16_t *>(s.constData());
+        const qsizetype size = s.size();
+        for (qsizetype i = 0; i < size && !m_full; ++i) {
+            // A run that needs no escape goes in at once.
+            qsizetype run = i;
+            qint64 bytes = 0;
+            while (run < size && data[run] >= 0x20 && data[run] < 0xd800 && data[run] != u'"' &&
+                   data[run] != u'\\' && m_shown + bytes + 3 <= m_maxBytes)
+                bytes += utf8Bytes(data[run++]);
+            if (run > i) {
+                m_out.append(QStringView(data + i, run - i));
+                m_shown += bytes;
+                m_total += bytes;
+                i = run - 1;
+                continue;
+            }
+            const char16_t u = data[i];
+            if (u >= 0x20 && u != u'"' && u != u'\\' && (u < 0xd800 || u > 0xdfff)) {
+                put(u);
+            } else if (isHighSurrogate(u) && i + 1 < size && isLowSurrogate(data[i + 1])) {
+                putPair(u, data[i + 1]);
+                ++i;
+            } else {
+                char16_t escaped[6];
+                const auto *end = escape(escaped, u);
+                for (const char16_t *p = escaped; p != end; ++p)
+                    put(*p);
+            }
+        }
+        put(u'"');
+    }
+
+    static char16_t *escape(char16_t *cursor, char16_t u)
+    {
+        *cursor++ = u'\\';
+        switch (u) {
+        case u'"':
+            *cursor++ = u'"';
+            break;
+        case u'\\':
+            *cursor++ = u'\\';
+            break;
+        case u'\b':
+            *cursor++ = u'b';
+            break;
+        case u'\f':
+            *cursor++ = u'f';
+            break;
+        case u'\n':
+            *cursor++ = u'n';
+            break;
+        case u'\r':
+            *cursor++ = u'r';
+            break;
+        case u'\t':
+            *cursor++ = u't';
+            break;
+        default:
+            *cursor++ = u'u';
+            for (int shift = 12; shift >= 0; shift -= 4) {
+                const int digit = (u >> shift) & 0xf;
+                *cursor++ = char16_t(digit < 10 ? u'0' + digit : u'a' + digit - 10);
+            }
+        }
+        return cursor;
+    }
+
+    void putNumber(const QJsonValue &value)
+    {
+        // Qt holds integral values of the 64-bit range as integers.
+        const qint64 integer = value.toInteger(0);
+        if (integer == value.toInteger(1)) {
+            char digits[24];
+            const auto result = std::to_chars(digits, digits + sizeof digits, integer);
+            putLatin1(std::string_view(digits, size_t(result.ptr - digits)));
+            return;
+        }
+        const double d = value.toDouble();
+        if (!std::isfinite(d)) {
+            putLatin1("null");
+            return;
+        }
+        const QString text = QString::number(d, 'g', QLocale::FloatingPointShortest);
+        for (const QChar c : text)
+            put(c.unicode());
+    }
+
+    void writeValue(const QJsonValue &value)
+    {
+        switch (value.type()) {
+        case QJsonValue::Null:
+        case QJsonValue::Undefined:
+            putLatin1("null");
+            return;
+        case QJsonValue::Bool:
+            putLatin1(value.toBool() ? "true" : "false");
+            return;
+        case QJsonValue::Double:
+            putNumber(value);
+            return;
+        case QJsonValue::String:
+            putString(value.toString());
+            return;
+        case QJsonValue::Array: {
+            put(u'[');
+            const QJsonArray array = value.toArray();
+            for (qsizetype i = 0; i < array.size() && !m_full; ++i) {
+                if (i > 0)
+                    put(u',');
+                writeValue(array.at(i));
+            }
+            put(u']');
+            return;
+        }
+        case QJsonValue::Object:
+            writeObject(value.toObject());
+            return;
+        }
+    }
+
+    void writeObject(const QJsonObject &object)
+    {
+        put(u'{');
+        for (auto it = object.begin(); it != object.end() && !m_full; ++it) {
+            if (it != object.begin())
+                put(u',');
+            putString(it.key());
+            put(u':');
+            writeValue(it.value());
+        }
+        put(u'}');
+    }
+
+    const qsizetype m_maxBytes;
+    QString m_out;
+    qint64 m_shown = 0;
+    qint64 m_total = 0;
+    bool m_full = false;
+};
+
 } // namespace
 
-QString JsonDebugText::fromMessage(QByteArrayView json, QLatin1StringView before)
+QString JsonDebugText::fromMessage(QByteArrayView json, QLatin1StringView before, qsizetype limit)
 {
-    return Writer(json.data(), json.data() + json.size()).document(before);
+    return Writer(json.data(), json.data() + json.size(), limit < 0 ? maxTextBytes * 8 : limit)
+        .document(before);
+}
+
+QString JsonDebugText::fromObject(const QJsonObject &object, QLatin1StringView before, qsizetype maxBytes,
+                                  qint64 totalBytes)
+{
+    return ObjectWriter(maxBytes).text(before, object, [&]() {
+        return totalBytes >= 0 ? totalBytes : textBytes(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    });
+}
+
+qint64 JsonDebugText::textBytes(QByteArrayView json)
+{
+    // "QJsonObject(" and ")" around the compact text.
+    qint64 total = 13;
+    const char *p = json.data();
+    const char *const end = p + json.size();
+    while (p != end) {
+        const uchar c = uchar(*p);
+        if (isSpace(char(c))) {
+            ++p;
+        } else if (c == '"') {
+            ++p;
+            total += 2;
+            while (p != end && *p != '"') {
+                const uchar b = uchar(*p);
+                if (b != '\\') {
+                    // UTF-8 goes through as it is; control characters are escaped.
+                    total += b >= 0x20                                                         ? 1
+                             : (b == '\b' || b == '\f' || b == '\n' || b == '\r' || b == '\t') ? 2
+                                                                                               : 6;
+                    ++p;
+                    continue;
+                }
+                if (end - p < 2)
+                    return total;
+                const char e = p[1];
+                p += 2;
+                if (e != 'u') {
+                    total += e == '/' ? 1 : 2;
+                    continue;
+                }
+                if (end - p < 4)
+                    return total;
+                char32_t code = 0;
+                for (int i = 0; i < 4; ++i)
+                    code = code * 16 + char32_t(std::max(hexValue(p[i]), 0));
+                p += 4;
+                if (code < 0x20)
+                    total += (code == '\b' || code == '\f' || code == '\n' || code == '\r' || code == '\t')
+                                 ? 2
+                                 : 6;
+                else if (code == '"' || code == '\\')
+                    total += 2;
+                else if (code < 0x80)
+                    total += 1;
+                else if (code < 0x800)
+                    total += 2;
+                else if (isHighSurrogate(char16_t(code)) && end - p >= 6 && p[0] == '\\' && p[1] == 'u' &&
+                         isLowSurrogate(char16_t((hexValue(p[2]) << 12) | (hexValue(p[3]) << 8) |
+                                                 (hexValue(p[4]) << 4) | hexValue(p[5])))) {
+                    total += 4;
+                    p += 6;
+                } else if (code >= 0xd800 && code <= 0xdfff) {
+                    total += 6; // a lone surrogate, escaped
+                } else {
+                    total += 3;
+                }
+            }
+            if (p != end)
+                ++p;
+        } else if (c == '-' || (c >= '0' && c <= '9')) {
+            // Counted as the writer writes it.
+            const char *start = p;
+            while (p != end &&
+                   (std::isdigit(uchar(*p)) || *p == '-' || *p == '+' || *p == '.' || *p == 'e' || *p == 'E'))
+                ++p;
+            total += numberLength(start, p);
+        } else {
+            ++total; // brackets, commas, colons, letters of the literals
+            ++p;
+        }
+    }
+    return total;
+}
+
+QString JsonDebugText::moreText(qint64 bytes)
+{
+    return QStringLiteral(" … (%1 more bytes)").arg(bytes);
+}
+
+QString JsonDebugText::capped(QString line, qsizetype start, qsizetype maxBytes)
+{
+    // Nothing to cut while even three bytes a unit would fit.
+    if ((line.size() - start) * 3 <= maxBytes)
+        return line;
+    const auto *data = reinterpret_cast<const char16_t *>(line.constData());
+    qint64 shown = 0;
+    qsizetype cut = -1;
+    qint64 total = 0;
+    for (qsizetype i = start; i < line.size(); ++i) {
+        const bool pair = isHighSurrogate(data[i]) && i + 1 < line.size() && isLowSurrogate(data[i + 1]);
+        const int bytes = pair ? 4 : utf8Bytes(data[i]);
+        if (cut < 0 && shown + bytes > maxBytes)
+            cut = i;
+        if (cut < 0)
+            shown += bytes;
+        total += bytes;
+        if (pair)
+            ++i;
+    }
+    if (cut < 0)
+        return line;
+    line.truncate(cut);
+    line.append(moreText(total - shown));
+    return line;
 }

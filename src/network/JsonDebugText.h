@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArrayView>
+#include <QJsonObject>
 #include <QLatin1StringView>
 #include <QString>
 
@@ -15,6 +16,32 @@ namespace JsonDebugText {
 // Gives a null string for anything this writer does not reproduce exactly
 // (the caller then lets Qt format the object). `before`, when given, is put
 // in front, so that a whole log line takes one buffer.
-QString fromMessage(QByteArrayView json, QLatin1StringView before = {});
+//
+// The text past `limit` UTF-16 units (beyond `before`; -1: a few times the
+// cap) is not written: the result is then null too.
+QString fromMessage(QByteArrayView json, QLatin1StringView before = {}, qsizetype limit = -1);
+
+// A log line's text stops at this many bytes of UTF-8, followed by moreText().
+constexpr qsizetype maxTextBytes = 64 * 1024;
+
+// Qt's debug text of `object`, after `before`, exact up to `maxBytes` bytes of
+// UTF-8 and then cut as capped() cuts; the walk stops there, so the cost
+// stays that of the kept text whatever the object holds.
+// `totalBytes`, when known (textBytes() of the message), is the length of
+// the whole; otherwise Qt's writer tells it.
+QString fromObject(const QJsonObject &object, QLatin1StringView before, qsizetype maxBytes = maxTextBytes,
+                   qint64 totalBytes = -1);
+
+// The UTF-8 bytes of the text fromMessage() writes for `json` (a message
+// that parsed into an object), without holding any of it; duplicate keys
+// are counted as often as they came.
+qint64 textBytes(QByteArrayView json);
+
+// `line` with what follows `start` kept to `maxBytes` bytes of UTF-8 (never
+// splitting a character), and if anything was cut, moreText() of the rest.
+QString capped(QString line, qsizetype start, qsizetype maxBytes = maxTextBytes);
+
+// " … (N more bytes)": what ends a line that was cut.
+QString moreText(qint64 bytes);
 
 } // namespace JsonDebugText

@@ -3,6 +3,7 @@
 #include <QAtomicInt>
 #include <QByteArray>
 #include <QFuture>
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QSemaphore>
 #include <QThreadPool>
@@ -13,6 +14,8 @@
 // once the parse tells that the message is an object. A message's object is
 // handed over as soon as it is parsed, so that its effect can be prepared;
 // its line is reported written separately, and the effect waits for it.
+// The check of what an integrator may have got wrong runs on the logger, after
+// the line, off the caller's thread and off the effect's path.
 // Messages that find the intake idle are parsed on the caller's thread (the
 // hop would cost more than a small parse); the smallest are logged there too.
 // A flood that outruns the threads makes take() wait once the messages in
@@ -39,7 +42,9 @@ public:
         QFuture<void> logged;
     };
 
-    Ticket take(const QByteArray &message);
+    // `peer` and `port` name the sender in the warnings about the message
+    // (an integrator's mistakes, see MessageCheck), written after its line.
+    Ticket take(const QByteArray &message, const QHostAddress &peer = {}, quint16 port = 0);
     // Finishes once the line of every message taken so far is written.
     QFuture<void> logged();
 

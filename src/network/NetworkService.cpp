@@ -1,5 +1,7 @@
 #include "NetworkService.h"
 
+#include "LinkLog.h"
+#include "MessageCheck.h"
 #include "QrCodeImage.h"
 #include "state/AppEnv.h"
 
@@ -89,6 +91,7 @@ void NetworkService::newConnection()
     m_sockets.append(socket);
     m_currentTerminal = socket;
     connect(socket, &QWebSocket::binaryMessageReceived, this, &NetworkService::binaryMessageRecived);
+    connect(socket, &QWebSocket::textMessageReceived, this, &NetworkService::textMessageIgnored);
     connect(socket, &QWebSocket::disconnected, this, &NetworkService::onTerminalDisconnected);
     // Queued like a message: a reconnect must not be announced before the
     // reset of an earlier disconnect that is still waiting for a load.
@@ -98,10 +101,25 @@ void NetworkService::newConnection()
 void NetworkService::binaryMessageRecived(QByteArray message)
 {
     // Parsed and logged by the intake (off this thread unless small); the step keeps its place in
-    // the queue meanwhile.
-    const MessageIntake::Ticket ticket = m_intake.take(message);
+    // the queue meanwhile. The peer's address is only named if the message has a fault.
+    const auto *socket = qobject_cast<QWebSocket *>(sender());
+    const MessageIntake::Ticket ticket =
+        socket ? m_intake.take(message, socket->peerAddress(), socket->peerPort()) : m_intake.take(message);
     Step step{MessageStep, {}, ticket.parsed, ticket.logged};
     enqueue(std::move(step));
+}
+
+void NetworkService::textMessageIgnored()
+{
+    // Once per connection: a client that only sends text would otherwise fill the log.
+    auto *socket = qobject_cast<QWebSocket *>(sender());
+    static const char warned[] = "qv4TextFrameWarned";
+    if (!socket || socket->property(warned).toBool())
+        return;
+    socket->setProperty(warned, true);
+    qCWarning(lcLink).noquote() << LinkLog::peerName(socket) + QLatin1String(": ") +
+                                       MessageCheck::textFrameProblem() +
+                                       QLatin1String(" (said once per connection)");
 }
 
 void NetworkService::onTerminalDisconnected()

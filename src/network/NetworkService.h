@@ -77,6 +77,7 @@ public slots:
 private slots:
     void newConnection();
     void binaryMessageRecived(QByteArray message);
+    void textMessageIgnored();
     void onTerminalDisconnected();
 
 private:

@@ -39,6 +39,32 @@ QJsonObject parsed(const QByteArray &json)
     return QJsonDocument::fromJson(json).object();
 }
 
+// A log text as it must read once cut: what follows `start` kept to
+// `maxBytes` of UTF-8, ending on a whole character, then what was left out.
+QString cut(const QString &text, qsizetype start, qsizetype maxBytes = JsonDebugText::maxTextBytes)
+{
+    const QByteArray utf8 = text.mid(start).toUtf8();
+    if (utf8.size() <= maxBytes)
+        return text;
+    qsizetype at = maxBytes;
+    while ((uchar(utf8.at(at)) & 0xc0) == 0x80)
+        --at;
+    return text.left(start) + QString::fromUtf8(utf8.left(at)) +
+           QStringLiteral(" … (%1 more bytes)").arg(utf8.size() - at);
+}
+
+QByteArray nested(int depth, const QByteArray &inner)
+{
+    // Keys out of order at every level: "z" before "a".
+    QByteArray json;
+    for (int i = 0; i < depth; ++i)
+        json += "{\"z\":1,\"a\":";
+    json += inner;
+    for (int i = 0; i < depth; ++i)
+        json += '}';
+    return json;
+}
+
 // Random documents in every form a sender might use: any whitespace, escaped
 // and raw non-ASCII, unsorted and duplicate keys, numbers Qt keeps as
 // integers or as doubles, nesting.
@@ -237,6 +263,8 @@ void TestJsonDebugText::sameAsQt()
     const QString text = JsonDebugText::fromMessage(json);
     QVERIFY2(!text.isNull(), "left to Qt");
     QCOMPARE(text, qtText(object));
+    if (!QByteArray(QTest::currentDataTag()).startsWith("duplicate"))
+        QCOMPARE(JsonDebugText::textBytes(json), qtText(object).toUtf8().size());
 }
 
 void TestJsonDebugText::leftToQt_data()
@@ -275,6 +303,12 @@ void TestJsonDebugText::randomDocumentsSameAsQt()
         const QJsonObject object = parsed(json);
         if (object.isEmpty())
             continue;
+        // The cut writer, cut short where a message's line would be cut long.
+        const qsizetype maxBytes = 8 + i % 64;
+        const QString short_ = JsonDebugText::fromObject(object, {}, maxBytes);
+        if (short_ != cut(qtText(object), 0, maxBytes))
+            QFAIL(qPrintable(QStringLiteral("cut differs for %1:\n  ours %2\n  Qt's %3")
+                                 .arg(QString::fromUtf8(json), short_, cut(qtText(object), 0, maxBytes))));
         const QString text = JsonDebugText::fromMessage(json);
         if (text.isNull()) {
             ++leftToQt;
@@ -304,6 +338,15 @@ void TestJsonDebugText::logLineOfEveryKind_data()
         << QByteArray(R"({"path":"promo_image","content":{"x":")") + QByteArray(20 * 1024, 'x') + R"("}})";
     QTest::newRow("large, on the intake threads")
         << QByteArray(R"({"path":"promo_image","content":{"x":")") + QByteArray(64 * 1024, 'x') + R"("}})";
+    QTest::newRow("over the cap, cut inside a Cyrillic word")
+        << QByteArray(R"({"path":"order","content":{"x":"Ж)") + QByteArray(40 * 1024, 'x') +
+               QString(20000, QChar(0x416)).toUtf8() + R"("}})";
+    QTest::newRow("over the cap, nested 1,000 deep with keys out of order")
+        << nested(1000, QByteArray(R"({"y":")") + QByteArray(200 * 1024, 'y') + R"("})");
+    QTest::newRow("over the cap, keys beyond U+D7FF")
+        << QByteArray(R"({"\uffff":")") + QByteArray(100 * 1024, 'u') + R"(","\ud83d\ude00":"s"})";
+    QTest::newRow("over the cap by escapes of a small message")
+        << QByteArray(R"({"x":")") + QByteArray(12 * 1024, '\x01') + R"("})";
 }
 
 void TestJsonDebugText::logLineOfEveryKind()
@@ -312,7 +355,7 @@ void TestJsonDebugText::logLineOfEveryKind()
     const QString prefix = QStringLiteral("void NetworkService::binaryMessageRecived(const QByteArray&)");
     QString expected;
     QDebug(&expected) << prefix.toLatin1().constData() << parsed(message);
-    expected = expected.trimmed();
+    expected = cut(expected.trimmed(), prefix.size() + 1);
 
     MessageLog log;
     {
@@ -323,6 +366,7 @@ void TestJsonDebugText::logLineOfEveryKind()
     const QStringList lines = log.lines(prefix);
     QCOMPARE(lines.size(), 1);
     QCOMPARE(lines.first(), expected);
+    QVERIFY(lines.first().size() < prefix.size() + JsonDebugText::maxTextBytes + 64);
 }
 
 QTEST_GUILESS_MAIN(TestJsonDebugText)
