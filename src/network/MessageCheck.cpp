@@ -438,6 +438,9 @@ private:
             for (qsizetype i = 0; i < windows.size(); ++i) {
                 const QString windowName = QStringLiteral("%1[%2]").arg(dayName).arg(i);
                 const QJsonArray window = windows.at(i).toArray();
+                // One empty window is how a day is kept free.
+                if (windows.at(i).isArray() && window.isEmpty())
+                    continue;
                 if (!windows.at(i).isArray() || window.size() != 2) {
                     add(QStringLiteral("\"%1\" expects [\"hh:mm\", \"hh:mm\"], got %2")
                             .arg(windowName, windows.at(i).isArray()
@@ -445,15 +448,20 @@ private:
                                                  : described(windows.at(i))));
                     continue;
                 }
+                QTime bounds[2];
                 for (qsizetype j = 0; j < 2; ++j) {
                     const QJsonValue time = window.at(j);
-                    if (!time.isString() ||
-                        !QTime::fromString(time.toString(), QStringLiteral("hh:mm")).isValid())
+                    bounds[j] = QTime::fromString(time.toString(), QStringLiteral("hh:mm"));
+                    if (!time.isString() || !bounds[j].isValid())
                         add(QStringLiteral("\"%1[%2]\" expects a time \"hh:mm\" from 00:00 to 23:59, got %3")
                                 .arg(windowName)
                                 .arg(j)
                                 .arg(described(time)));
                 }
+                if (bounds[0].isValid() && bounds[1].isValid() && bounds[0] > bounds[1])
+                    add(QStringLiteral("\"%1\" never matches: a window does not cross midnight; split it "
+                                       "between two days")
+                            .arg(windowName));
             }
         }
     }

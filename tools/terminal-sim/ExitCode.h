@@ -11,5 +11,6 @@ enum : int {
     InvalidMessage = 5, // JSON, but not an object with string "path" and object "content"
     Unreachable = 6,    // no display answered at the address
     ConnectionLost = 7, // the display closed the connection before everything was delivered
+    Warnings = 8,       // --strict: the display would warn about a message; nothing sent
 };
 } // namespace ExitCode

@@ -1,6 +1,7 @@
 #include "ScenarioLoader.h"
 
 #include "ExitCode.h"
+#include "network/MessageCheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,10 +20,6 @@ const QString kDelay = QStringLiteral("delay_ms");
 const QString kRaw = QStringLiteral("raw");
 const QString kRawBase64 = QStringLiteral("raw_base64");
 const QString kTextFrame = QStringLiteral("text_frame");
-
-const QStringList knownKinds = {QStringLiteral("order"), QStringLiteral("promo_image"),
-                                QStringLiteral("app_logo"), QStringLiteral("payment"),
-                                QStringLiteral("bonus")};
 
 } // namespace
 
@@ -120,8 +117,18 @@ bool ScenarioLoader::addRaw(const QByteArray &bytes, int line)
     ScenarioStep step;
     step.line = line;
     step.payload = bytes;
-    m_steps.append(step);
+    addStep(step);
     return true;
+}
+
+void ScenarioLoader::addStep(const ScenarioStep &step)
+{
+    // What the display will warn about, as it will word it.
+    const QStringList problems =
+        step.textFrame ? QStringList{MessageCheck::textFrameProblem()} : MessageCheck::check(step.payload);
+    for (const QString &problem : problems)
+        m_warnings.append(QStringLiteral("%1:%2: warning: %3").arg(m_source).arg(step.line).arg(problem));
+    m_steps.append(step);
 }
 
 bool ScenarioLoader::addMessage(const QByteArray &text, int firstLine)
@@ -205,7 +212,7 @@ bool ScenarioLoader::addMessage(const QByteArray &text, int firstLine)
                             QStringLiteral("%1: \"%2\" is not valid Base64").arg(where, kRawBase64));
             step.payload = *decoded;
         }
-        m_steps.append(step);
+        addStep(step);
         return true;
     }
 
@@ -225,10 +232,6 @@ bool ScenarioLoader::addMessage(const QByteArray &text, int firstLine)
                         .arg(where, typeName(content)));
 
     step.kind = path.toString();
-    if (!knownKinds.contains(step.kind))
-        m_warnings.append(
-            QStringLiteral("%1: warning: unknown kind \"%2\"; the display ignores it (kinds: %3)")
-                .arg(where, step.kind, knownKinds.join(QLatin1String(", "))));
 
     step.payload = QJsonDocument(expand(object).toObject()).toJson(QJsonDocument::Compact);
     if (step.payload.size() > maxMessageSize)
@@ -237,7 +240,7 @@ bool ScenarioLoader::addMessage(const QByteArray &text, int firstLine)
                         .arg(where)
                         .arg(step.payload.size())
                         .arg(maxMessageSize));
-    m_steps.append(step);
+    addStep(step);
     return true;
 }
 

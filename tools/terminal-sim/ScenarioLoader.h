@@ -10,10 +10,12 @@
 
 // Reads a message file or a JSON Lines scenario and checks all of it before
 // anything is sent, so that a broken file never leaves a display half-fed.
+// What can be sent but that the display will warn about (the display's own
+// check, raw lines included) is collected as warnings, one per line.
 //
 // Keys of our own, taken out of each line before it is sent:
 //   "delay_ms"    pause before the message, in milliseconds
-//   "raw"         send this string's UTF-8 bytes instead of the line (unchecked)
+//   "raw"         send this string's UTF-8 bytes instead of the line (only warned about)
 //   "raw_base64"  send these bytes instead of the line (for invalid UTF-8, empty messages)
 //   "text_frame"  true: send as a text message rather than a binary one
 // The placeholder ${SCENARIO_URL} in any string value becomes the file:// URL
@@ -45,6 +47,7 @@ public:
 private:
     bool addMessage(const QByteArray &text, int firstLine);
     bool addRaw(const QByteArray &bytes, int line);
+    void addStep(const ScenarioStep &step);
     bool fail(int code, const QString &message);
     QJsonValue expand(const QJsonValue &value) const;
 

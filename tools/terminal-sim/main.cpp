@@ -24,10 +24,15 @@ lines and lines starting with # skipped. Use - for standard input.
 
 Keys of our own in a message line (removed before sending):
   "delay_ms": N        wait N milliseconds before sending this line
-  "raw": "TEXT"        send TEXT as it is instead of a message (unchecked)
+  "raw": "TEXT"        send TEXT as it is instead of a message (not refused)
   "raw_base64": "B64"  send these bytes as they are (invalid UTF-8, empty)
   "text_frame": true   send as a text message, not a binary one
 ${SCENARIO_URL} in any string becomes the file:// URL of the file's folder.
+
+Before anything is sent, each message goes through the display's own check:
+what the display would log as a warning (category qv4.link) is printed here
+first, with the line it came from. --check stops there; --strict refuses to
+send (exit 8) if there is any warning.
 
 The display resets its receipt and promo images when the connection closes;
 use --keep-open to look at the result of a single message.
@@ -39,7 +44,8 @@ Exit codes:
   4  invalid JSON (line and column given)
   5  not a message: not an object with string "path" and object "content"
   6  the display cannot be reached
-  7  the display closed the connection before everything was sent)";
+  7  the display closed the connection before everything was sent
+  8  --strict: the display would warn about a message; nothing was sent)";
 
 void complain(const QString &text)
 {
@@ -95,6 +101,9 @@ int main(int argc, char *argv[])
                                      QStringLiteral("Ignore the delay_ms pauses."));
     const QCommandLineOption check(QStringLiteral("check"),
                                    QStringLiteral("Only read and check FILE; connect to nothing."));
+    const QCommandLineOption strict(QStringLiteral("strict"),
+                                    QStringLiteral("Exit 8, sending nothing, if the display would warn about "
+                                                   "any message."));
     const QCommandLineOption wait(QStringLiteral("wait"),
                                   QStringLiteral("Keep trying to connect for up to this many seconds "
                                                  "(default 0: one attempt)."),
@@ -110,7 +119,7 @@ int main(int argc, char *argv[])
         QStringLiteral("url"));
     const QCommandLineOption verbose(QStringLiteral("verbose"), QStringLiteral("Report each message sent."));
     parser.addOptions(
-        {host, port, scenario, loop, keepOpen, raw, noDelay, check, wait, timeout, baseUrl, verbose});
+        {host, port, scenario, loop, keepOpen, raw, noDelay, check, strict, wait, timeout, baseUrl, verbose});
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("Message or scenario file; - for stdin."));
 
@@ -166,10 +175,19 @@ int main(int argc, char *argv[])
         complain(loader.errorString());
         return loader.errorCode();
     }
+    const QString shownName = file == QLatin1String("-") ? QStringLiteral("<stdin>") : file;
+    if (parser.isSet(strict) && !loader.warnings().isEmpty()) {
+        complain(QStringLiteral("%1: %2 warning(s); nothing sent (--strict)")
+                     .arg(shownName)
+                     .arg(loader.warnings().size()));
+        return ExitCode::Warnings;
+    }
     if (parser.isSet(check)) {
-        std::printf("%s: %lld message(s) OK\n",
-                    qPrintable(file == QLatin1String("-") ? QStringLiteral("<stdin>") : file),
-                    qlonglong(loader.steps().size()));
+        if (loader.warnings().isEmpty())
+            std::printf("%s: %lld message(s) OK\n", qPrintable(shownName), qlonglong(loader.steps().size()));
+        else
+            std::printf("%s: %lld message(s), %lld warning(s)\n", qPrintable(shownName),
+                        qlonglong(loader.steps().size()), qlonglong(loader.warnings().size()));
         return ExitCode::Ok;
     }
 
