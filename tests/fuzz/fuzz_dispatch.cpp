@@ -45,18 +45,46 @@ void settle()
     }
 }
 
-// The log line is written by our own writer; whatever it writes must be what
-// Qt's debug stream prints for the parsed object.
+// Qt's text kept to `maxBytes` of UTF-8 and ended as the log ends a cut line.
+QString cutLikeTheLog(const QString &text, qsizetype maxBytes)
+{
+    const QByteArray utf8 = text.toUtf8();
+    if (utf8.size() <= maxBytes)
+        return text;
+    qsizetype at = maxBytes;
+    while ((uchar(utf8.at(at)) & 0xc0) == 0x80)
+        --at;
+    return QString::fromUtf8(utf8.left(at)) + JsonDebugText::moreText(utf8.size() - at);
+}
+
+void differs(const char *what, const QString &ours, const QString &qts)
+{
+    std::fprintf(stderr, "%s differs from Qt's:\n  ours %s\n  Qt's %s\n", what, qPrintable(ours),
+                 qPrintable(qts));
+    std::abort();
+}
+
+// The log line is written by our own writers; whatever they write must be what
+// Qt's debug stream prints for the parsed object, cut where a line is cut.
 void checkLogText(const QByteArray &message)
 {
     const QJsonObject object = QJsonDocument::fromJson(message).object();
     if (object.isEmpty())
         return;
+    QString qts;
+    QDebug(&qts).nospace() << object;
+    // The cap is 64 KiB; a short one here cuts inputs of any size somewhere.
+    const qsizetype maxBytes = 1 + message.size() % 251;
+    const QString cut = JsonDebugText::fromObject(object, {}, maxBytes);
+    if (cut != cutLikeTheLog(qts, maxBytes))
+        differs("cut log text", cut, cutLikeTheLog(qts, maxBytes));
+    // Counted from the bytes, duplicate keys as often as they came: never less than Qt's.
+    if (JsonDebugText::textBytes(message) < qts.toUtf8().size())
+        differs("log text length", QString::number(JsonDebugText::textBytes(message)),
+                QString::number(qts.toUtf8().size()));
     const QString ours = JsonDebugText::fromMessage(message);
     if (ours.isNull())
         return;
-    QString qts;
-    QDebug(&qts).nospace() << object;
     if (ours != qts) {
         std::fprintf(stderr, "log text differs from Qt's:\n  ours %s\n  Qt's %s\n", qPrintable(ours),
                      qPrintable(qts));
