@@ -1,8 +1,27 @@
 #include "CachingNetworkAccessManagerFactory.h"
 
-#include <QNetworkAccessManager>
+#include "PictureGuard.h"
+
+#include <QGuiApplication>
 #include <QNetworkDiskCache>
+#include <QScreen>
 #include <QStandardPaths>
+
+CachingNetworkAccessManagerFactory::CachingNetworkAccessManagerFactory()
+{
+    // Pictures are scaled into boxes no larger than a screen; what may be
+    // scaled without harm depends on it. Screens are read here, on the GUI
+    // thread: the managers live on the image loader's threads.
+    PictureGuard::Limits limits = PictureGuard::limits();
+    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
+        QSize box;
+        for (const QScreen *screen : QGuiApplication::screens())
+            box = box.expandedTo(screen->size() * screen->devicePixelRatio());
+        if (!box.isEmpty())
+            limits.box = box;
+    }
+    PictureGuard::setLimits(limits);
+}
 
 CachingNetworkAccessManagerFactory::~CachingNetworkAccessManagerFactory() = default;
 
@@ -18,7 +37,7 @@ QString CachingNetworkAccessManagerFactory::cacheDirectory()
 
 QNetworkAccessManager *CachingNetworkAccessManagerFactory::create(QObject *parent)
 {
-    auto *manager = new QNetworkAccessManager(parent);
+    auto *manager = new PictureGuard::GuardedNetworkAccessManager(parent);
     auto *cache = new QNetworkDiskCache(parent);
     cache->setCacheDirectory(cacheDirectory());
     cache->setMaximumCacheSize(maximumCacheSize);

@@ -11,6 +11,7 @@ Item {
     // Display time of the entry resolved last, in milliseconds.
     property int showInterval: 10000
     property int transitionDuration: 500
+    readonly property size pictureSize: Qt.size(Math.ceil(width), Math.ceil(height))
 
     // Used when an entry has no positive "timeout": an interval of 0 would
     // fire on every event-loop turn and restart the cross-fade forever.
@@ -102,6 +103,9 @@ Item {
         objectName: "mainImage"
         anchors.fill: parent
         fillMode: Image.PreserveAspectCrop
+        // Decoded no larger than the window: a photo of thousands of pixels
+        // a side would otherwise be held at full size while it shows.
+        sourceSize: _image.pictureSize
         asynchronous: true
         opacity: 1
     }
@@ -111,6 +115,7 @@ Item {
         objectName: "nextImage"
         anchors.fill: parent
         fillMode: Image.PreserveAspectCrop
+        sourceSize: _image.pictureSize
         asynchronous: true
         opacity: 0
     }

@@ -1,0 +1,262 @@
+#include "PictureGuard.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QNetworkReply>
+#include <QTimer>
+#include <QUrl>
+#include <QXmlStreamReader>
+
+#include <zlib.h>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcImages, "qv4.images")
+
+namespace PictureGuard {
+
+namespace {
+
+QMutex g_limitsMutex;
+Limits g_limits;
+
+// Inflates every gzip member of `data` into `out`; false once the text
+// would pass `cap` bytes (the caller refuses it then, whatever follows).
+bool inflateGzip(const QByteArray &data, qint64 cap, QByteArray *out)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK)
+        return true; // nothing to judge; the decoder will fail on its own
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    stream.avail_in = uInt(data.size());
+    char chunk[65536];
+    bool withinCap = true;
+    for (;;) {
+        stream.next_out = reinterpret_cast<Bytef *>(chunk);
+        stream.avail_out = sizeof chunk;
+        const int result = inflate(&stream, Z_NO_FLUSH);
+        const qsizetype produced = qsizetype(sizeof chunk - stream.avail_out);
+        if (out->size() + produced > cap) {
+            withinCap = false;
+            break;
+        }
+        out->append(chunk, produced);
+        if (result == Z_STREAM_END) {
+            // A further member is inflated as well by some readers.
+            if (stream.avail_in == 0 || inflateReset(&stream) != Z_OK)
+                break;
+            continue;
+        }
+        if (result != Z_OK || (produced == 0 && stream.avail_in == 0))
+            break; // broken or truncated: judged by what came out so far
+    }
+    inflateEnd(&stream);
+    return withinCap;
+}
+
+// A length of an SVG root attribute in pixels, as the renderer reads it;
+// 0 for a percentage or anything unreadable.
+double svgLength(QStringView text)
+{
+    text = text.trimmed();
+    static const struct
+    {
+        const char *unit;
+        double pixels;
+    } units[] = {{"px", 1}, {"pt", 1.25}, {"pc", 15}, {"mm", 3.7795}, {"cm", 37.795}, {"in", 96}};
+    double factor = 1;
+    for (const auto &u : units) {
+        if (text.endsWith(QLatin1String(u.unit))) {
+            factor = u.pixels;
+            text.chop(2);
+            break;
+        }
+    }
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    return ok && value > 0 ? value * factor : 0;
+}
+
+QString scaledTooLarge(QSizeF size, const Limits &limits)
+{
+    if (!limits.box.isValid() || size.width() <= 0 || size.height() <= 0)
+        return {};
+    // Fit and cover alike scale by the larger of the two ratios here.
+    const double ratio = std::max(limits.box.width() / size.width(), limits.box.height() / size.height());
+    const double width = size.width() * ratio;
+    const double height = size.height() * ratio;
+    if (width * height * 4 <= double(limits.maximumDecodedBytes))
+        return {};
+    return QStringLiteral("%1x%2 would be scaled to %3x%4 pixels, over the limit of %5 bytes")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(qint64(width))
+        .arg(qint64(height))
+        .arg(limits.maximumDecodedBytes);
+}
+
+QString inspectVector(const QByteArray &text, const Limits &limits)
+{
+    if (text.size() > limits.maximumVectorBytes) {
+        return QStringLiteral("SVG text of over %1 bytes, the limit").arg(limits.maximumVectorBytes);
+    }
+    QXmlStreamReader xml(text);
+    int elements = 0;
+    QSizeF size;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (++elements > limits.maximumVectorElements)
+            return QStringLiteral("SVG of over %1 elements, the limit").arg(limits.maximumVectorElements);
+        if (elements == 1) {
+            const QXmlStreamAttributes attributes = xml.attributes();
+            size = QSizeF(svgLength(attributes.value(QLatin1String("width"))),
+                          svgLength(attributes.value(QLatin1String("height"))));
+            const QList<QStringView> box =
+                attributes.value(QLatin1String("viewBox")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+            if (box.size() == 4) {
+                if (size.width() <= 0)
+                    size.setWidth(box.at(2).toDouble());
+                if (size.height() <= 0)
+                    size.setHeight(box.at(3).toDouble());
+            }
+        }
+    }
+    return scaledTooLarge(size, limits);
+}
+
+// Watches one reply for its whole life; a child of the reply.
+class ReplyWatch : public QObject
+{
+public:
+    ReplyWatch(QNetworkReply *reply, const Limits &limits) : QObject(reply), m_reply(reply), m_limits(limits)
+    {
+        // Connected before the image loader's own slots, so these run first.
+        connect(reply, &QNetworkReply::metaDataChanged, this, &ReplyWatch::onMetaData);
+        connect(reply, &QNetworkReply::downloadProgress, this, &ReplyWatch::onProgress);
+        connect(reply, &QNetworkReply::finished, this, &ReplyWatch::onFinished);
+        connect(&m_stall, &QTimer::timeout, this, &ReplyWatch::onStallCheck);
+        m_stall.start(m_limits.stallMs);
+    }
+
+private:
+    void refuse(const QString &reason)
+    {
+        if (m_refused)
+            return;
+        m_refused = true;
+        m_stall.stop();
+        qCWarning(lcImages).noquote() << "Picture" << shortUrl(m_reply->url()) << "refused:" << reason;
+        if (m_reply->isFinished())
+            m_reply->skip(m_reply->bytesAvailable()); // the loader finds nothing to decode
+        else
+            m_reply->abort();
+    }
+
+    void onMetaData()
+    {
+        bool ok = false;
+        const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
+        if (ok && announced > m_limits.maximumBytes)
+            refuse(QStringLiteral("announces %1 bytes, over the limit of %2").arg(announced).arg(m_limits.maximumBytes));
+    }
+
+    void onProgress(qint64 received, qint64 total)
+    {
+        m_received = received;
+        if (total > m_limits.maximumBytes)
+            refuse(QStringLiteral("announces %1 bytes, over the limit of %2").arg(total).arg(m_limits.maximumBytes));
+        else if (received > m_limits.maximumBytes)
+            refuse(QStringLiteral("delivers over the limit of %1 bytes").arg(m_limits.maximumBytes));
+    }
+
+    void onStallCheck()
+    {
+        if (m_received - m_lastCheck < m_limits.stallBytes) {
+            refuse(QStringLiteral("stalled: under %1 bytes in %2 ms, the limit")
+                       .arg(m_limits.stallBytes)
+                       .arg(m_limits.stallMs));
+        }
+        m_lastCheck = m_received;
+    }
+
+    void onFinished()
+    {
+        m_stall.stop();
+        if (m_refused || m_reply->error() != QNetworkReply::NoError ||
+            m_reply->operation() != QNetworkAccessManager::GetOperation)
+            return;
+        const QString reason = inspect(m_reply->peek(m_reply->bytesAvailable()), m_limits);
+        if (!reason.isEmpty())
+            refuse(reason);
+    }
+
+    QNetworkReply *m_reply;
+    const Limits m_limits;
+    QTimer m_stall;
+    qint64 m_received = 0;
+    qint64 m_lastCheck = 0;
+    bool m_refused = false;
+};
+
+} // namespace
+
+Limits limits()
+{
+    QMutexLocker lock(&g_limitsMutex);
+    return g_limits;
+}
+
+void setLimits(const Limits &limits)
+{
+    {
+        QMutexLocker lock(&g_limitsMutex);
+        g_limits = limits;
+    }
+    // Also what the decoders refuse to allocate, for sources that never pass
+    // through a network reply (local files).
+    QImageReader::setAllocationLimit(int(std::max<qint64>(1, limits.maximumDecodedBytes >> 20)));
+}
+
+QString inspect(const QByteArray &data, const Limits &limits)
+{
+    if (data.startsWith("\x1f\x8b")) {
+        // Only the SVG reader takes gzip: judge what it would parse.
+        QByteArray text;
+        if (!inflateGzip(data, limits.maximumVectorBytes, &text))
+            return QStringLiteral("compressed SVG inflates to over %1 bytes, the limit").arg(limits.maximumVectorBytes);
+        return inspectVector(text, limits);
+    }
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QByteArray format = reader.format();
+    if (format.startsWith("svg"))
+        return inspectVector(data, limits);
+    if (format.isEmpty())
+        return {}; // nothing would decode it anyway
+    const QSize size = reader.size(); // header only
+    return size.isValid() ? scaledTooLarge(QSizeF(size), limits) : QString();
+}
+
+QString shortUrl(const QUrl &url)
+{
+    const QString text = url.toString();
+    constexpr qsizetype shown = 100;
+    if (text.size() <= shown + 20)
+        return text;
+    return text.left(shown) + QStringLiteral("… (%1 characters)").arg(text.size());
+}
+
+QNetworkReply *GuardedNetworkAccessManager::createRequest(Operation op, const QNetworkRequest &request,
+                                                          QIODevice *outgoingData)
+{
+    QNetworkReply *reply = QNetworkAccessManager::createRequest(op, request, outgoingData);
+    new ReplyWatch(reply, PictureGuard::limits());
+    return reply;
+}
+
+} // namespace PictureGuard
