@@ -1,5 +1,10 @@
 #include "PromoImage.h"
 
+#include "state/InputLimits.h"
+
+#include <QJsonArray>
+#include <QTime>
+
 namespace {
 
 QDateTime dateTimeValue(const QJsonObject &json, QLatin1String key)
@@ -7,9 +12,37 @@ QDateTime dateTimeValue(const QJsonObject &json, QLatin1String key)
     return QDateTime::fromString(json.value(key).toString(), Qt::ISODate);
 }
 
+int msecsOfWindowEnd(const QJsonArray &window, int index)
+{
+    const QTime time = QTime::fromString(window.at(index).toString(), QStringLiteral("hh:mm"));
+    return time.isValid() ? time.msecsSinceStartOfDay() : -1;
+}
+
 } // namespace
 
-void PromoImage::fromJson(const QJsonObject &json)
+const QString PromoImage::weekdayKeys[8] = {
+    QString(),
+    QStringLiteral("monday"),
+    QStringLiteral("tuesday"),
+    QStringLiteral("wednesday"),
+    QStringLiteral("thursday"),
+    QStringLiteral("friday"),
+    QStringLiteral("saturday"),
+    QStringLiteral("sunday"),
+};
+
+bool PromoImage::Day::contains(int msecsOfDay) const
+{
+    if (allDay)
+        return true;
+    for (const auto &[start, end] : windows) {
+        if (end >= msecsOfDay && msecsOfDay >= start)
+            return true;
+    }
+    return false;
+}
+
+void PromoImage::fromJson(const QJsonObject &json, int *daysCut)
 {
     uuid = json.value(QLatin1String("uuid")).toString();
     name = json.value(QLatin1String("name")).toString();
@@ -25,6 +58,28 @@ void PromoImage::fromJson(const QJsonObject &json)
     updated_at = dateTimeValue(json, QLatin1String("updated_at"));
     deleted_at = dateTimeValue(json, QLatin1String("deleted_at"));
     timeout = json.value(QLatin1String("timeout")).toInt(0);
+
+    for (int day = 1; day <= 7; ++day) {
+        QJsonArray windows = schedule.value(weekdayKeys[day]).toArray();
+        if (windows.size() > InputLimits::maximumTimeWindows) {
+            QJsonArray kept;
+            for (int i = 0; i < InputLimits::maximumTimeWindows; ++i)
+                kept.append(windows.at(i));
+            windows = kept;
+            schedule.insert(weekdayKeys[day], windows);
+            if (daysCut)
+                ++*daysCut;
+        }
+        Day &read = week[day];
+        read.allDay = windows.isEmpty();
+        read.windows.clear();
+        for (const QJsonValue &value : windows) {
+            const QJsonArray window = value.toArray();
+            if (!window.isEmpty())
+                read.windows.append({msecsOfWindowEnd(window, 0), msecsOfWindowEnd(window, 1)});
+        }
+    }
+    weekRead = true;
 }
 
 bool PromoImage::isValid() const

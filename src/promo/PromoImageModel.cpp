@@ -1,5 +1,7 @@
 #include "PromoImageModel.h"
 
+#include "state/InputLimits.h"
+
 PromoImageModel::PromoImageModel(QObject *parent) : QAbstractListModel(parent) {}
 
 PromoImageModel::~PromoImageModel() = default;
@@ -31,11 +33,22 @@ QFuture<void> PromoImageModel::update(const QJsonArray &array)
 {
     auto parse = [array]() {
         QList<PromoImage> images;
+        int daysCut = 0;
         for (const QJsonValue &value : array) {
             PromoImage image;
-            image.fromJson(value.toObject());
-            if (image.isValid() && image.deleted_at.isNull())
-                images.append(std::move(image));
+            image.fromJson(value.toObject(), &daysCut);
+            if (!image.isValid() || !image.deleted_at.isNull())
+                continue;
+            if (images.size() == InputLimits::maximumPromoEntries) {
+                qCWarning(lcLimits, "Promo catalogue: entries after the first %d shown ones ignored, the limit",
+                          InputLimits::maximumPromoEntries);
+                break;
+            }
+            images.append(std::move(image));
+        }
+        if (daysCut > 0) {
+            qCWarning(lcLimits, "Promo catalogue: %d weekday(s) with over %d time windows, the limit; the rest ignored",
+                      daysCut, InputLimits::maximumTimeWindows);
         }
         return images;
     };

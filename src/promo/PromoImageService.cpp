@@ -51,11 +51,19 @@ QJsonArray PromoImageService::imagesAt(const QList<PromoImage> &images, const QD
     // The weekday and the windows are local wall-clock notions, whatever zone
     // the given instant was expressed in.
     const QDateTime local = now.toLocalTime();
-    const QString today = m_weekdays.value(local.date().dayOfWeek());
+    const int weekday = local.date().dayOfWeek();
+    const QString today = m_weekdays.value(weekday);
+    const int current = msecsOfDay(local.time());
     QJsonArray result;
     for (const PromoImage &image : images) {
-        const QJsonArray windows = image.schedule.value(today).toArray();
-        if (!checkStartEndAt(image.start_at, image.end_at, local) || !checkShedule(windows, local))
+        if (!checkStartEndAt(image.start_at, image.end_at, local))
+            continue;
+        // Records from the terminal carry their windows read already: the
+        // tick compares numbers, it does not parse text.
+        const bool due = image.weekRead && weekday >= 1 && weekday <= 7
+                             ? image.week[weekday].contains(current)
+                             : checkShedule(image.schedule.value(today).toArray(), local);
+        if (!due)
             continue;
         result.append(
             QJsonObject{{QStringLiteral("url"), image.image}, {QStringLiteral("timeout"), image.timeout}});

@@ -1,26 +1,101 @@
 #include "ReceiptItem.h"
 
-void ReceiptItem::fromJson(const QJsonObject &json)
+#include "InputLimits.h"
+
+namespace {
+
+// A change object with its shown texts (the name, and a quantity given as
+// text) cut to length; true when anything was cut.
+bool shortenChange(QJsonValue &change)
+{
+    if (!change.isObject())
+        return false;
+    QJsonObject object = change.toObject();
+    bool cut = false;
+    for (QLatin1String key : {QLatin1String("nomenclature"), QLatin1String("quantity")}) {
+        const QJsonValue value = object.value(key);
+        if (value.isString() && InputLimits::isTooLong(value.toString())) {
+            object.insert(key, InputLimits::shownText(value.toString()));
+            cut = true;
+        }
+    }
+    if (cut)
+        change = object;
+    return cut;
+}
+
+QJsonArray cappedChanges(const QJsonArray &changes, ReceiptItem::Cuts *cuts)
+{
+    const qsizetype kept = qMin<qsizetype>(changes.size(), InputLimits::maximumRecipeChanges);
+    QJsonArray result = changes;
+    bool rebuilt = false;
+    int shortened = 0;
+    if (kept < changes.size()) {
+        result = QJsonArray();
+        for (qsizetype i = 0; i < kept; ++i)
+            result.append(changes.at(i));
+        rebuilt = true;
+    }
+    for (qsizetype i = 0; i < kept; ++i) {
+        QJsonValue change = result.at(i);
+        if (shortenChange(change)) {
+            result.replace(i, change);
+            ++shortened;
+        }
+    }
+    if (rebuilt)
+        result.append(QJsonObject{{QStringLiteral("omitted"), double(changes.size() - kept)}});
+    if (cuts) {
+        cuts->linesWithChangesOmitted += rebuilt ? 1 : 0;
+        cuts->textsShortened += shortened;
+    }
+    return result;
+}
+
+} // namespace
+
+void ReceiptItem::fromJson(const QJsonObject &json, Cuts *cuts)
 {
     uuid = json.value(QLatin1String("uuid")).toString();
     menuName = json.value(QLatin1String("menu_name")).toString();
+    if (InputLimits::isTooLong(menuName)) {
+        menuName = InputLimits::shownText(menuName);
+        if (cuts)
+            ++cuts->textsShortened;
+    }
     quantity = json.value(QLatin1String("quantity")).toDouble(0);
     menuPrice = json.value(QLatin1String("menu_price")).toDouble(0);
     discountAmount = json.value(QLatin1String("discount_amount")).toDouble(0);
     discountReceipt = json.value(QLatin1String("discount_receipt")).toDouble(0);
     total = json.value(QLatin1String("total")).toDouble(0);
-    receiptItemRecipeChanges = json.value(QLatin1String("receipt_item_recipe_changes")).toArray();
+    receiptItemRecipeChanges =
+        cappedChanges(json.value(QLatin1String("receipt_item_recipe_changes")).toArray(), cuts);
     receiptUuid = json.value(QLatin1String("receipt_uuid")).toString();
 }
 
 QList<ReceiptItem> ReceiptItem::listFromJson(const QJsonArray &array)
 {
+    const qsizetype count = qMin<qsizetype>(array.size(), InputLimits::maximumReceiptLines);
+    Cuts cuts;
+    cuts.linesOmitted = array.size() - count;
     QList<ReceiptItem> items;
-    items.reserve(array.size());
-    for (const QJsonValue &value : array) {
+    items.reserve(count);
+    for (qsizetype i = 0; i < count; ++i) {
         ReceiptItem item;
-        item.fromJson(value.toObject());
+        item.fromJson(array.at(i).toObject(), &cuts);
         items.append(std::move(item));
+    }
+    if (cuts.linesOmitted > 0) {
+        qCWarning(lcLimits, "Order of %lld lines: only the first %d are shown, the limit", qlonglong(array.size()),
+                  InputLimits::maximumReceiptLines);
+    }
+    if (cuts.linesWithChangesOmitted > 0) {
+        qCWarning(lcLimits, "Order: %d line(s) with over %d recipe changes, the limit; the rest counted in one chip",
+                  cuts.linesWithChangesOmitted, InputLimits::maximumRecipeChanges);
+    }
+    if (cuts.textsShortened > 0) {
+        qCWarning(lcLimits, "Order: %d text(s) over %d characters, the limit, cut to it", cuts.textsShortened,
+                  InputLimits::maximumTextLength);
     }
     return items;
 }

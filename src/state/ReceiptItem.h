@@ -15,11 +15,23 @@ struct ReceiptItem
     double discountAmount = 0;
     double discountReceipt = 0;
     double total = 0;
+    // The first InputLimits::maximumRecipeChanges changes; when there were
+    // more, one further element {"omitted": N} counts the rest.
     QJsonArray receiptItemRecipeChanges;
     QString receiptUuid;
 
-    void fromJson(const QJsonObject &json);
+    // What the limits cut from the lines read.
+    struct Cuts
+    {
+        qsizetype linesOmitted = 0;
+        int linesWithChangesOmitted = 0;
+        int textsShortened = 0;
+    };
 
-    // One line per element, in order; an element that is not an object gives an empty line.
+    void fromJson(const QJsonObject &json, Cuts *cuts = nullptr);
+
+    // One line per element, in order, up to InputLimits::maximumReceiptLines;
+    // an element that is not an object gives an empty line. Warns once per
+    // limit that cut something.
     static QList<ReceiptItem> listFromJson(const QJsonArray &array);
 };

@@ -222,8 +222,10 @@ void TestSchedule::weekdayTable()
 
     AppEnv env;
     PromoImageService service(&env);
-    PromoImage record = image(R"({"uuid": "a", "is_active": true, "is_order_screen": true})");
-    record.schedule.insert(key, QJsonArray{QJsonValue(QJsonArray())}); // not due on that day only
+    // One empty window: not due on that day only.
+    const PromoImage record =
+        image(R"({"uuid": "a", "is_active": true, "is_order_screen": true, "schedule": {")" + key.toUtf8() +
+              R"(": [[]]}})");
     for (int d = 6; d <= 12; ++d) {
         const bool due = !service.imagesAt({record}, local(d, QTime(12, 0))).isEmpty();
         QVERIFY2(due == (d != day), qPrintable(QStringLiteral("day %1").arg(d)));

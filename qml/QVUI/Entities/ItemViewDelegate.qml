@@ -62,6 +62,11 @@ Column {
                         const change = _chip.modelData
                         if (!change || typeof change !== "object")
                             return " x"
+                        // The display keeps a line's first changes and counts the rest in
+                        // one last element of its own.
+                        if (typeof change.omitted === "number" && change.nomenclature === undefined
+                                && change.quantity === undefined)
+                            return "+" + change.omitted
                         const name = change.nomenclature === undefined || change.nomenclature === null
                                 ? "" : String(change.nomenclature)
                         return name + " x" + Utils.formatQuantity(change.quantity)
