@@ -136,6 +136,7 @@ public:
         // Connected before the image loader's own slots, so these run first.
         connect(reply, &QNetworkReply::metaDataChanged, this, &ReplyWatch::onMetaData);
         connect(reply, &QNetworkReply::downloadProgress, this, &ReplyWatch::onProgress);
+        connect(reply, &QNetworkReply::readyRead, this, &ReplyWatch::onReadyRead);
         connect(reply, &QNetworkReply::finished, this, &ReplyWatch::onFinished);
         connect(&m_stall, &QTimer::timeout, this, &ReplyWatch::onStallCheck);
         m_stall.start(m_limits.stallMs);
@@ -160,15 +161,28 @@ private:
         bool ok = false;
         const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
         if (ok && announced > m_limits.maximumBytes)
-            refuse(QStringLiteral("announces %1 bytes, over the limit of %2").arg(announced).arg(m_limits.maximumBytes));
+            refuse(QStringLiteral("announces %1 bytes, over the limit of %2")
+                       .arg(announced)
+                       .arg(m_limits.maximumBytes));
     }
 
     void onProgress(qint64 received, qint64 total)
     {
-        m_received = received;
+        m_received = qMax(m_received, received);
         if (total > m_limits.maximumBytes)
-            refuse(QStringLiteral("announces %1 bytes, over the limit of %2").arg(total).arg(m_limits.maximumBytes));
-        else if (received > m_limits.maximumBytes)
+            refuse(QStringLiteral("announces %1 bytes, over the limit of %2")
+                       .arg(total)
+                       .arg(m_limits.maximumBytes));
+        else
+            onReadyRead();
+    }
+
+    // Progress is reported at intervals; what the reply holds is exact (the
+    // loader reads nothing before the end).
+    void onReadyRead()
+    {
+        m_received = qMax(m_received, m_reply->bytesAvailable());
+        if (m_received > m_limits.maximumBytes)
             refuse(QStringLiteral("delivers over the limit of %1 bytes").arg(m_limits.maximumBytes));
     }
 
@@ -226,7 +240,8 @@ QString inspect(const QByteArray &data, const Limits &limits)
         // Only the SVG reader takes gzip: judge what it would parse.
         QByteArray text;
         if (!inflateGzip(data, limits.maximumVectorBytes, &text))
-            return QStringLiteral("compressed SVG inflates to over %1 bytes, the limit").arg(limits.maximumVectorBytes);
+            return QStringLiteral("compressed SVG inflates to over %1 bytes, the limit")
+                .arg(limits.maximumVectorBytes);
         return inspectVector(text, limits);
     }
     QBuffer buffer;
@@ -237,7 +252,7 @@ QString inspect(const QByteArray &data, const Limits &limits)
     if (format.startsWith("svg"))
         return inspectVector(data, limits);
     if (format.isEmpty())
-        return {}; // nothing would decode it anyway
+        return {};                    // nothing would decode it anyway
     const QSize size = reader.size(); // header only
     return size.isValid() ? scaledTooLarge(QSizeF(size), limits) : QString();
 }
@@ -254,8 +269,14 @@ QString shortUrl(const QUrl &url)
 QNetworkReply *GuardedNetworkAccessManager::createRequest(Operation op, const QNetworkRequest &request,
                                                           QIODevice *outgoingData)
 {
+    const Limits limits = PictureGuard::limits();
     QNetworkReply *reply = QNetworkAccessManager::createRequest(op, request, outgoingData);
-    new ReplyWatch(reply, PictureGuard::limits());
+    // The image loader reads a reply only once it has finished. Unbounded,
+    // the transfer thread would go on reading ahead of the checks below and
+    // queue what it read for this one; bounded a little above the limit, a
+    // reply that passes it is still seen doing so.
+    reply->setReadBufferSize(limits.maximumBytes + 1024 * 1024);
+    new ReplyWatch(reply, limits);
     return reply;
 }
 

@@ -40,14 +40,16 @@ QFuture<void> PromoImageModel::update(const QJsonArray &array)
             if (!image.isValid() || !image.deleted_at.isNull())
                 continue;
             if (images.size() == InputLimits::maximumPromoEntries) {
-                qCWarning(lcLimits, "Promo catalogue: entries after the first %d shown ones ignored, the limit",
+                qCWarning(lcLimits,
+                          "Promo catalogue: entries after the first %d shown ones ignored, the limit",
                           InputLimits::maximumPromoEntries);
                 break;
             }
             images.append(std::move(image));
         }
         if (daysCut > 0) {
-            qCWarning(lcLimits, "Promo catalogue: %d weekday(s) with over %d time windows, the limit; the rest ignored",
+            qCWarning(lcLimits,
+                      "Promo catalogue: %d weekday(s) with over %d time windows, the limit; the rest ignored",
                       daysCut, InputLimits::maximumTimeWindows);
         }
         return images;

@@ -86,11 +86,12 @@ QList<ReceiptItem> ReceiptItem::listFromJson(const QJsonArray &array)
         items.append(std::move(item));
     }
     if (cuts.linesOmitted > 0) {
-        qCWarning(lcLimits, "Order of %lld lines: only the first %d are shown, the limit", qlonglong(array.size()),
-                  InputLimits::maximumReceiptLines);
+        qCWarning(lcLimits, "Order of %lld lines: only the first %d are shown, the limit",
+                  qlonglong(array.size()), InputLimits::maximumReceiptLines);
     }
     if (cuts.linesWithChangesOmitted > 0) {
-        qCWarning(lcLimits, "Order: %d line(s) with over %d recipe changes, the limit; the rest counted in one chip",
+        qCWarning(lcLimits,
+                  "Order: %d line(s) with over %d recipe changes, the limit; the rest counted in one chip",
                   cuts.linesWithChangesOmitted, InputLimits::maximumRecipeChanges);
     }
     if (cuts.textsShortened > 0) {
