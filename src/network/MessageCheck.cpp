@@ -1,5 +1,7 @@
 #include "MessageCheck.h"
 
+#include "state/InputLimits.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QJsonArray>
@@ -435,7 +437,16 @@ private:
                 continue;
             }
             const QJsonArray windows = it.value().toArray();
-            for (qsizetype i = 0; i < windows.size(); ++i) {
+            // The display reads no further windows; checking them all would
+            // hold the next message back by seconds.
+            const qsizetype read = qMin<qsizetype>(windows.size(), InputLimits::maximumTimeWindows);
+            if (read < windows.size()) {
+                add(QStringLiteral("\"%1\" has %2 windows; only the first %3 are read")
+                        .arg(dayName)
+                        .arg(windows.size())
+                        .arg(read));
+            }
+            for (qsizetype i = 0; i < read; ++i) {
                 const QString windowName = QStringLiteral("%1[%2]").arg(dayName).arg(i);
                 const QJsonArray window = windows.at(i).toArray();
                 // One empty window is how a day is kept free.

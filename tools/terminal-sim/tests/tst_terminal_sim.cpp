@@ -113,6 +113,10 @@ void badInputs()
         << QByteArray(
                R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[["22:00","02:00"]]}}]}})")
         << R"(promo_image: "promo_images[0].schedule.friday[0]" never matches: a window does not cross midnight; split it between two days)";
+    QTest::newRow("promo: more windows than are read")
+        << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[)" +
+                      QByteArray(R"(["09:00","10:00"],)").repeated(100) + R"(["09:00","10:00"]]}}]}})")
+        << R"(promo_image: "promo_images[0].schedule.friday" has 101 windows; only the first 100 are read)";
     QTest::newRow("promo: time without a leading zero")
         << QByteArray(
                R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[["9:00","18:00"]]}}]}})")
