@@ -310,6 +310,22 @@ Item {
                 verify(chip.x + chip.width <= flow.width + 0.5)
         }
 
+        function test_omittedRecipeChanges_data() {
+            return [
+                { tag: "the display's count of the rest", last: { omitted: 99950 }, text: "+99950" },
+                { tag: "a change of the terminal's", last: { omitted: 3, nomenclature: "Сыр" }, text: "Сыр x" }
+            ]
+        }
+
+        function test_omittedRecipeChanges(data) {
+            const delegate = createTemporaryObject(delegateComponent, root, {
+                receiptItemRecipeChanges: [{ nomenclature: "Лук", quantity: 1 }, data.last] })
+            const list = chips(delegate)
+            compare(list.length, 2)
+            compare(list[0].text, "Лук x1")
+            compare(list[1].text, data.text)
+        }
+
         function test_oddRecipeChanges() {
             const delegate = createTemporaryObject(delegateComponent, root, {
                 receiptItemRecipeChanges: [{ nomenclature: "Соус" }, { quantity: 1.5 }, null] })

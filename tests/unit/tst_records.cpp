@@ -3,6 +3,7 @@
 
 #include "TestJson.h"
 #include "promo/PromoImage.h"
+#include "promo/PromoImageModel.h"
 #include "state/Client.h"
 #include "state/Order.h"
 #include "state/ReceiptItem.h"
@@ -46,6 +47,9 @@ private slots:
     void promoImageDefaultsAndOverwrite();
     void promoImageIsValid_data();
     void promoImageIsValid();
+
+    void limits_data();
+    void limits();
 };
 
 namespace {
@@ -622,6 +626,100 @@ void TestRecords::promoImageIsValid()
     PromoImage image;
     image.fromJson(parseObject(json));
     QCOMPARE(image.isValid(), valid);
+}
+
+// What one message may make the screen hold: each row passes one limit by
+// one, and gets what the limit keeps and one warning naming it.
+void TestRecords::limits_data()
+{
+    QTest::addColumn<QString>("record");
+    QTest::addColumn<QJsonValue>("json");
+    QTest::addColumn<QJsonValue>("kept"); // what the record holds of it
+    QTest::addColumn<QString>("warning");
+
+    auto object = [](const char *key, const QJsonValue &value) {
+        return QJsonObject{{QLatin1String(key), value}};
+    };
+    const QString a500(500, u'a');
+    QJsonArray changes;
+    for (int i = 0; i < 51; ++i)
+        changes.append(object("nomenclature", QStringLiteral("c%1").arg(i)));
+    QJsonArray kept = changes;
+    kept.removeLast();
+    kept.append(object("omitted", 1));
+    QTest::newRow("51 recipe changes") << "line" << QJsonValue(object("receipt_item_recipe_changes", changes))
+                                       << QJsonValue(kept) << "over 50 recipe changes";
+    QTest::newRow("a name of 501 characters") << "line" << QJsonValue(object("menu_name", a500 + u'b'))
+                                              << QJsonValue(a500) << "over 500 characters";
+    QTest::newRow("cut before a surrogate pair")
+        << "line" << QJsonValue(object("menu_name", a500.left(499) + QStringLiteral("😀")))
+        << QJsonValue(a500.left(499)) << "over 500 characters";
+    QTest::newRow("a recipe change's texts")
+        << "line"
+        << QJsonValue(
+               object("receipt_item_recipe_changes",
+                      QJsonArray{QJsonObject{{"nomenclature", a500 + u'b'}, {"quantity", a500 + u'1'}}}))
+        << QJsonValue(QJsonArray{QJsonObject{{"nomenclature", a500}, {"quantity", a500}}})
+        << "over 500 characters";
+    QTest::newRow("a client's name") << "client" << QJsonValue(object("client_name", a500 + u'b'))
+                                     << QJsonValue(a500) << "over 500 characters";
+    QJsonArray lines;
+    for (int i = 0; i < 10001; ++i)
+        lines.append(QJsonObject());
+    QTest::newRow("10,001 lines") << "lines" << QJsonValue(lines) << QJsonValue(10000)
+                                  << "only the first 10000";
+    // Only the first 100 are read: the 101st, which would match at any time, is not.
+    QJsonArray windows;
+    for (int i = 0; i < 100; ++i)
+        windows.append(QJsonArray{"23:59", "00:00"});
+    windows.append(QJsonArray{"00:00", "23:59"});
+    QJsonObject week;
+    for (const char *day : {"monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"})
+        week.insert(QLatin1String(day), windows);
+    QJsonObject promo{{"uuid", "p"}, {"is_active", true}, {"is_order_screen", true}, {"schedule", week}};
+    QTest::newRow("101 time windows")
+        << "promos" << QJsonValue(QJsonArray{promo}) << QJsonValue(100) << "over 100 time windows";
+    QJsonArray promos;
+    for (int i = 0; i < 201; ++i)
+        promos.append(QJsonObject{
+            {"uuid", QStringLiteral("p%1").arg(i)}, {"is_active", true}, {"is_order_screen", true}});
+    QTest::newRow("201 promo entries")
+        << "promos" << QJsonValue(promos) << QJsonValue(200) << "after the first 200";
+}
+
+void TestRecords::limits()
+{
+    QFETCH(QString, record);
+    QFETCH(QJsonValue, json);
+    QFETCH(QJsonValue, kept);
+    QFETCH(QString, warning);
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(warning)));
+    if (record == "line" || record == "lines") {
+        const QList<ReceiptItem> items =
+            ReceiptItem::listFromJson(record == "lines" ? json.toArray() : QJsonArray{json});
+        if (record == "lines")
+            QCOMPARE(items.size(), kept.toInt());
+        else if (kept.isArray())
+            QCOMPARE(items.constFirst().receiptItemRecipeChanges, kept.toArray());
+        else
+            QCOMPARE(items.constFirst().menuName, kept.toString());
+    } else if (record == "client") {
+        Client client;
+        client.fromJson(json.toObject());
+        QCOMPARE(client.clientName, kept.toString());
+    } else {
+        PromoImageModel model;
+        model.update(json.toArray());
+        QTRY_VERIFY(model.rowCount() > 0);
+        const QList<PromoImage> images = model.toList();
+        if (images.size() == 1) {
+            QCOMPARE(images.constFirst().schedule.value("friday").toArray().size(), kept.toInt());
+            QVERIFY(!images.constFirst().week[5].contains(12 * 3600 * 1000));
+        } else {
+            QCOMPARE(images.size(), kept.toInt());
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestRecords)
