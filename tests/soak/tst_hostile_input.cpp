@@ -373,7 +373,10 @@ void TestHostileInput::messages()
     qint64 elapsed = 0;
     QVERIFY(nextOrderShows(++m_tag, &elapsed));
     qInfo("%s: the next order showed %lld ms after it was sent", QTest::currentDataTag(), elapsed);
-    QVERIFY2(elapsed <= 1000, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
+    // A sanitizer's build runs several times slower; the freezes these rows
+    // guard against lasted seconds to minutes.
+    const qint64 bound = ProcessMemory::meaningful ? 1000 : 15000;
+    QVERIFY2(elapsed <= bound, qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
     QVERIFY(spinUntil([&] { return warningsContaining(limit) == warned + 1; }));
 
     // Applied, capped: the model holds no more than the limits.
