@@ -127,6 +127,35 @@ QString inspectVector(const QByteArray &text, const Limits &limits)
     return scaledTooLarge(size, limits);
 }
 
+// A reply that has failed before it started, as an aborted transfer does.
+class RefusedReply : public QNetworkReply
+{
+public:
+    RefusedReply(const QNetworkRequest &request, const QString &reason, QObject *parent)
+        : QNetworkReply(parent)
+    {
+        setRequest(request);
+        setUrl(request.url());
+        setOperation(QNetworkAccessManager::GetOperation);
+        setError(OperationCanceledError, QStringLiteral("Picture refused: ") + reason);
+        open(QIODevice::ReadOnly);
+        setFinished(true);
+        // Signalled once whoever asked has connected, as every reply is.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                emit errorOccurred(error());
+                emit finished();
+            },
+            Qt::QueuedConnection);
+    }
+
+    void abort() override {}
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+};
+
 // Watches one reply for its whole life; a child of the reply.
 class ReplyWatch : public QObject
 {
@@ -271,6 +300,23 @@ QNetworkReply *GuardedNetworkAccessManager::createRequest(Operation op, const QN
 {
     const Limits limits = PictureGuard::limits();
     QNetworkReply *reply = QNetworkAccessManager::createRequest(op, request, outgoingData);
+    if (op == GetOperation && request.url().scheme() == QLatin1String("data")) {
+        // Its picture is there at once. Refused, it fails as a transfer does:
+        // a picture that fails to decode has its whole URL, megabytes of it
+        // here, written to the log by the image loader.
+        const QByteArray data = reply->peek(reply->bytesAvailable());
+        QString reason = inspect(data, limits);
+        QBuffer buffer;
+        buffer.setData(data);
+        buffer.open(QIODevice::ReadOnly);
+        if (reason.isEmpty() && QImageReader::imageFormat(&buffer).isEmpty())
+            reason = QStringLiteral("not a picture the display can decode");
+        if (!reason.isEmpty()) {
+            qCWarning(lcImages).noquote() << "Picture" << shortUrl(request.url()) << "refused:" << reason;
+            reply->deleteLater();
+            return new RefusedReply(request, reason, this);
+        }
+    }
     // The image loader reads a reply only once it has finished. Unbounded,
     // the transfer thread would go on reading ahead of the checks below and
     // queue what it read for this one; bounded a little above the limit, a
