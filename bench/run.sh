@@ -30,6 +30,7 @@ run() {
 run latency "$build/bench/bench_latency"
 run throughput "$build/bench/bench_throughput" "$root/bench/flood_client.py"
 run qr "$build/bench/bench_qr"
+run schedule "$build/bench/bench_schedule"
 run startup "$build/bench/bench_startup" "$build/bench/bench_startup_app" "$build/bench/bench_startup_floor" offscreen
 [[ "$filter" == pixel ]] && run pixel bash "$root/bench/pixel.sh" "$build/appqv4App" "$build"
 if command -v xvfb-run >/dev/null; then
