@@ -160,6 +160,9 @@ int main(int argc, char *argv[])
 
     send("app_logo", {{"logo", "qrc:/icons/logo.svg"}});
     waitFor([&] { return core.appEnv()->logo() == QLatin1String("qrc:/icons/logo.svg"); });
+    // The logo loads in the background.
+    QObject *logo = findByName(window, QStringLiteral("logoImage"));
+    check(waitFor([&] { return logo && logo->property("status").toInt() == 1; }), "logo loads");
     shoot(QStringLiteral("02-welcome"));
 
     const QJsonArray lines{
