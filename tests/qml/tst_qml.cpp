@@ -1,8 +1,18 @@
 #include "core/AppStartup.h"
+#include "state/ReceiptItemModel.h"
 
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <QQmlEngine>
 #include <QtQuickTest>
+
+// The display's receipt line model, fed as an "order" message feeds it.
+class TestReceiptModel : public ReceiptItemModel
+{
+    Q_OBJECT
+public:
+    Q_INVOKABLE void load(const QJsonArray &lines) { update(lines); }
+};
 
 // Documents of the module are reached through qrc:/qt/qml, as the display does.
 class Setup : public QObject
@@ -14,6 +24,7 @@ public slots:
     {
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
         AppStartup::addImageProviders(*engine);
+        qmlRegisterType<TestReceiptModel>("qv4Test", 1, 0, "ReceiptModel");
     }
 };
 

@@ -1,5 +1,6 @@
 import QtQuick
 import QtTest
+import qv4Test
 import "qrc:/qt/qml/qv4App/QVUI/Shared"
 import "qrc:/qt/qml/qv4App/QVUI/UIKit"
 import "qrc:/qt/qml/qv4App/QVUI/Features"
@@ -65,6 +66,11 @@ Item {
     Component {
         id: listModelComponent
         ListModel {}
+    }
+
+    Component {
+        id: realModelComponent
+        ReceiptModel {}
     }
 
     function line(name) {
@@ -423,6 +429,92 @@ Item {
             model.clear()
             tryVerify(() => findChild(panel, "welcomeView").visible, 5000, "an emptied model brings the greeting back")
             verify(!findChild(panel, "receiptView").visible)
+        }
+    }
+
+    TestCase {
+        name: "ReceiptFollowsNewestLine"
+        when: windowShown
+
+        property var panel: null
+        property var list: null
+        property var model: null
+
+        SignalSpy {
+            id: resetSpy
+            signalName: "modelReset"
+        }
+
+        function init() {
+            failOnWarning(/.?/)
+            model = createTemporaryObject(realModelComponent, root)
+            panel = createTemporaryObject(receiptComponent, root, { receiptItemsModel: model })
+            list = findChild(panel, "receiptList")
+            resetSpy.target = model
+            resetSpy.clear()
+        }
+
+        // `count` lines of receipt `receipt`; every third has recipe changes,
+        // so the lines differ in height.
+        function lines(count, receipt, changedRow) {
+            const result = []
+            for (let i = 0; i < count; ++i) {
+                result.push({ uuid: "L" + i, receipt_uuid: receipt || "R1", menu_name: "Блюдо " + i,
+                              quantity: i === changedRow ? 3 : 1, menu_price: 10000, total: 10000,
+                              receipt_item_recipe_changes: i % 3 === 0 ? [{ nomenclature: "Сыр", quantity: 1 }] : [] })
+            }
+            return result
+        }
+
+        // One "order" message: the model resets once the lines are parsed.
+        function send(array) {
+            const before = resetSpy.count
+            model.load(array)
+            tryVerify(() => resetSpy.count > before, 5000, "the lines land")
+            compare(list.count, array.length)
+        }
+
+        function fullyShown(row) {
+            const item = list.itemAtIndex(row)
+            return item !== null && item.y >= list.contentY - 0.5
+                    && item.y + item.height <= list.contentY + list.height + 0.5
+        }
+
+        function test_growingReceipt() {
+            for (let n = 1; n <= 30; ++n) {
+                send(lines(n))
+                verify(fullyShown(n - 1), "line " + n + " of " + n + " in view")
+                const first = list.itemAtIndex(0)
+                if (first === null || first.y < list.contentY - 0.5) {
+                    const newest = list.itemAtIndex(n - 1)
+                    verify(list.contentY + list.height - newest.y - newest.height < 1,
+                           "the lines above line " + n + " fill the panel")
+                }
+            }
+            verify(!fullyShown(0), "30 lines do not fit: the test means something")
+        }
+
+        function test_afterFlick_data() {
+            return [
+                { tag: "quantity changed below the visible part", next: lines(30, "R1", 25), row: 25 },
+                { tag: "quantity changed in view: no jump", next: lines(30, "R1", 1), row: 0 },
+                { tag: "nothing new: back to the newest line", next: lines(30), row: 29 },
+                { tag: "another receipt starts from the top", next: lines(30, "R2"), row: 0, top: true },
+                { tag: "a shorter list starts from the top", next: lines(29), row: 0, top: true }
+            ]
+        }
+
+        function test_afterFlick(data) {
+            send(lines(1))
+            send(lines(30))
+            verify(fullyShown(29))
+            // The customer goes back to the first lines.
+            list.positionViewAtBeginning()
+            verify(fullyShown(0) && !fullyShown(29))
+            send(data.next)
+            verify(fullyShown(data.row), "line " + (data.row + 1) + " in view")
+            if (data.top)
+                compare(list.contentY, list.originY)
         }
     }
 }

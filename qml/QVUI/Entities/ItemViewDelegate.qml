@@ -77,16 +77,26 @@ Column {
     }
 
     Row {
+        id: _priceRow
         objectName: "priceRow"
         anchors.right: parent.right
         height: DpiSettings.scaling(18)
         spacing: DpiSettings.scaling(12)
+        // Shrinks towards the right edge rather than pass the name's indent.
+        readonly property FitScale fit: FitScale {
+            natural: _priceRow.width
+            available: _delegate.width - DpiSettings.scaling(12)
+            origin.x: _priceRow.width
+            origin.y: _unitPrice.y + _unitPrice.baselineOffset
+        }
+        transform: fit.factor < 1 ? [fit] : []
 
         Row {
             height: parent.height
             spacing: DpiSettings.scaling(6)
 
             Label {
+                id: _unitPrice
                 objectName: "unitPriceLabel"
                 height: parent.height
                 verticalAlignment: Text.AlignVCenter

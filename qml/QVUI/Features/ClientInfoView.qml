@@ -44,11 +44,21 @@ Column {
             text: _view.clientName + " " + _view.clientLastName
         }
 
+        // The balance may run on past the view into the panel's margin, to
+        // 4 px short of the panel's edge; a longer one shrinks to fit.
         Row {
+            id: _balance
             height: parent.height
             spacing: DpiSettings.scaling(6)
+            readonly property FitScale fit: FitScale {
+                natural: _balance.width
+                available: _view.width + DpiSettings.scaling(20) - _balance.x
+                origin.y: _balanceLabel.y + _balanceLabel.baselineOffset
+            }
+            transform: fit.factor < 1 ? [fit] : []
 
             Label {
+                id: _balanceLabel
                 objectName: "clientBonusLabel"
                 height: parent.height
                 verticalAlignment: Text.AlignVCenter

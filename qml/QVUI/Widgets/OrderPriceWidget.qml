@@ -17,6 +17,12 @@ Rectangle {
     border.width: 1
     border.color: Theme.colorStrokeDark
 
+    // A figure too wide for its column shrinks (FitScale) rather than run into
+    // the next one. The bonus column starts near the panel's right edge: its
+    // figure, and the discount's while it is alone, may run on to 4 px short
+    // of that edge; the discount's keeps a gap before the bonus column.
+    readonly property real _rightLimit: _row.width + DpiSettings.scaling(20)
+
     Row {
         id: _row
         objectName: "totalsRow"
@@ -39,10 +45,18 @@ Rectangle {
             }
 
             Row {
+                id: _toPay
                 height: parent.height
                 spacing: DpiSettings.scaling(6)
+                readonly property FitScale fit: FitScale {
+                    natural: _toPay.width
+                    available: _toPay.parent.width
+                    origin.y: _toPayLabel.y + _toPayLabel.baselineOffset
+                }
+                transform: fit.factor < 1 ? [fit] : []
 
                 Label {
+                    id: _toPayLabel
                     objectName: "toPayLabel"
                     font.pixelSize: DpiSettings.scaling(24)
                     font.weight: Font.DemiBold
@@ -74,6 +88,7 @@ Rectangle {
             }
 
             Label {
+                id: _discountLabel
                 objectName: "discountLabel"
                 font.pixelSize: DpiSettings.scaling(16)
                 font.weight: Font.DemiBold
@@ -81,10 +96,18 @@ Rectangle {
                 // Shortest round-trip decimal, cut to five characters.
                 text: String(_panel.discountPercentAmount * 100).substring(0, 5) + "% ("
                       + Utils.formatMoney(_panel.discountAmount) + ")"
+                readonly property FitScale fit: FitScale {
+                    natural: _discountLabel.implicitWidth
+                    available: (_bonusColumn.visible ? _bonusColumn.x - DpiSettings.scaling(8) : _panel._rightLimit)
+                               - _discountLabel.parent.x
+                    origin.y: _discountLabel.baselineOffset
+                }
+                transform: fit.factor < 1 ? [fit] : []
             }
         }
 
         Column {
+            id: _bonusColumn
             objectName: "bonusColumn"
             anchors.verticalCenter: parent.verticalCenter
             width: _row.width * 0.30
@@ -99,11 +122,18 @@ Rectangle {
             }
 
             Label {
+                id: _bonusLabel
                 objectName: "bonusLabel"
                 font.pixelSize: DpiSettings.scaling(16)
                 font.weight: Font.DemiBold
                 color: Theme.colorRed
                 text: "-" + Utils.formatMoney(_panel.bonusExpense)
+                readonly property FitScale fit: FitScale {
+                    natural: _bonusLabel.implicitWidth
+                    available: _panel._rightLimit - _bonusColumn.x
+                    origin.y: _bonusLabel.baselineOffset
+                }
+                transform: fit.factor < 1 ? [fit] : []
             }
         }
     }

@@ -4,6 +4,7 @@ import "../Shared"
 import "../UIKit"
 import "../Features"
 import "../Entities"
+import qv4App as Core
 
 // Upper panel of the right-hand column: a greeting while the receipt is
 // empty, otherwise the client and the receipt lines.
@@ -89,6 +90,52 @@ Rectangle {
 
             delegate: ItemViewDelegate {
                 width: ListView.view.width - DpiSettings.scaling(12)
+            }
+        }
+    }
+
+    // Every "order" replaces the whole list, which would put the view back at
+    // its top each time. Instead it keeps its place and shows, fully, the line
+    // just added or whose quantity changed, with the lines above it filling
+    // the panel; another receipt, or a shorter list, starts from the top. A
+    // customer's flick stands until the next message.
+    Core.ReceiptFollow {
+        id: _follow
+
+        property int topRow: -1
+        property real topOffset: 0
+
+        model: _panel.receiptItemsModel || null
+
+        onAboutToReplace: {
+            topRow = _list.indexAt(1, _list.contentY)
+            if (topRow < 0)
+                topRow = _list.indexAt(1, _list.contentY + _list.spacing + 1)
+            topOffset = 0
+            if (topRow >= 0) {
+                const top = _list.itemAtIndex(topRow)
+                if (top !== null)
+                    topOffset = _list.contentY - top.y
+            }
+        }
+
+        onReplaced: row => {
+            if (_list.count === 0)
+                return
+            if (row === Core.ReceiptFollow.FromTop) {
+                _list.positionViewAtBeginning()
+                return
+            }
+            if (topRow >= 0 && topRow < _list.count) {
+                _list.positionViewAtIndex(topRow, ListView.Beginning)
+                const end = _list.originY + _list.contentHeight - _list.height
+                _list.contentY = Math.max(_list.originY, Math.min(_list.contentY + topOffset, end))
+            }
+            // Lines not laid out yet have estimated places, which the first
+            // pass corrects; the second then places the line exactly.
+            if (row >= 0) {
+                _list.positionViewAtIndex(row, ListView.Contain)
+                _list.positionViewAtIndex(row, ListView.Contain)
             }
         }
     }

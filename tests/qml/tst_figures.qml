@@ -1,0 +1,193 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtTest
+import "qrc:/qt/qml/qv4App/QVUI/Shared"
+import "qrc:/qt/qml/qv4App/QVUI/UIKit"
+import "qrc:/qt/qml/qv4App/QVUI/Entities"
+import "qrc:/qt/qml/qv4App/QVUI/Widgets"
+
+// Every money figure stays inside its widget and clear of every other text,
+// from the smallest amounts to the largest the terminal can send. Set in the
+// display's own font, as the window sets it, since widths depend on it.
+Control {
+    id: root
+    width: 1280
+    height: 776
+    font.family: "Onest"
+
+    QVFonts {}
+
+    // The dialogs blur the main window's content item, found by this id.
+    Item {
+        id: _app
+        property Item contentItem: root
+    }
+
+    function s(x) {
+        return DpiSettings.scaling(x)
+    }
+
+    Component {
+        id: priceComponent
+        OrderPriceWidget {
+            width: root.s(428)
+            height: root.s(104)
+        }
+    }
+
+    Component {
+        id: delegateComponent
+        ItemViewDelegate {
+            width: root.s(368)
+            uuid: "L1"
+            menuName: "Капучино 0,3 л"
+            discountAmount: 0
+            discountReceipt: 0
+            receiptItemRecipeChanges: [{ nomenclature: "Сироп карамель", quantity: 2 }]
+        }
+    }
+
+    Component {
+        id: receiptComponent
+        ReceiptItemsWidget {
+            width: root.s(428)
+            height: root.s(656)
+            clientUuid: "G-1"
+            clientName: "Анна"
+            clientLastName: "Смирнова"
+            discountName: "Постоянный гость"
+            discountPercent: 1000
+            receiptItemsModel: ListModel {}
+            Component.onCompleted: receiptItemsModel.append({
+                uuid: "L1", menuName: "Круассан", quantity: 1, menuPrice: 21500, discountAmount: 0,
+                discountReceipt: 0, receiptItemRecipeChanges: [], total: 21500 })
+        }
+    }
+
+    Component {
+        id: paymentComponent
+        PaymentDialog {}
+    }
+
+    Component {
+        id: qrComponent
+        QRPaymentDialog {}
+    }
+
+    TestCase {
+        name: "Figures"
+        when: windowShown
+
+        // The largest amount the terminal sends, and for the dialogs'
+        // integer amounts the largest 32-bit one.
+        readonly property real most: 9999999999
+        readonly property int mostInt: 2147483647
+
+        function init() {
+            failOnWarning(/.?/)
+        }
+
+        function texts(item, found) {
+            for (let i = 0; i < item.children.length; ++i) {
+                const child = item.children[i]
+                if (!child.visible)
+                    continue
+                if (child.contentWidth !== undefined && child.lineCount !== undefined && child.text !== "")
+                    found.push(child)
+                texts(child, found)
+            }
+            return found
+        }
+
+        // Where the glyphs of a text item are drawn, in the widget's coordinates.
+        function paintedRect(text, widget) {
+            const left = text.leftPadding || 0
+            const top = text.topPadding || 0
+            const width = text.width - left - (text.rightPadding || 0)
+            const height = text.height - top - (text.bottomPadding || 0)
+            let x = left
+            if (text.effectiveHorizontalAlignment === Text.AlignRight)
+                x += width - text.contentWidth
+            else if (text.effectiveHorizontalAlignment === Text.AlignHCenter)
+                x += (width - text.contentWidth) / 2
+            let y = top
+            if (text.verticalAlignment === Text.AlignVCenter)
+                y += (height - text.contentHeight) / 2
+            else if (text.verticalAlignment === Text.AlignBottom)
+                y += height - text.contentHeight
+            return text.mapToItem(widget, x, y, text.contentWidth, text.contentHeight)
+        }
+
+        function test_figuresInPlace_data() {
+            const price = (to, discount, percent, bonus) => ({
+                component: priceComponent, widget: w => w,
+                props: { toPaymentAmount: to, discountAmount: discount, discountPercentAmount: percent,
+                         bonusExpense: bonus } })
+            const line = (quantity, unit, total) => ({
+                component: delegateComponent, widget: w => w,
+                props: { quantity: quantity, menuPrice: unit, total: total } })
+            const client = (balance) => ({
+                component: receiptComponent, widget: w => w, props: { bonusCount: balance } })
+            const card = (amount) => ({
+                component: paymentComponent, widget: w => w.contentItem, props: { amount: amount } })
+            const qr = (amount, discount, bonus) => ({
+                component: qrComponent, widget: w => w.contentItem,
+                props: { amount: amount, discount: discount, bonus: bonus } })
+            const rows = [
+                ["totals small", price(1, 0, 0, 1), false],
+                ["totals typical", price(131500, 5200, 0.038, 4000), false],
+                ["totals extreme", price(most, most, 0.1234, most), true],
+                ["totals extreme, inexact percent", price(most, most, 0.07, most), true],
+                ["totals extreme, no bonuses", price(most, most, 0.1234, 0), true],
+                ["line small", line(1, 1, 1), false],
+                ["line typical", line(2, 18000, 32400), false],
+                ["line extreme", line(999999, most, most), true],
+                ["client small", client(0), false],
+                ["client typical", client(154320), false],
+                ["client extreme", client(most), true],
+                ["card small", card(0), false],
+                ["card typical", card(127500), false],
+                ["card extreme", card(mostInt), true],
+                ["QR small", qr(1, 0, 0), false],
+                ["QR typical", qr(127500, 5200, 1315), false],
+                ["QR extreme", qr(mostInt, mostInt, mostInt), true]
+            ]
+            return rows.map(r => Object.assign({ tag: r[0], mayShrink: r[2] }, r[1]))
+        }
+
+        function test_figuresInPlace(data) {
+            const object = createTemporaryObject(data.component, root, data.props)
+            if (object.open !== undefined) {
+                object.open()
+                tryVerify(() => object.opened)
+            }
+            const widget = data.widget(object)
+            // The list's first line arrives with its next layout.
+            const receipt = findChild(widget, "receiptView")
+            if (receipt)
+                tryVerify(() => receipt.visible && findChild(widget, "receiptList").itemAtIndex(0) !== null)
+            waitForItemPolished(widget)
+            const found = texts(widget, [])
+            verify(found.length >= 2, "the widget shows its texts")
+            const rects = found.map(t => paintedRect(t, widget))
+            const slack = 0.01
+            for (let i = 0; i < found.length; ++i) {
+                const r = rects[i]
+                const what = "\"" + found[i].text + "\" at " + r.x + ".." + (r.x + r.width)
+                verify(r.x >= -slack && r.y >= -slack && r.x + r.width <= widget.width + slack
+                       && r.y + r.height <= widget.height + slack,
+                       what + " lies inside the widget of width " + widget.width)
+                if (!data.mayShrink)
+                    fuzzyCompare(r.width, found[i].contentWidth, slack, what + " is at its designed size")
+                else
+                    verify(r.width >= 0.6 * found[i].contentWidth - slack, what + " shrinks to 60 % at most")
+                for (let j = i + 1; j < found.length; ++j) {
+                    const o = rects[j]
+                    const apart = r.x + r.width <= o.x + slack || o.x + o.width <= r.x + slack
+                                  || r.y + r.height <= o.y + slack || o.y + o.height <= r.y + slack
+                    verify(apart, what + " and \"" + found[j].text + "\" do not overlap")
+                }
+            }
+        }
+    }
+}
