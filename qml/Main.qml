@@ -10,8 +10,10 @@ import "QVUI/Entities"
 ApplicationWindow {
     id: _app
 
-    width: 1280
-    height: 776
+    // Designed for 1280 × 776; on a smaller screen the window opens at the
+    // screen's available size instead, so that none of it lies off-screen.
+    width: Screen.desktopAvailableWidth > 0 ? Math.min(1280, Screen.desktopAvailableWidth) : 1280
+    height: Screen.desktopAvailableHeight > 0 ? Math.min(776, Screen.desktopAvailableHeight) : 776
     visible: true
     title: qsTr("QUORVEX ORDER SCREEN V4")
     font.family: "Onest"
@@ -19,6 +21,37 @@ ApplicationWindow {
 
     background: Rectangle {
         color: Theme.colorBackgroundSecondary
+    }
+
+    // Full screen covers the screen also where no window manager acts on the
+    // request (a kiosk started bare, with xinit and the display alone).
+    Binding {
+        target: _app
+        property: "x"
+        value: Screen.virtualX
+        when: appCore.appEnv.useFullScreen
+        restoreMode: Binding.RestoreBindingOrValue
+    }
+    Binding {
+        target: _app
+        property: "y"
+        value: Screen.virtualY
+        when: appCore.appEnv.useFullScreen
+        restoreMode: Binding.RestoreBindingOrValue
+    }
+    Binding {
+        target: _app
+        property: "width"
+        value: Screen.width
+        when: appCore.appEnv.useFullScreen
+        restoreMode: Binding.RestoreBindingOrValue
+    }
+    Binding {
+        target: _app
+        property: "height"
+        value: Screen.height
+        when: appCore.appEnv.useFullScreen
+        restoreMode: Binding.RestoreBindingOrValue
     }
 
     PromoImages {

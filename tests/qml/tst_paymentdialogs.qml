@@ -24,6 +24,14 @@ Item {
         return DpiSettings.scaling(x)
     }
 
+    // The window's content behind a dialog, in one plain colour.
+    Rectangle {
+        id: scenery
+        anchors.fill: parent
+        color: "#ff0000"
+        visible: false
+    }
+
     Component {
         id: paymentComponent
         PaymentDialog {}
@@ -190,6 +198,31 @@ Item {
                 const left = findChild(dialog.parent, "blurEffect")
                 verify(!left || left.status === Loader.Null, "a closed dialog keeps no blur layers")
             }
+        }
+
+        function test_darkenedContentWithoutBlur_data() {
+            return [
+                { tag: "card", component: paymentComponent },
+                { tag: "QR", component: qrComponent },
+                { tag: "waiting", component: waitingComponent }
+            ]
+        }
+
+        // Where the scene graph draws no blur, the window's content shows
+        // behind the dialog, darkened by the overlay's black at 170 of 255.
+        function test_darkenedContentWithoutBlur(data) {
+            if (root.GraphicsInfo.api !== GraphicsInfo.Software)
+                skip("the blur is drawn here")
+            scenery.visible = true
+            const dialog = createTemporaryObject(data.component, root)
+            dialog.open()
+            tryVerify(() => dialog.opened)
+            const darkened = () => {
+                const pixel = grabImage(root).pixel(4, 4)
+                return Math.abs(pixel.r - 85 / 255) < 0.02 && pixel.g < 0.02 && pixel.b < 0.02
+            }
+            tryVerify(darkened, 3000, "the red content shows, darkened")
+            scenery.visible = false
         }
 
         function summary(dialog, row) {

@@ -4,6 +4,8 @@
 #include "core/AppCore.h"
 #include "core/AppStartup.h"
 #include "network/NetworkService.h"
+#include "state/AppEnv.h"
+#include "state/ReceiptItemModel.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -100,9 +102,14 @@ QJsonObject line(const QString &uuid, const QString &name, double quantity, doub
 int main(int argc, char *argv[])
 {
     g_previousHandler = qInstallMessageHandler(countingHandler);
-    QGuiApplication app(argc, argv);
+    // The display reads the application's arguments as its own options: it is
+    // given none, and the tool keeps its arguments to itself.
+    QStringList args;
+    for (int i = 0; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    int appArgc = 1;
+    QGuiApplication app(appArgc, argv);
     AppStartup::configureApplication(app);
-    const QStringList args = app.arguments();
     if (args.size() < 2) {
         std::fprintf(stderr, "usage: qv4screenshots <output dir> <promo picture>...\n");
         return 2;
@@ -230,6 +237,51 @@ int main(int argc, char *argv[])
         check(waitFor([&] { return main && main->property("status").toInt() == 1; }), "promo picture loads");
         shoot(QStringLiteral("07-slideshow"));
     }
+
+    // A long receipt rung up line by line, at the terminal's pace: the newest
+    // line stays in view. The cashier starts a new receipt first.
+    const QStringList dishes{QStringLiteral("Американо 0,3 л"),
+                             QStringLiteral("Латте 0,4 л"),
+                             QStringLiteral("Круассан"),
+                             QStringLiteral("Сырники"),
+                             QStringLiteral("Морс клюквенный 0,5 л"),
+                             QStringLiteral("Эклер")};
+    QJsonArray longReceipt;
+    for (int i = 0; i < 30; ++i) {
+        QJsonObject next = line(QStringLiteral("N%1").arg(i + 1),
+                                QStringLiteral("%1. %2").arg(i + 1).arg(dishes.at(i % dishes.size())), 1,
+                                15000 + 1000 * (i % 7), 0, 15000 + 1000 * (i % 7),
+                                i % 4 == 1 ? QJsonArray{recipeChange("Сироп ваниль", 1)} : QJsonArray{});
+        next.insert(QStringLiteral("receipt_uuid"), QStringLiteral("R-1043"));
+        longReceipt.append(next);
+        send("order",
+             {{"receipt_items", longReceipt},
+              {"order", QJsonObject{{"to_payment", 510000}, {"discount", 0}, {"discount_percent", 0}}},
+              {"guest", QJsonObject{}}});
+        waitFor([&] { return core.appEnv()->receiptItemModel()->rowCount() == longReceipt.size(); });
+        settle(60);
+    }
+    shoot(QStringLiteral("08-receipt-30-lines"));
+
+    // The largest figures the terminal can send: nothing overlaps, nothing
+    // leaves its panel.
+    const double most = 9999999999.0;
+    QJsonObject big = line(QStringLiteral("B1"), QStringLiteral("Банкетное меню"), 999, most, 1, most);
+    big.insert(QStringLiteral("receipt_uuid"), QStringLiteral("R-1044"));
+    send("order",
+         {{"receipt_items", QJsonArray{big}},
+          {"order", QJsonObject{{"to_payment", most}, {"discount", most}, {"discount_percent", 0.1234}}},
+          {"guest", QJsonObject{{"uuid", "G-78"},
+                                {"client_name", "Анна"},
+                                {"client_lastname", "Смирнова"},
+                                {"discount_name", "Постоянный гость"},
+                                {"discount_percent", 1000},
+                                {"bonus_count", most}}}});
+    check(waitFor([&] { return core.appEnv()->client()->uuid == QLatin1String("G-78"); }),
+          "extreme order shown");
+    send("bonus", {{"count", 2147483647}, {"is_replenisment", false}});
+    check(waitFor([&] { return core.appEnv()->order()->expenseBonusCount != 0; }), "extreme bonuses shown");
+    shoot(QStringLiteral("09-extreme-amounts"));
 
     terminal.close();
     check(waitFor([&] { return opened("waitingDialog"); }), "waiting dialog reopens on disconnect");

@@ -27,14 +27,6 @@ Dialog {
     T.Overlay.modal: Rectangle {
         color: "#AA000000"
 
-        // The content item is transparent wherever nothing is drawn; this
-        // base keeps its sharp copy from showing through the blurred one.
-        Rectangle {
-            anchors.fill: parent
-            z: -2
-            color: Theme.colorBackgroundSecondary
-        }
-
         BackdropBlur {
             anchors.fill: parent
             z: -1

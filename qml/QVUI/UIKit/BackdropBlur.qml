@@ -12,6 +12,16 @@ Item {
     // Whether shader effects are drawn here; a test may force it.
     property bool effectsDrawn: GraphicsInfo.api !== GraphicsInfo.Software
 
+    // The content item is transparent wherever nothing is drawn; under the
+    // blur this base keeps its sharp copy from showing through. Without the
+    // blur there is no copy: the content itself shows, darkened by the dialog.
+    Rectangle {
+        objectName: "blurBase"
+        anchors.fill: parent
+        color: Theme.colorBackgroundSecondary
+        visible: _effect.active
+    }
+
     Loader {
         id: _effect
         objectName: "blurEffect"
