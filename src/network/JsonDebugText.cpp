@@ -1005,10 +1005,45 @@ QString JsonDebugText::moreText(qint64 bytes)
     return QStringLiteral(" … (%1 more bytes)").arg(bytes);
 }
 
+// The UTF-8 length of text whose surrogates all come in pairs.
+static qint64 utf8Length(const char16_t *s, qsizetype n)
+{
+    qint64 bytes = n;
+    qsizetype i = 0;
+#ifdef __SSE2__
+    // One more byte from U+0080, one more from U+0800, one less for each half of a pair.
+    const __m128i below80 = _mm_set1_epi16(0x7f);
+    const __m128i below800 = _mm_set1_epi16(0x7ff);
+    const __m128i surrogateBase = _mm_set1_epi16(short(0xd800 - 0x8000));
+    const __m128i surrogateTop = _mm_set1_epi16(short(0xdfff - 0x8000));
+    const __m128i bias = _mm_set1_epi16(short(0x8000));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
+        const int over80 = ~_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(u, below80), zero)) & 0xffff;
+        if (!over80)
+            continue;
+        const int over800 = ~_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(u, below800), zero)) & 0xffff;
+        const __m128i signedU = _mm_sub_epi16(u, bias);
+        const int surrogate = _mm_movemask_epi8(_mm_andnot_si128(
+            _mm_or_si128(_mm_cmplt_epi16(signedU, surrogateBase), _mm_cmpgt_epi16(signedU, surrogateTop)),
+            _mm_set1_epi16(-1)));
+        bytes += (__builtin_popcount(unsigned(over80)) + __builtin_popcount(unsigned(over800)) -
+                  __builtin_popcount(unsigned(surrogate))) /
+                 2;
+    }
+#endif
+    for (; i < n; ++i)
+        bytes += (s[i] >= 0x80) + (s[i] >= 0x800) - (s[i] >= 0xd800 && s[i] <= 0xdfff);
+    return bytes;
+}
+
 QString JsonDebugText::capped(QString line, qsizetype start, qsizetype maxBytes)
 {
-    // Nothing to cut while even three bytes a unit would fit.
-    if ((line.size() - start) * 3 <= maxBytes)
+    // Nothing to cut while even three bytes a unit would fit, or the whole fits.
+    if ((line.size() - start) * 3 <= maxBytes ||
+        utf8Length(reinterpret_cast<const char16_t *>(line.constData()) + start, line.size() - start) <=
+            maxBytes)
         return line;
     const auto *data = reinterpret_cast<const char16_t *>(line.constData());
     qint64 shown = 0;

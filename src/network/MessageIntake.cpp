@@ -5,22 +5,22 @@
 #include "MessageCheck.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QPromise>
 
 #include <memory>
 
+#ifdef Q_OS_LINUX
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
-// What the parse tells beyond the object: written before the parse's result
-// is handed over, read by whoever waited for that result.
-struct Verdict
-{
-    QHostAddress peer;
-    quint16 port = 0;
-    QString problem; // the message is not a JSON object: why
-};
+using Verdict = MessageIntake::Verdict;
 
 bool checkEnabled()
 {
@@ -36,9 +36,15 @@ QJsonObject parse(const QByteArray &message, Verdict &verdict)
     return document.object();
 }
 
-// The warnings about a message, after its debug line.
+// The warnings about a message, after its debug line. Runs on the checker,
+// whose thread yields to every other (Linux: the weakest nice value), so that
+// a busy display spends nothing on it.
 void warn(const Verdict &verdict, const QJsonObject &object)
 {
+#ifdef Q_OS_LINUX
+    thread_local const bool yielding = setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19) == 0;
+    Q_UNUSED(yielding);
+#endif
     const QStringList problems =
         verdict.problem.isEmpty() ? MessageCheck::checkObject(object) : QStringList{verdict.problem};
     if (problems.isEmpty())
@@ -94,12 +100,13 @@ void write(const QJsonObject &object, const QString &line, qint64 total = -1)
 
 MessageIntake::MessageIntake()
 {
-    for (QThreadPool *pool : {&m_parser, &m_logger}) {
+    for (QThreadPool *pool : {&m_parser, &m_logger, &m_checker}) {
         pool->setMaxThreadCount(1);
         pool->setExpiryTimeout(-1);
     }
     m_parser.setObjectName(QStringLiteral("MessageParser"));
     m_logger.setObjectName(QStringLiteral("MessageLogger"));
+    m_checker.setObjectName(QStringLiteral("MessageChecker"));
 }
 
 MessageIntake::~MessageIntake()
@@ -107,6 +114,15 @@ MessageIntake::~MessageIntake()
     // Each logger task waits for its message's parse: parser first.
     m_parser.waitForDone();
     m_logger.waitForDone();
+    {
+        QMutexLocker lock(&m_waitingMutex);
+        m_stopping.storeRelease(1);
+        m_stop.wakeAll();
+    }
+    // What is still waiting is checked before the checker ends.
+    if (m_checking.testAndSetOrdered(0, 1))
+        m_checker.start([this]() { runChecks(); });
+    m_checker.waitForDone();
 }
 
 MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHostAddress &peer, quint16 port)
@@ -119,14 +135,9 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
         const QJsonObject object = parse(message, *verdict);
         if (logEnabled())
             write(object, object.isEmpty() ? QString() : lineText(message));
-        // The check is left to the logger: nothing more on this thread.
-        if (checkEnabled()) {
-            m_queued.ref();
-            m_logger.start([this, verdict, object]() {
-                warn(*verdict, object);
-                m_queued.deref();
-            });
-        }
+        // The check is left to the checker: nothing more on this thread.
+        if (checkEnabled())
+            check(verdict, object, message.size());
         return {QtFuture::makeReadyFuture(object), QtFuture::makeReadyFuture()};
     }
 
@@ -148,7 +159,8 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
         }
     };
     // Formatting starts at once, while the message is being parsed.
-    m_logger.start([bytes = message, object = ticket.parsed, logged, done, verdict]() mutable {
+    m_logger.start([this, bytes = message, object = ticket.parsed, logged, done, verdict,
+                    size = message.size()]() mutable {
         const QString text = lineText(bytes);
         // A long text is written from the parsed object, up to the cap; how
         // much is left out is counted from the bytes meanwhile.
@@ -163,9 +175,9 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
         if (logEnabled())
             write(object.result(), text, total);
         logged->finish();
-        // The effect may go ahead meanwhile; the warnings follow its line.
+        // The warnings follow its line.
         if (check)
-            warn(*verdict, object.result());
+            this->check(verdict, object.result(), size);
         object = QFuture<QJsonObject>();
         done();
     });
@@ -179,6 +191,56 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
     else
         m_parser.start(deliver);
     return ticket;
+}
+
+void MessageIntake::check(std::shared_ptr<const Verdict> verdict, const QJsonObject &object, qsizetype size)
+{
+    // Checks waiting hold their messages: past a budget (one message is
+    // always let in), later ones are dropped under a flood, and that is said
+    // once the checker gets to it.
+    const int cost = int(qMin(size, qsizetype(checkBudget)));
+    const int before = m_checkBytes.fetchAndAddOrdered(cost);
+    if (before > 0 && before + cost > checkBudget) {
+        m_checkBytes.fetchAndSubOrdered(cost);
+        m_unchecked.ref();
+        return;
+    }
+    {
+        QMutexLocker lock(&m_waitingMutex);
+        m_waiting.append({std::move(verdict), object, cost});
+    }
+    // Waking a thread costs the caller a system call: the checker looks for
+    // work by itself while messages keep coming, and is woken only after a
+    // quiet spell.
+    if (m_checking.testAndSetOrdered(0, 1))
+        m_checker.start([this]() { runChecks(); });
+}
+
+void MessageIntake::runChecks()
+{
+    QElapsedTimer quiet;
+    quiet.start();
+    QMutexLocker lock(&m_waitingMutex);
+    for (;;) {
+        if (!m_waiting.isEmpty()) {
+            const QList<WaitingCheck> batch = std::exchange(m_waiting, {});
+            lock.unlock();
+            if (const int unchecked = m_unchecked.fetchAndStoreRelaxed(0))
+                qCWarning(lcLink, "%d message(s) not checked: the display was too busy", unchecked);
+            for (const WaitingCheck &waiting : batch) {
+                warn(*waiting.verdict, waiting.object);
+                m_checkBytes.fetchAndSubOrdered(waiting.cost);
+            }
+            lock.relock();
+            quiet.restart();
+            continue;
+        }
+        if (m_stopping.loadAcquire() || quiet.hasExpired(checkerLingerMs)) {
+            m_checking.storeRelease(0);
+            return;
+        }
+        m_stop.wait(&m_waitingMutex, QDeadlineTimer(checkerPollMs));
+    }
 }
 
 QFuture<void> MessageIntake::logged()

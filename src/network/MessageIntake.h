@@ -5,8 +5,13 @@
 #include <QFuture>
 #include <QHostAddress>
 #include <QJsonObject>
+#include <QList>
+#include <QMutex>
 #include <QSemaphore>
 #include <QThreadPool>
+#include <QWaitCondition>
+
+#include <memory>
 
 // Parses terminal messages and writes their debug line, in arrival order.
 // The line is written from the message's bytes, so its formatting (on the
@@ -14,8 +19,9 @@
 // once the parse tells that the message is an object. A message's object is
 // handed over as soon as it is parsed, so that its effect can be prepared;
 // its line is reported written separately, and the effect waits for it.
-// The check of what an integrator may have got wrong runs on the logger, after
-// the line, off the caller's thread and off the effect's path.
+// The check of what an integrator may have got wrong runs on a thread of its
+// own that yields to all others, after the message's line: off the caller's
+// thread and off the effect's path.
 // Messages that find the intake idle are parsed on the caller's thread (the
 // hop would cost more than a small parse); the smallest are logged there too.
 // A flood that outruns the threads makes take() wait once the messages in
@@ -48,9 +54,44 @@ public:
     // Finishes once the line of every message taken so far is written.
     QFuture<void> logged();
 
+    // What the parse tells beyond the object: written before the parse's
+    // result is handed over, read by whoever waited for that result.
+    struct Verdict
+    {
+        QHostAddress peer;
+        quint16 port = 0;
+        QString problem; // the message is not a JSON object: why
+    };
+
 private:
+    // Bytes of messages whose check may wait at once.
+    static constexpr int checkBudget = 16 * 1024 * 1024;
+
+    struct WaitingCheck
+    {
+        std::shared_ptr<const Verdict> verdict;
+        QJsonObject object;
+        int cost = 0;
+    };
+
+    // While messages come, the checker looks for checks this often, and it
+    // ends after this long without any.
+    static constexpr int checkerPollMs = 20;
+    static constexpr int checkerLingerMs = 5000;
+
+    void check(std::shared_ptr<const Verdict> verdict, const QJsonObject &object, qsizetype size);
+    void runChecks();
+
     QThreadPool m_parser;
     QThreadPool m_logger;
+    QThreadPool m_checker;
     QAtomicInt m_queued;
+    QAtomicInt m_checkBytes;
+    QMutex m_waitingMutex;
+    QList<WaitingCheck> m_waiting; // in arrival order, not yet checked
+    QWaitCondition m_stop;
+    QAtomicInt m_checking; // the checker is running or about to
+    QAtomicInt m_stopping;
+    QAtomicInt m_unchecked;
     QSemaphore m_budget{budget};
 };

@@ -338,6 +338,10 @@ void TestJsonDebugText::logLineOfEveryKind_data()
         << QByteArray(R"({"path":"promo_image","content":{"x":")") + QByteArray(20 * 1024, 'x') + R"("}})";
     QTest::newRow("large, on the intake threads")
         << QByteArray(R"({"path":"promo_image","content":{"x":")") + QByteArray(64 * 1024, 'x') + R"("}})";
+    QTest::newRow("under the cap, non-ASCII and surrogate pairs")
+        << QByteArray(R"({"path":"order","content":{"x":")") + QByteArray(30 * 1024, 'x') +
+               QString(3000, QChar(0x416)).toUtf8() + QByteArray(3000, 'y') +
+               QByteArray(1000 * 2, 'z').replace("zz", "\xf0\x9f\x98\x80") + R"("}})";
     QTest::newRow("over the cap, cut inside a Cyrillic word")
         << QByteArray(R"({"path":"order","content":{"x":"Ж)") + QByteArray(40 * 1024, 'x') +
                QString(20000, QChar(0x416)).toUtf8() + R"("}})";
