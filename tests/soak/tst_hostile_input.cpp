@@ -372,7 +372,7 @@ void TestHostileInput::messages()
     };
     if (windows) {
         // Judged on every minute tick from then on: one is queued right away.
-        QVERIFY(spinUntil([&] { return !promos().value(0).schedule.isEmpty(); }));
+        QVERIFY(spinUntil([&] { return !promos().value(0).schedule.isEmpty(); }, 60000));
         QMetaObject::invokeMethod(m_core->promoImageService(), "update", Qt::QueuedConnection);
     }
     qint64 elapsed = 0;
