@@ -3,6 +3,7 @@
 # prints its figures beside the floor measured in the same run.
 #   bash bench/run.sh            # everything
 #   bash bench/run.sh latency    # only the benchmarks whose name contains it
+#   bash bench/run.sh idle       # the waiting screen's CPU use under Xvfb against a BusyIndicator
 #   bash bench/run.sh pixel      # message to pixel under Xvfb (bench/pixel.sh; only when named:
 #                                # it takes about half an hour)
 set -euo pipefail
@@ -32,6 +33,9 @@ run throughput "$build/bench/bench_throughput" "$root/bench/flood_client.py"
 run qr "$build/bench/bench_qr"
 run schedule "$build/bench/bench_schedule"
 run startup "$build/bench/bench_startup" "$build/bench/bench_startup_app" "$build/bench/bench_startup_floor" offscreen
+if command -v xvfb-run >/dev/null; then
+    run idle bash "$root/bench/idle-cpu.sh" "$build/appqv4App" "$build/bench/bench_idle_floor"
+fi
 [[ "$filter" == pixel ]] && run pixel bash "$root/bench/pixel.sh" "$build/appqv4App" "$build"
 if command -v xvfb-run >/dev/null; then
     run startup xvfb-run -a -s "-screen 0 1280x800x24" \

@@ -28,6 +28,13 @@ mkdir -p "$out"
 xvfb-run -a -s "-screen 0 1280x776x24 -dpi 96" \
     env QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="default.debug=false" "$build/qv4screenshots" "$out" "$work/promo-1.jpg" "$work/promo-2.jpg"
 
+# A large screen, the interface scaled by Qt: the receipt state at 1920x1080.
+mkdir -p "$work/scaled"
+xvfb-run -a -s "-screen 0 1920x1080x24 -dpi 96" \
+    env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1.5 QT_LOGGING_RULES="default.debug=false" \
+    "$build/qv4screenshots" "$work/scaled" "$work/promo-1.jpg" "$work/promo-2.jpg" >/dev/null
+cp "$work/scaled/03-receipt.png" "$out/10-scaled-1920x1080.png"
+
 # Fewer colours keep the PNGs small; the pictures stay faithful at a glance.
 for png in "$out"/*.png; do
     convert "$png" -strip +dither -colors 256 PNG8:"$png"
