@@ -166,7 +166,7 @@ int main(int argc, char *argv[])
     };
 
     send("app_logo", {{"logo", "qrc:/icons/logo.svg"}});
-    waitFor([&] { return core.appEnv()->logo() == QLatin1String("qrc:/icons/logo.svg"); });
+    check(waitFor([&] { return core.appEnv()->logo() == QLatin1String("qrc:/icons/logo.svg"); }), "logo set");
     // The logo loads in the background.
     QObject *logo = findByName(window, QStringLiteral("logoImage"));
     check(waitFor([&] { return logo && logo->property("status").toInt() == 1; }), "logo loads");
