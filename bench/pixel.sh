@@ -82,7 +82,7 @@ run_qr() { # round
     mkdir -p "$out"
     setsid Xvfb "$disp" -screen 0 1280x800x24 -dpi 96 -nolisten tcp >"$out/xvfb.log" 2>&1 &
     local xvfb=$!
-    for _ in $(seq 100); do xdpyinfo -display "$disp" >/dev/null 2>&1 && break; sleep 0.1; done
+    for _ in $(seq 300); do xdpyinfo -display "$disp" >/dev/null 2>&1 && break; sleep 0.1; done
     env -u WAYLAND_DISPLAY DISPLAY="$disp" QT_QPA_PLATFORM=xcb setsid "$app" >"$out/display.log" 2>&1 &
     local display=$!
     "$build/bench/bench_qr_pixel" --display "$disp" --n "$qr_n" --qr-json "$here/pixel/payment_qr.json" \
