@@ -159,7 +159,12 @@ int main(int argc, char *argv[])
 
     QWebSocket terminal;
     terminal.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(core.networkService()->serverPort())));
-    check(waitFor([&] { return !opened("waitingDialog"); }), "terminal connects");
+    // The display counts the terminal as connected before the terminal has
+    // read the display's answer; a message sent before that is dropped.
+    check(waitFor([&] {
+              return terminal.state() == QAbstractSocket::ConnectedState && !opened("waitingDialog");
+          }),
+          "terminal connects");
     auto send = [&terminal](const QString &path, const QJsonObject &content) {
         terminal.sendBinaryMessage(QJsonDocument(QJsonObject{{"path", path}, {"content", content}}).toJson());
         terminal.flush();
