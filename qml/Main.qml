@@ -114,6 +114,9 @@ ApplicationWindow {
         id: _waitingDialog
         objectName: "waitingDialog"
         appIp: appCore.networkService.avaliableIps
+        listening: appCore.networkService.listening !== false
+        portBusy: appCore.networkService.portBusy === true
+        port: appCore.networkService.port || 30058
     }
 
     QRPaymentDialog {

@@ -17,6 +17,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -32,7 +33,9 @@ QtMessageHandler g_previousHandler = nullptr;
 
 void recordingHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
-    if (type != QtDebugMsg && type != QtInfoMsg) {
+    // Terminals coming and going are reported as link warnings, by design.
+    const bool linkWarning = type == QtWarningMsg && qstrcmp(context.category, "qv4.link") == 0;
+    if (type != QtDebugMsg && type != QtInfoMsg && !linkWarning) {
         QMutexLocker lock(&g_messagesMutex);
         g_messages.append(message);
     }
@@ -85,6 +88,7 @@ private slots:
     void initTestCase();
     void fontRegisteredBeforeTheWindow();
     void waitingForATerminal();
+    void busyPortAtStart();
     void nothingHiddenIsBuiltAtStart_data();
     void nothingHiddenIsBuiltAtStart();
     void terminalConnects();
@@ -114,6 +118,8 @@ private:
     std::unique_ptr<QQmlApplicationEngine> m_engine;
     QQuickWindow *m_window = nullptr;
     QWebSocket m_terminal;
+    QTcpServer m_portHolder; // another program on the display's port, at start
+    QStringList m_startMessages;
 };
 
 QList<QObject *> tst_MainWindow::findAll(const QString &name) const
@@ -152,10 +158,11 @@ void tst_MainWindow::initTestCase()
     g_previousHandler = qInstallMessageHandler(recordingHandler);
     AppStartup::configureApplication(*QCoreApplication::instance());
 
-    NetworkService::setPortForTesting(0);
+    QVERIFY(m_portHolder.listen(QHostAddress::Any, 0));
+    NetworkService::setPortForTesting(m_portHolder.serverPort());
     m_core = std::make_unique<AppCore>(); // starts its services
-    QVERIFY(m_core->networkService()->isListening());
-    QVERIFY(m_core->networkService()->serverPort() != NetworkService::defaultPort);
+    QVERIFY(!m_core->networkService()->isListening());
+    m_startMessages = takeMessages();
 
     m_engine = std::make_unique<QQmlApplicationEngine>();
     AppStartup::prepareEngine(*m_engine, *m_core, nullptr);
@@ -199,6 +206,25 @@ int tst_MainWindow::contentStatus(const QString &dialog) const
     auto *content = find(dialog)->property("contentItem").value<QQuickItem *>();
     QObject *loader = content ? content->findChild<QObject *>(QStringLiteral("dialogContent")) : nullptr;
     return loader ? loader->property("status").toInt() : -1;
+}
+
+void tst_MainWindow::busyPortAtStart()
+{
+    NetworkService *service = m_core->networkService();
+    const QString port = QString::number(m_portHolder.serverPort());
+    QCOMPARE(m_startMessages.size(), 1);
+    QCOMPARE(m_startMessages.first(), "cannot listen on port " + port +
+                                          ": The bound address is already in use; trying again every 2 s");
+    QObject *line = find(QStringLiteral("waitingPortProblem"));
+    QVERIFY(line->property("visible").toBool());
+    QCOMPARE(line->property("text").toString(), "Порт " + port + " занят");
+    QVERIFY(opened("waitingDialog"));
+
+    // The other program goes (a previous instance shutting down): the display listens, the line goes.
+    m_portHolder.close();
+    QTRY_VERIFY_WITH_TIMEOUT(service->isListening(), 3000);
+    QCOMPARE(int(service->serverPort()), service->port());
+    QVERIFY(!line->property("visible").toBool());
 }
 
 void tst_MainWindow::nothingHiddenIsBuiltAtStart_data()

@@ -1,5 +1,7 @@
 #include "DisplayHarness.h"
 #include "PoolGate.h"
+#include "RawTerminal.h"
+#include "network/LinkLog.h"
 #include "network/TerminalAccess.h"
 
 #include <QHostAddress>
@@ -61,14 +63,19 @@ class TestNetworkService : public QObject
 
 private slots:
     void init() { m_display = std::make_unique<DisplayHarness>(); }
-    void cleanup() { m_display.reset(); }
+    void cleanup()
+    {
+        m_display.reset();
+        NetworkService::setTimingForTesting({});
+    }
 
     void listensOnTheTestPort();
     void metaObjectInterface_data();
     void metaObjectInterface();
     void avaliableIps();
     void connectAndDisconnect();
-    void twoTerminalsFirstDisconnectResets();
+    void severalClients_data();
+    void severalClients();
     void reconnectWhileALoadRunsEndsConnected();
     void textFramesAreIgnored();
     void ignoredMessagesLeaveStateAndAreLogged_data();
@@ -86,6 +93,23 @@ private slots:
     void stalledPeersDoNotHoldUpOthers();
     void terminalAccess_data();
     void terminalAccess();
+    void heartbeat_data();
+    void heartbeat();
+    void addressesFollowTheMachine();
+    void allowList_data();
+    void allowList();
+    void listenAddress();
+
+private:
+    // A fresh display whose heartbeat and polling run at test speed.
+    void restartWith(const NetworkService::Timing &timing)
+    {
+        m_display.reset();
+        NetworkService::setTimingForTesting(timing);
+        m_display = std::make_unique<DisplayHarness>();
+    }
+    static constexpr NetworkService::Timing fast{
+        std::chrono::milliseconds(100), std::chrono::milliseconds(400), std::chrono::milliseconds(50)};
 
 private:
     std::unique_ptr<DisplayHarness> m_display;
@@ -170,14 +194,12 @@ void TestNetworkService::avaliableIps()
     QVERIFY2(listed.contains("127.0.0.1"), qPrintable(listed.join(", ")));
     QCOMPARE(service->property("avaliableIps").toJsonArray(), ips);
 
-    // A second run appends the same addresses again and announces nothing.
+    // A second run lists each address once still, and announces nothing.
     QSignalSpy changed(service, &NetworkService::avaliableIpsChanged);
-    QTest::ignoreMessage(QtWarningMsg, "QTcpServer::listen() called when already listening");
     service->run();
-    QCOMPARE(service->avaliableIps().size(), 2 * ips.size());
-    for (int i = 0; i < ips.size(); ++i)
-        QCOMPARE(service->avaliableIps().at(ips.size() + i), ips.at(i));
+    QCOMPARE(service->avaliableIps(), ips);
     QCOMPARE(changed.count(), 0);
+    QVERIFY(service->isListening());
 }
 
 void TestNetworkService::connectAndDisconnect()
@@ -199,39 +221,58 @@ void TestNetworkService::connectAndDisconnect()
     QTRY_COMPARE(service->findChildren<QWebSocket *>().size(), 0);
 }
 
-void TestNetworkService::twoTerminalsFirstDisconnectResets()
+void TestNetworkService::severalClients_data()
 {
+    // Steps: "A+" connects client A, "A-" closes it, "A 3" sends an order of 3
+    // lines from A, "A bonus" a bonus message, "?" notes the lines on screen.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("expected"); // terminal signals and notes, in order
+
+    QTest::newRow("a client without an order leaves")
+        << QStringList{"A+", "A 2", "B+", "B-", "?", "A-", "?"}
+        << QStringList{"connected", "connected", "2 lines", "disconnected", "0 lines"};
+    QTest::newRow("the terminal whose order shows leaves")
+        << QStringList{"A+", "A 2", "B+", "B 3", "B-", "?", "A-", "?"}
+        << QStringList{"connected", "connected", "0 lines", "disconnected", "0 lines"};
+    QTest::newRow("an order replaced by another's leaves")
+        << QStringList{"A+", "A 2", "B+", "B 3", "A-", "?", "B-", "?"}
+        << QStringList{"connected", "connected", "3 lines", "disconnected", "0 lines"};
+    QTest::newRow("messages of both apply in arrival order")
+        << QStringList{"A+", "B+", "A 2", "B bonus", "A-", "?", "B-", "?"}
+        << QStringList{"connected", "connected", "0 lines", "disconnected", "0 lines"};
+    QTest::newRow("reconnect on a new socket before the old one goes")
+        << QStringList{"A+", "A 2", "B+", "A-", "B 4", "?", "B-", "?"}
+        << QStringList{"connected", "connected", "4 lines", "disconnected", "0 lines"};
+}
+
+void TestNetworkService::severalClients()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, expected);
+
     NetworkService *service = m_display->service();
     QStringList events;
     QObject context;
     connect(service, &NetworkService::terminalConnected, &context, [&]() { events << "connected"; });
     connect(service, &NetworkService::terminalDisconnected, &context, [&]() { events << "disconnected"; });
-
-    QWebSocket first;
-    QWebSocket second;
-    QVERIFY(m_display->open(first));
-    QVERIFY(m_display->open(second));
-    QCOMPARE(events, QStringList({"connected", "connected"}));
-
-    // Messages from both are applied in arrival order.
-    QVERIFY(m_display->send(first, orderMessage(2, 1000, "guest-1")));
-    QVERIFY(m_display->send(second, orderMessage(3, 2000, "guest-2")));
-    QVERIFY(m_display->send(first, DisplayHarness::message("bonus", QJsonObject{{"count", 7}})));
-    QCOMPARE(m_display->receipt()->rowCount(), 3);
-    QCOMPARE(m_display->order()->totalAmount, 2000.0);
-    QCOMPARE(m_display->client()->uuid, QString("guest-2"));
-    QCOMPARE(m_display->order()->expenseBonusCount, 7);
-
-    // The first to leave resets the display although the other stays.
-    QVERIFY(m_display->close(first));
-    QCOMPARE(events, QStringList({"connected", "connected", "disconnected"}));
-    QCOMPARE(m_display->receipt()->rowCount(), 0);
-    QCOMPARE(second.state(), QAbstractSocket::ConnectedState);
-
-    QVERIFY(m_display->send(second, orderMessage(4, 3000, "guest-3")));
-    QCOMPARE(m_display->receipt()->rowCount(), 4);
-    QCOMPARE(m_display->client()->uuid, QString("guest-3"));
-    QCOMPARE(events.size(), 3);
+    QWebSocket clients[2];
+    for (const QString &step : steps) {
+        if (step == "?") {
+            events << QStringLiteral("%1 lines").arg(m_display->receipt()->rowCount());
+            continue;
+        }
+        QWebSocket &client = clients[step.at(0) == 'B' ? 1 : 0];
+        const QString action = step.mid(1).trimmed();
+        if (action == "+")
+            QVERIFY(m_display->open(client));
+        else if (action == "-")
+            QVERIFY(m_display->close(client));
+        else if (action == "bonus")
+            QVERIFY(m_display->send(client, DisplayHarness::message("bonus", QJsonObject{{"count", 7}})));
+        else
+            QVERIFY(m_display->send(client, orderMessage(action.toInt(), 1000, step.left(1))));
+    }
+    QCOMPARE(events, expected);
 }
 
 void TestNetworkService::reconnectWhileALoadRunsEndsConnected()
@@ -637,12 +678,13 @@ void TestNetworkService::stalledPeersDoNotHoldUpOthers()
     QCOMPARE(disconnected.count(), 0);
 
     // None of them is kept for ever: unfinished handshakes time out, and the
-    // stalled frame is given up, which resets like any disconnect.
+    // stalled frame is given up. The terminal still connected keeps the screen.
     const int limit = int(NetworkService::handshakeTimeout.count()) + 5000;
     QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QAbstractSocket::UnconnectedState, limit);
     QTRY_COMPARE_WITH_TIMEOUT(halfHandshake.state(), QAbstractSocket::UnconnectedState, limit);
     QTRY_COMPARE_WITH_TIMEOUT(halfFrame.state(), QAbstractSocket::UnconnectedState, limit);
-    QTRY_COMPARE(disconnected.count(), 1);
+    QTRY_COMPARE(service->connectionCount(), 1);
+    QCOMPARE(disconnected.count(), 0);
     QCOMPARE(service->openSocketCount(), 1);
     QCOMPARE(terminal.state(), QAbstractSocket::ConnectedState);
     QCOMPARE(m_display->log().count(DisplayHarness::logPrefix), 1);
@@ -737,6 +779,161 @@ void TestNetworkService::terminalAccess()
     }
     QVERIFY2(expected >= 0, "a malformed value was accepted");
     QCOMPARE(int(TerminalAccess::allows(allowed, QHostAddress(peer))), expected);
+}
+
+void TestNetworkService::heartbeat_data()
+{
+    QTest::addColumn<bool>("answersPings");
+    QTest::newRow("raw client that stops reading") << false;
+    QTest::newRow("idle QWebSocket client") << true;
+}
+
+void TestNetworkService::heartbeat()
+{
+    QFETCH(bool, answersPings);
+    restartWith(fast);
+    NetworkService *service = m_display->service();
+    QSignalSpy disconnected(service, &NetworkService::terminalDisconnected);
+
+    // A terminal whose link dies silently, as a pulled cable leaves it, or
+    // one that is simply idle: both sent an order and then nothing.
+    QWebSocket idle;
+    RawTerminal dead(m_display->port());
+    QString peer;
+    if (answersPings) {
+        QVERIFY(m_display->open(idle));
+        QVERIFY(m_display->send(idle, orderMessage(2, 1000, "guest-1")));
+    } else {
+        QVERIFY(dead.open());
+        peer = LinkLog::peerName(dead.socket().localAddress(), dead.socket().localPort());
+        dead.sendBinary(orderMessage(2, 1000, "guest-1"));
+        QVERIFY(m_display->waitForMessages(1));
+    }
+    QCOMPARE(m_display->receipt()->rowCount(), 2);
+
+    const int silence = int(fast.silenceLimit.count());
+    if (answersPings) {
+        QTest::qWait(5 * silence);
+        QCOMPARE(idle.state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(service->openSocketCount(), 1);
+        QCOMPARE(disconnected.count(), 0);
+        QCOMPARE(m_display->receipt()->rowCount(), 2);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 3 * silence);
+        QCOMPARE(service->openSocketCount(), 0);
+        QCOMPARE(m_display->receipt()->rowCount(), 0);
+        QCOMPARE(m_display->log().lines(peer),
+                 QStringList({peer + ": connected", peer + ": disconnected, no sign of life for 0.4 s"}));
+    }
+}
+
+void TestNetworkService::addressesFollowTheMachine()
+{
+    restartWith(fast);
+    NetworkService *service = m_display->service();
+    QSignalSpy changed(service, &NetworkService::avaliableIpsChanged);
+    QList<QHostAddress> machine{QHostAddress("127.0.0.1")};
+    service->setAddressSource([&machine] { return machine; });
+    QTRY_COMPARE(service->avaliableIps(), QJsonArray({QJsonObject{{"address", "127.0.0.1"}}}));
+    changed.clear();
+
+    const auto listed = [service] {
+        QStringList result;
+        for (const QJsonValue &value : service->avaliableIps())
+            result << value.toObject().value("address").toString();
+        return result;
+    };
+    // DHCP answers late; some interfaces carry an address twice.
+    machine = {QHostAddress("127.0.0.1"),   QHostAddress("192.168.1.5"), QHostAddress("::1"),
+               QHostAddress("192.168.1.5"), QHostAddress("10.0.0.7"),    QHostAddress("127.0.0.1")};
+    QTRY_COMPARE(changed.count(), 1);
+    QCOMPARE(listed(), QStringList({"127.0.0.1", "192.168.1.5", "10.0.0.7"}));
+    QTest::qWait(5 * int(fast.addressPollInterval.count()));
+    QCOMPARE(changed.count(), 1);
+
+    // Not while a terminal is connected (the list is not shown); again at once when it leaves.
+    QWebSocket terminal;
+    QVERIFY(m_display->open(terminal));
+    machine = {QHostAddress("10.0.0.8")};
+    QTest::qWait(5 * int(fast.addressPollInterval.count()));
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(m_display->close(terminal));
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(listed(), QStringList({"10.0.0.8"}));
+}
+
+void TestNetworkService::allowList_data()
+{
+    QTest::addColumn<QString>("allowed");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<bool>("served");
+
+    QTest::newRow("one host, another calls") << "127.0.0.1"
+                                             << "127.0.0.2" << false;
+    QTest::newRow("one host, that one calls") << "127.0.0.2"
+                                              << "127.0.0.2" << true;
+    QTest::newRow("a subnet holding the caller") << "127.0.0.0/30"
+                                                 << "127.0.0.2" << true;
+    QTest::newRow("a subnet just short of it") << "127.0.0.0/31"
+                                               << "127.0.0.2" << false;
+}
+
+void TestNetworkService::allowList()
+{
+    QFETCH(QString, allowed);
+    QFETCH(QString, from);
+    QFETCH(bool, served);
+
+    NetworkService *service = m_display->service();
+    // The cash terminal on 127.0.0.1 stays allowed in every row.
+    service->setAllowedTerminals(
+        {*TerminalAccess::parseEntry("127.0.0.1"), *TerminalAccess::parseEntry(allowed)});
+    QWebSocket terminal;
+    QVERIFY(m_display->open(terminal));
+    QSignalSpy connected(service, &NetworkService::terminalConnected);
+    m_display->log().clear();
+
+    const QByteArray logo = DisplayHarness::message("app_logo", QJsonObject{{"logo", "from " + from}});
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        RawTerminal caller(m_display->port());
+        QCOMPARE(caller.open(QHostAddress(from)), served);
+        if (served) {
+            caller.sendBinary(logo);
+            QVERIFY(m_display->waitForMessages(attempt + 1));
+            QCOMPARE(m_display->env()->logo(), "from " + from);
+        } else {
+            QVERIFY(caller.waitForDisconnected());
+        }
+    }
+    if (!served) {
+        // Nothing of it reached the screen or the message log, and it was named once.
+        QCOMPARE(connected.count(), 0);
+        QCOMPARE(m_display->log().count(DisplayHarness::logPrefix), 0);
+        const QStringList warnings = m_display->log().lines(from + ':');
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.first().endsWith(": refused, not an allowed terminal (--allow-terminal)"),
+                 qPrintable(warnings.first()));
+    }
+    QVERIFY(m_display->send(terminal, DisplayHarness::message("app_logo", QJsonObject{{"logo", "till"}})));
+    QCOMPARE(m_display->env()->logo(), QString("till"));
+}
+
+void TestNetworkService::listenAddress()
+{
+    m_display.reset();
+    NetworkService::setPortForTesting(0);
+    AppEnv env;
+    NetworkService service(&env);
+    service.setListenAddress(QHostAddress("127.0.0.1"));
+    service.run();
+    QVERIFY(service.isListening());
+    QCOMPARE(service.avaliableIps(), QJsonArray({QJsonObject{{"address", "127.0.0.1"}}}));
+
+    for (const char *to : {"127.0.0.2", "127.0.0.1"}) {
+        QTcpSocket client;
+        client.connectToHost(QHostAddress(to), service.serverPort());
+        QCOMPARE(client.waitForConnected(DisplayHarness::timeout), QByteArray(to) == "127.0.0.1");
+    }
 }
 
 QTEST_MAIN(TestNetworkService)

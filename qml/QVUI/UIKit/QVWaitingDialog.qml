@@ -10,6 +10,11 @@ Dialog {
 
     property Item backgroundItem: _app.contentItem
     property var appIp: []
+    // Whether terminals can reach the display at all; if not, the port and
+    // whether another program holds it.
+    property bool listening: true
+    property bool portBusy: false
+    property int port: 30058
 
     parent: T.Overlay.overlay
     x: (parent.width - width) / 2
@@ -102,6 +107,18 @@ Dialog {
                         text: modelData && modelData.address !== undefined ? String(modelData.address) : ""
                     }
                 }
+            }
+
+            Label {
+                objectName: "waitingPortProblem"
+                width: parent.width
+                visible: !_dialog.listening
+                horizontalAlignment: Text.AlignHCenter
+                wrapMode: Text.Wrap
+                font.pixelSize: DpiSettings.scaling(12)
+                color: Theme.colorRedNeutral
+                text: _dialog.portBusy ? qsTr("Порт %1 занят").arg(_dialog.port)
+                                       : qsTr("Порт %1 недоступен").arg(_dialog.port)
             }
         }
     }

@@ -2,6 +2,7 @@
 
 #include "Spin.h"
 #include <QByteArray>
+#include <QHostAddress>
 #include <QTcpSocket>
 
 #include <sys/socket.h>
@@ -18,8 +19,11 @@ public:
 
     QTcpSocket &socket() { return m_socket; }
 
-    bool connectTcp()
+    // From a chosen local address (any of 127.0.0.0/8 works on loopback).
+    bool connectTcp(const QHostAddress &from = QHostAddress())
     {
+        if (!from.isNull() && !m_socket.bind(from))
+            return false;
         m_socket.connectToHost(QStringLiteral("127.0.0.1"), m_port);
         return m_socket.waitForConnected(timeout);
     }
@@ -33,9 +37,9 @@ public:
     }
 
     // Connects and completes the opening handshake; the server must answer 101.
-    bool open()
+    bool open(const QHostAddress &from = QHostAddress())
     {
-        if (!connectTcp())
+        if (!connectTcp(from))
             return false;
         m_socket.write(handshakeRequest());
         QByteArray response;

@@ -1,0 +1,164 @@
+// What a host on the shop's network can make the display hold through the
+// terminal link itself: pongs it never reads, and connections that take every
+// place so that the real terminal cannot come in.
+#include "ProcessMemory.h"
+#include "RawTerminal.h"
+#include "SoakMessages.h"
+#include "Spin.h"
+
+#include "core/AllocatorTuning.h"
+#include "core/AppCore.h"
+
+#include <QTest>
+#include <QWebSocket>
+
+#include <memory>
+#include <vector>
+
+#include <sys/resource.h>
+
+class TestLinkLimits : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void openFileLimitRaised();
+    void pongsNeverReadCloseTheSocket();
+    void connectionsCannotLockOutTheTerminal_data();
+    void connectionsCannotLockOutTheTerminal();
+
+private:
+    static void quiet(QtMsgType type, const QMessageLogContext &context, const QString &text);
+    NetworkService *service() const { return m_core->networkService(); }
+    QUrl url() const { return QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(service()->serverPort())); }
+
+    std::unique_ptr<AppCore> m_core;
+    rlimit m_filesBefore{};
+    static inline QtMessageHandler s_previous = nullptr;
+    static inline QStringList s_linkWarnings;
+};
+
+void TestLinkLimits::quiet(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    // Hundreds of peers coming and going: kept, not printed.
+    if (qstrcmp(context.category, "qv4.link") == 0)
+        s_linkWarnings.append(text);
+    else if (type != QtDebugMsg)
+        s_previous(type, context, text);
+}
+
+void TestLinkLimits::initTestCase()
+{
+    AllocatorTuning::apply();
+    s_previous = qInstallMessageHandler(quiet);
+    // As a desktop session starts it: a soft limit well below the hard one.
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &m_filesBefore), 0);
+    rlimit low = m_filesBefore;
+    low.rlim_cur = std::min<rlim_t>(256, low.rlim_max);
+    QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+    NetworkService::setPortForTesting(0);
+    m_core = std::make_unique<AppCore>();
+    QVERIFY(service()->isListening());
+}
+
+void TestLinkLimits::openFileLimitRaised()
+{
+    rlimit now{};
+    QCOMPARE(getrlimit(RLIMIT_NOFILE, &now), 0);
+    QCOMPARE(now.rlim_cur, m_filesBefore.rlim_max);
+}
+
+void TestLinkLimits::pongsNeverReadCloseTheSocket()
+{
+    RawTerminal peer(service()->serverPort());
+    QVERIFY(peer.open());
+    QVERIFY(spinUntil([&] { return service()->openSocketCount() == 1; }));
+    const qint64 before = ProcessMemory::residentKb();
+    s_linkWarnings.clear();
+
+    // Pings with the largest payload a control frame may carry, as fast as the
+    // kernel takes them; their pongs are never read.
+    QByteArray pings;
+    for (int i = 0; i < 512; ++i)
+        pings += RawTerminal::frameHeader(125, 0x9) + RawTerminal::masked(QByteArray(125, 'p'));
+    qint64 sent = 0;
+    QVERIFY(spinUntil(
+        [&] {
+            sent += peer.pushRaw(pings);
+            return service()->openSocketCount() == 0;
+        },
+        60000));
+    const qint64 after = ProcessMemory::residentKb();
+    qInfo("closed after %lld bytes of pings; resident %lld kB before, %lld kB after", sent, before, after);
+
+    QVERIFY2(s_linkWarnings.size() == 1 && s_linkWarnings.first().endsWith(
+                                               ": disconnected, more than 1048576 bytes waiting to be sent"),
+             qPrintable(s_linkWarnings.join('\n')));
+    if (ProcessMemory::meaningful)
+        QVERIFY2(after - before < 64 * 1024, qPrintable(QStringLiteral("grew by %1 kB").arg(after - before)));
+}
+
+void TestLinkLimits::connectionsCannotLockOutTheTerminal_data()
+{
+    QTest::addColumn<QString>("crowd"); // what takes the places first
+    QTest::addColumn<int>("count");     // how many of them
+    QTest::addColumn<bool>("admitted"); // whether the terminal gets in afterwards
+
+    QTest::newRow("idle WebSocket clients") << "idle" << 80 << true;
+    QTest::newRow("TCP connections without a handshake") << "silent" << 80 << true;
+    QTest::newRow("clients that each sent a message") << "busy" << NetworkService::maxConnections << false;
+}
+
+void TestLinkLimits::connectionsCannotLockOutTheTerminal()
+{
+    QFETCH(QString, crowd);
+    QFETCH(int, count);
+    QFETCH(bool, admitted);
+
+    ReceiptItemModel *receipt = m_core->appEnv()->receiptItemModel();
+    std::vector<std::unique_ptr<QWebSocket>> clients;
+    std::vector<std::unique_ptr<RawTerminal>> silent;
+    int most = 0;
+    for (int i = 0; i < count; ++i) {
+        if (crowd == "silent") {
+            silent.push_back(std::make_unique<RawTerminal>(service()->serverPort()));
+            QVERIFY(silent.back()->connectTcp());
+            QVERIFY(spinUntil([&] { return service()->connectionCount() == std::min(i + 1, 64); }));
+        } else {
+            clients.push_back(std::make_unique<QWebSocket>());
+            QWebSocket &client = *clients.back();
+            client.open(url());
+            QVERIFY(spinUntil([&] { return client.state() == QAbstractSocket::ConnectedState; }));
+            if (crowd == "busy") {
+                client.sendBinaryMessage(SoakMessages::envelope("bonus", {{"count", i}}));
+                QVERIFY(spinUntil([&] { return m_core->appEnv()->order()->expenseBonusCount == i; }));
+            }
+        }
+        most = std::max(most, service()->connectionCount());
+    }
+    QVERIFY(spinUntil([&] { return service()->connectionCount() == NetworkService::maxConnections; }));
+
+    QWebSocket terminal;
+    terminal.open(url());
+    QVERIFY(spinUntil([&] { return terminal.state() != QAbstractSocket::ConnectingState; }));
+    most = std::max(most, service()->connectionCount());
+    QCOMPARE(most, NetworkService::maxConnections);
+    if (admitted) {
+        QCOMPARE(terminal.state(), QAbstractSocket::ConnectedState);
+        terminal.sendBinaryMessage(SoakMessages::order(3, 42));
+        QVERIFY(spinUntil([&] { return receipt->rowCount() == 3 && service()->pendingMessageCount() == 0; }));
+        QCOMPARE(m_core->appEnv()->order()->totalAmount, 42.0);
+    } else {
+        QVERIFY(spinUntil([&] { return terminal.state() == QAbstractSocket::UnconnectedState; }));
+        QCOMPARE(service()->connectionCount(), NetworkService::maxConnections);
+    }
+
+    terminal.close();
+    clients.clear();
+    silent.clear();
+    QVERIFY(spinUntil(
+        [&] { return service()->connectionCount() == 0 && service()->pendingMessageCount() == 0; }));
+}
+
+QTEST_GUILESS_MAIN(TestLinkLimits)
+#include "tst_link_limits.moc"
