@@ -27,14 +27,9 @@ Control {
         return DpiSettings.scaling(x)
     }
 
-    Component {
-        id: priceComponent
-        OrderPriceWidget {
-            width: root.s(428)
-            height: root.s(104)
-        }
-    }
-
+    Component { id: priceComponent; OrderPriceWidget { width: root.s(428); height: root.s(104) } }
+    Component { id: paymentComponent; PaymentDialog {} }
+    Component { id: qrComponent; QRPaymentDialog {} }
     Component {
         id: delegateComponent
         ItemViewDelegate {
@@ -46,7 +41,6 @@ Control {
             receiptItemRecipeChanges: [{ nomenclature: "Сироп карамель", quantity: 2 }]
         }
     }
-
     Component {
         id: receiptComponent
         ReceiptItemsWidget {
@@ -62,16 +56,6 @@ Control {
                 uuid: "L1", menuName: "Круассан", quantity: 1, menuPrice: 21500, discountAmount: 0,
                 discountReceipt: 0, receiptItemRecipeChanges: [], total: 21500 })
         }
-    }
-
-    Component {
-        id: paymentComponent
-        PaymentDialog {}
-    }
-
-    Component {
-        id: qrComponent
-        QRPaymentDialog {}
     }
 
     TestCase {
@@ -101,67 +85,44 @@ Control {
 
         // Where the glyphs of a text item are drawn, in the widget's coordinates.
         function paintedRect(text, widget) {
-            const left = text.leftPadding || 0
-            const top = text.topPadding || 0
-            const width = text.width - left - (text.rightPadding || 0)
-            const height = text.height - top - (text.bottomPadding || 0)
-            let x = left
-            if (text.effectiveHorizontalAlignment === Text.AlignRight)
-                x += width - text.contentWidth
-            else if (text.effectiveHorizontalAlignment === Text.AlignHCenter)
-                x += (width - text.contentWidth) / 2
-            let y = top
-            if (text.verticalAlignment === Text.AlignVCenter)
-                y += (height - text.contentHeight) / 2
-            else if (text.verticalAlignment === Text.AlignBottom)
-                y += height - text.contentHeight
+            const left = text.leftPadding || 0, top = text.topPadding || 0
+            const free = [text.width - left - (text.rightPadding || 0) - text.contentWidth,
+                          text.height - top - (text.bottomPadding || 0) - text.contentHeight]
+            const h = text.effectiveHorizontalAlignment, v = text.verticalAlignment
+            const x = left + free[0] * (h === Text.AlignRight ? 1 : h === Text.AlignHCenter ? 0.5 : 0)
+            const y = top + free[1] * (v === Text.AlignBottom ? 1 : v === Text.AlignVCenter ? 0.5 : 0)
             return text.mapToItem(widget, x, y, text.contentWidth, text.contentHeight)
         }
 
+        // Per widget: its component, the properties set, then their small, typical
+        // and extreme values; only extreme ones may shrink to fit.
         function test_figuresInPlace_data() {
-            const price = (to, discount, percent, bonus) => ({
-                component: priceComponent, widget: w => w,
-                props: { toPaymentAmount: to, discountAmount: discount, discountPercentAmount: percent,
-                         bonusExpense: bonus } })
-            const line = (quantity, unit, total) => ({
-                component: delegateComponent, widget: w => w,
-                props: { quantity: quantity, menuPrice: unit, total: total } })
-            const client = (balance) => ({
-                component: receiptComponent, widget: w => w, props: { bonusCount: balance } })
-            const card = (amount) => ({
-                component: paymentComponent, widget: w => w.contentItem, props: { amount: amount } })
-            const qr = (amount, discount, bonus) => ({
-                component: qrComponent, widget: w => w.contentItem,
-                props: { amount: amount, discount: discount, bonus: bonus } })
-            const rows = [
-                ["totals small", price(1, 0, 0, 1), false],
-                ["totals typical", price(131500, 5200, 0.038, 4000), false],
-                ["totals extreme", price(most, most, 0.1234, most), true],
-                ["totals extreme, inexact percent", price(most, most, 0.07, most), true],
-                ["totals extreme, no bonuses", price(most, most, 0.1234, 0), true],
-                ["line small", line(1, 1, 1), false],
-                ["line typical", line(2, 18000, 32400), false],
-                ["line extreme", line(999999, most, most), true],
-                ["client small", client(0), false],
-                ["client typical", client(154320), false],
-                ["client extreme", client(most), true],
-                ["card small", card(0), false],
-                ["card typical", card(127500), false],
-                ["card extreme", card(mostInt), true],
-                ["QR small", qr(1, 0, 0), false],
-                ["QR typical", qr(127500, 5200, 1315), false],
-                ["QR extreme", qr(mostInt, mostInt, mostInt), true]
+            const widgets = [
+                ["totals", priceComponent, ["toPaymentAmount", "discountAmount", "discountPercentAmount", "bonusExpense"],
+                 [1, 0, 0, 1], [131500, 5200, 0.038, 4000], [most, most, 0.1234, most], [most, most, 0.07, most],
+                 [most, most, 0.1234, 0]],
+                ["line", delegateComponent, ["quantity", "menuPrice", "total"], [1, 1, 1], [2, 18000, 32400],
+                 [999999, most, most]],
+                ["client", receiptComponent, ["bonusCount"], [0], [154320], [most]],
+                ["card", paymentComponent, ["amount"], [0], [127500], [mostInt]],
+                ["QR", qrComponent, ["amount", "discount", "bonus"], [1, 0, 0], [127500, 5200, 1315],
+                 [mostInt, mostInt, mostInt]]
             ]
-            return rows.map(r => Object.assign({ tag: r[0], mayShrink: r[2] }, r[1]))
+            return [].concat(...widgets.map(([name, component, keys, ...values]) => values.map((v, i) => ({
+                tag: name + " " + (["small", "typical", "extreme"][i] || "extreme " + v.join(" ")),
+                component: component, mayShrink: i >= 2,
+                props: keys.reduce((props, key, k) => Object.assign(props, { [key]: v[k] }), {})
+            }))))
         }
 
         function test_figuresInPlace(data) {
             const object = createTemporaryObject(data.component, root, data.props)
-            if (object.open !== undefined) {
+            const dialog = object.open !== undefined
+            if (dialog) {
                 object.open()
                 tryVerify(() => object.opened)
             }
-            const widget = data.widget(object)
+            const widget = dialog ? object.contentItem : object
             // The list's first line arrives with its next layout.
             const receipt = findChild(widget, "receiptView")
             if (receipt)

