@@ -18,14 +18,9 @@ Control {
     QVFonts {}
 
     // The dialogs blur the main window's content item, found by this id.
-    Item {
-        id: _app
-        property Item contentItem: root
-    }
+    Item { id: _app; property Item contentItem: root }
 
-    function s(x) {
-        return DpiSettings.scaling(x)
-    }
+    function s(x) { return DpiSettings.scaling(x) }
 
     Component { id: priceComponent; OrderPriceWidget { width: root.s(428); height: root.s(104) } }
     Component { id: paymentComponent; PaymentDialog {} }
@@ -74,11 +69,10 @@ Control {
         function texts(item, found) {
             for (let i = 0; i < item.children.length; ++i) {
                 const child = item.children[i]
-                if (!child.visible)
-                    continue
-                if (child.contentWidth !== undefined && child.lineCount !== undefined && child.text !== "")
+                if (child.visible && child.contentWidth !== undefined && child.lineCount !== undefined && child.text !== "")
                     found.push(child)
-                texts(child, found)
+                if (child.visible)
+                    texts(child, found)
             }
             return found
         }
