@@ -1,13 +1,17 @@
 // Conversions of the terminal's JSON into the display's records, and the
 // change notifications of the two observable records.
 
+#include "Gzip.h"
 #include "TestJson.h"
+#include "core/PictureGuard.h"
 #include "promo/PromoImage.h"
 #include "promo/PromoImageModel.h"
 #include "state/Client.h"
 #include "state/Order.h"
 #include "state/ReceiptItem.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QJsonDocument>
 #include <QMetaProperty>
 #include <QSignalSpy>
@@ -50,6 +54,8 @@ private slots:
 
     void limits_data();
     void limits();
+    void pictures_data();
+    void pictures();
 };
 
 namespace {
@@ -633,8 +639,8 @@ void TestRecords::promoImageIsValid()
 void TestRecords::limits_data()
 {
     QTest::addColumn<QString>("record");
-    QTest::addColumn<QJsonValue>("json");
-    QTest::addColumn<QJsonValue>("kept"); // what the record holds of it
+    QTest::addColumn<QJsonValue>("json"); // a line, or an array of them
+    QTest::addColumn<QJsonValue>("kept");
     QTest::addColumn<QString>("warning");
 
     auto object = [](const char *key, const QJsonValue &value) {
@@ -645,8 +651,7 @@ void TestRecords::limits_data()
     for (int i = 0; i < 51; ++i)
         changes.append(object("nomenclature", QStringLiteral("c%1").arg(i)));
     QJsonArray kept = changes;
-    kept.removeLast();
-    kept.append(object("omitted", 1));
+    kept.replace(50, object("omitted", 1));
     QTest::newRow("51 recipe changes") << "line" << QJsonValue(object("receipt_item_recipe_changes", changes))
                                        << QJsonValue(kept) << "over 50 recipe changes";
     QTest::newRow("a name of 501 characters") << "line" << QJsonValue(object("menu_name", a500 + u'b'))
@@ -666,7 +671,7 @@ void TestRecords::limits_data()
     QJsonArray lines;
     for (int i = 0; i < 10001; ++i)
         lines.append(QJsonObject());
-    QTest::newRow("10,001 lines") << "lines" << QJsonValue(lines) << QJsonValue(10000)
+    QTest::newRow("10,001 lines") << "line" << QJsonValue(lines) << QJsonValue(10000)
                                   << "only the first 10000";
     // Only the first 100 are read: the 101st, which would match at any time, is not.
     QJsonArray windows;
@@ -681,8 +686,8 @@ void TestRecords::limits_data()
         << "promos" << QJsonValue(QJsonArray{promo}) << QJsonValue(100) << "over 100 time windows";
     QJsonArray promos;
     for (int i = 0; i < 201; ++i)
-        promos.append(QJsonObject{
-            {"uuid", QStringLiteral("p%1").arg(i)}, {"is_active", true}, {"is_order_screen", true}});
+        promos.append(
+            QJsonObject{{"uuid", QString::number(i)}, {"is_active", true}, {"is_order_screen", true}});
     QTest::newRow("201 promo entries")
         << "promos" << QJsonValue(promos) << QJsonValue(200) << "after the first 200";
 }
@@ -695,31 +700,65 @@ void TestRecords::limits()
     QFETCH(QString, warning);
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(warning)));
-    if (record == "line" || record == "lines") {
-        const QList<ReceiptItem> items =
-            ReceiptItem::listFromJson(record == "lines" ? json.toArray() : QJsonArray{json});
-        if (record == "lines")
-            QCOMPARE(items.size(), kept.toInt());
-        else if (kept.isArray())
-            QCOMPARE(items.constFirst().receiptItemRecipeChanges, kept.toArray());
-        else
-            QCOMPARE(items.constFirst().menuName, kept.toString());
-    } else if (record == "client") {
+    QJsonValue got;
+    if (record == "client") {
         Client client;
         client.fromJson(json.toObject());
-        QCOMPARE(client.clientName, kept.toString());
-    } else {
+        got = client.clientName;
+    } else if (record == "promos") {
         PromoImageModel model;
         model.update(json.toArray());
         QTRY_VERIFY(model.rowCount() > 0);
         const QList<PromoImage> images = model.toList();
-        if (images.size() == 1) {
-            QCOMPARE(images.constFirst().schedule.value("friday").toArray().size(), kept.toInt());
-            QVERIFY(!images.constFirst().week[5].contains(12 * 3600 * 1000));
-        } else {
-            QCOMPARE(images.size(), kept.toInt());
-        }
+        got = images.size() > 1 ? images.size() : images[0].schedule.value("friday").toArray().size();
+        QVERIFY(images.size() > 1 || !images[0].week[5].contains(12 * 3600 * 1000));
+    } else {
+        const QList<ReceiptItem> items =
+            ReceiptItem::listFromJson(json.isArray() ? json.toArray() : QJsonArray{json});
+        got = json.isArray()   ? QJsonValue(items.size())
+              : kept.isArray() ? QJsonValue(items[0].receiptItemRecipeChanges)
+                               : QJsonValue(items[0].menuName);
     }
+    QCOMPARE(got, kept);
+}
+
+// What a picture would cost, judged from its headers (and, for SVG, its
+// elements) before the image loader decodes it.
+void TestRecords::pictures_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<QString>("refusal"); // empty: decoded as usual
+
+    auto svg = [](const QByteArray &size, int shapes, qsizetype padding = 0) {
+        return "<svg xmlns=\"http://www.w3.org/2000/svg\" " + size + ">" + QByteArray(padding, ' ') +
+               QByteArray("<rect width=\"1\" height=\"1\"/>").repeated(shapes) + "</svg>";
+    };
+    const QByteArray square = R"(width="100" height="100")";
+    QByteArray thin;
+    QBuffer buffer(&thin);
+    buffer.open(QIODevice::WriteOnly);
+    QImage image(10000, 2, QImage::Format_Mono);
+    image.fill(0);
+    image.save(&buffer, "PNG");
+    QTest::newRow("long thin PNG") << thin << "would be scaled to";
+    QTest::newRow("SVG logo") << svg(square, 200) << "";
+    QTest::newRow("SVGZ logo") << gzip(svg(square, 200)) << "";
+    QTest::newRow("50,001 elements") << svg(square, 50000) << "over 50000 elements";
+    QTest::newRow("over 4 MiB of SVG text") << svg(square, 1, 4 * 1024 * 1024) << "SVG text of over";
+    QTest::newRow("long thin SVG, in millimetres")
+        << svg(R"(width="1000mm" height="1mm")", 1) << "would be scaled to";
+    QTest::newRow("long thin SVG, by its viewBox")
+        << svg(R"(viewBox="0 0 1 10000")", 1) << "would be scaled to";
+}
+
+void TestRecords::pictures()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(QString, refusal);
+    PictureGuard::Limits limits;
+    limits.box = QSize(1280, 776);
+    const QString reason = PictureGuard::inspect(data, limits);
+    QVERIFY2(refusal.isEmpty() ? reason.isEmpty() : reason.contains(refusal), qPrintable(reason));
 }
 
 QTEST_GUILESS_MAIN(TestRecords)
