@@ -142,6 +142,42 @@ char16_t *putUtf16(char16_t *out, char32_t code)
     return out;
 }
 
+// Qt's escape of one UTF-16 unit in a JSON string, written at cursor.
+char16_t *escape(char16_t *cursor, char16_t u)
+{
+    *cursor++ = u'\\';
+    switch (u) {
+    case u'"':
+        *cursor++ = u'"';
+        break;
+    case u'\\':
+        *cursor++ = u'\\';
+        break;
+    case u'\b':
+        *cursor++ = u'b';
+        break;
+    case u'\f':
+        *cursor++ = u'f';
+        break;
+    case u'\n':
+        *cursor++ = u'n';
+        break;
+    case u'\r':
+        *cursor++ = u'r';
+        break;
+    case u'\t':
+        *cursor++ = u't';
+        break;
+    default:
+        *cursor++ = u'u';
+        for (int shift = 12; shift >= 0; shift -= 4) {
+            const int digit = (u >> shift) & 0xf;
+            *cursor++ = char16_t(digit < 10 ? u'0' + digit : u'a' + digit - 10);
+        }
+    }
+    return cursor;
+}
+
 // Re-writes a JSON document the way Qt's compact writer does, into UTF-16:
 // object members sorted by key (UTF-16 order), the last of duplicate keys
 // kept, strings escaped as Qt escapes them, numbers as Qt stores and prints
@@ -586,41 +622,6 @@ private:
         m_length = cursor - m_data;
     }
 
-    static char16_t *escape(char16_t *cursor, char16_t u)
-    {
-        *cursor++ = u'\\';
-        switch (u) {
-        case u'"':
-            *cursor++ = u'"';
-            break;
-        case u'\\':
-            *cursor++ = u'\\';
-            break;
-        case u'\b':
-            *cursor++ = u'b';
-            break;
-        case u'\f':
-            *cursor++ = u'f';
-            break;
-        case u'\n':
-            *cursor++ = u'n';
-            break;
-        case u'\r':
-            *cursor++ = u'r';
-            break;
-        case u'\t':
-            *cursor++ = u't';
-            break;
-        default:
-            *cursor++ = u'u';
-            for (int shift = 12; shift >= 0; shift -= 4) {
-                const int digit = (u >> shift) & 0xf;
-                *cursor++ = char16_t(digit < 10 ? u'0' + digit : u'a' + digit - 10);
-            }
-        }
-        return cursor;
-    }
-
     // Qt keeps a number as an integer when its text is an integer that fits
     // 64 bits, or when its value is integral and in that range; otherwise
     // as a double, printed in the shortest form that reads back the same.
@@ -799,41 +800,6 @@ private:
             }
         }
         put(u'"');
-    }
-
-    static char16_t *escape(char16_t *cursor, char16_t u)
-    {
-        *cursor++ = u'\\';
-        switch (u) {
-        case u'"':
-            *cursor++ = u'"';
-            break;
-        case u'\\':
-            *cursor++ = u'\\';
-            break;
-        case u'\b':
-            *cursor++ = u'b';
-            break;
-        case u'\f':
-            *cursor++ = u'f';
-            break;
-        case u'\n':
-            *cursor++ = u'n';
-            break;
-        case u'\r':
-            *cursor++ = u'r';
-            break;
-        case u'\t':
-            *cursor++ = u't';
-            break;
-        default:
-            *cursor++ = u'u';
-            for (int shift = 12; shift >= 0; shift -= 4) {
-                const int digit = (u >> shift) & 0xf;
-                *cursor++ = char16_t(digit < 10 ? u'0' + digit : u'a' + digit - 10);
-            }
-        }
-        return cursor;
     }
 
     void putNumber(const QJsonValue &value)
