@@ -52,97 +52,10 @@ void captureMessages(QtMsgType type, const QMessageLogContext &context, const QS
     g_previousHandler(type, context, message);
 }
 
-QStringList linkWarnings()
+QStringList linkWarnings(bool clear = false)
 {
     QMutexLocker lock(&g_linkWarningsMutex);
-    return g_linkWarnings;
-}
-
-// Lines of a scenario that the display takes but warns about, each with the
-// warning it gives. The simulator's --check must print the same ones.
-void badInputs()
-{
-    QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QString>("warning");
-
-    QTest::newRow("text frame") << QByteArray(R"({"path":"bonus","content":{"count":1},"text_frame":true})")
-                                << "text frame ignored: the display reads only binary frames; send the JSON "
-                                   "as a binary message";
-    QTest::newRow("invalid JSON") << QByteArray(
-                                         "{\"raw\":\"{\\\"path\\\": \\\"order\\\", \\\"content\\\": {]}\"}")
-                                  << "invalid JSON at byte 31: unterminated object";
-    QTest::newRow("not an object")
-        << QByteArray(R"({"raw":"[1,2]"})")
-        << R"(not a JSON object but an array; a message is {"path": ..., "content": {...}})";
-    QTest::newRow("a number") << QByteArray(R"({"raw":"42"})")
-                              << R"(not a JSON object but 42; a message is {"path": ..., "content": {...}})";
-    QTest::newRow("no path") << QByteArray("{\"raw\":\"{\\\"content\\\":{}}\"}")
-                             << R"(no "path"; the message is ignored)";
-    QTest::newRow("unknown path")
-        << QByteArray(R"({"path":"Order","content":{}})")
-        << R"(unknown "path" "Order" (did you mean "order"?); the message is ignored )"
-           R"((known: order, promo_image, app_logo, payment, bonus))";
-    QTest::newRow("content not an object")
-        << QByteArray("{\"raw\":\"{\\\"path\\\":\\\"payment\\\",\\\"content\\\":[]}\"}")
-        << R"(payment: "content" expects an object, got an array; read as {})";
-    QTest::newRow("order: quantity as text")
-        << QByteArray(R"({"path":"order","content":{"receipt_items":[{"uuid":"a","quantity":"2"}]}})")
-        << R"(order: "receipt_items[0].quantity" expects a number, got a string ("2"))";
-    QTest::newRow("order: a line that is no object")
-        << QByteArray(R"({"path":"order","content":{"receipt_items":[{"uuid":"a"},5]}})")
-        << R"(order: "receipt_items[1]" expects an object, got 5)";
-    QTest::newRow("order: recipe change misspelt")
-        << QByteArray(R"({"path":"order","content":{"receipt_items":[{"receipt_item_recipe_changes":)"
-                      R"([{"nomenclature":"Сироп","quantitiy":1}]}]}})")
-        << R"(order: "receipt_items[0].receipt_item_recipe_changes[0].quantitiy" is not read; did you mean "quantity"?)";
-    QTest::newRow("order: total as text")
-        << QByteArray(R"({"path":"order","content":{"order":{"to_payment":"46530"}}})")
-        << R"(order: "order.to_payment" expects a number, got a string ("46530"))";
-    QTest::newRow("order: guest key in camel case")
-        << QByteArray(R"({"path":"order","content":{"guest":{"clientName":"Анна"}}})")
-        << R"(order: "guest.clientName" is not read; did you mean "client_name"?)";
-    QTest::newRow("promo: flag as text")
-        << QByteArray(
-               R"({"path":"promo_image","content":{"promo_images":[{"uuid":"p","is_active":"true"}]}})")
-        << R"(promo_image: "promo_images[0].is_active" expects a boolean, got a string ("true"))";
-    QTest::newRow("promo: timeout with a fraction")
-        << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"uuid":"p","timeout":5.5}]}})")
-        << R"(promo_image: "promo_images[0].timeout" expects an integral number of seconds, got 5.5)";
-    QTest::newRow("promo: date that does not parse")
-        << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"start_at":"01.12.2026"}]}})")
-        << R"(promo_image: "promo_images[0].start_at" expects an ISO 8601 date-time or null, got a string ("01.12.2026"))";
-    QTest::newRow("promo: weekday capitalised")
-        << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"Monday":[]}}]}})")
-        << R"(promo_image: "promo_images[0].schedule.Monday" is not read; did you mean "monday"?)";
-    QTest::newRow("promo: window over midnight")
-        << QByteArray(
-               R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[["22:00","02:00"]]}}]}})")
-        << R"(promo_image: "promo_images[0].schedule.friday[0]" never matches: a window does not cross midnight; split it between two days)";
-    QTest::newRow("promo: more windows than are read")
-        << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[)" +
-                      QByteArray(R"(["09:00","10:00"],)").repeated(100) + R"(["09:00","10:00"]]}}]}})")
-        << R"(promo_image: "promo_images[0].schedule.friday" has 101 windows; only the first 100 are read)";
-    QTest::newRow("promo: time without a leading zero")
-        << QByteArray(
-               R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[["9:00","18:00"]]}}]}})")
-        << R"(promo_image: "promo_images[0].schedule.friday[0][0]" expects a time "hh:mm" from 00:00 to 23:59, got a string ("9:00"))";
-    QTest::newRow("logo: a number") << QByteArray(R"({"path":"app_logo","content":{"logo":5}})")
-                                    << R"(app_logo: "logo" expects a string, got 5)";
-    QTest::newRow("payment: amount in major units")
-        << QByteArray(R"({"path":"payment","content":{"amount":465.30,"receipt_uuid":"r"}})")
-        << R"(payment: "amount" expects an integral number of hundredths, got 465.3)";
-    QTest::newRow("payment: finished as text")
-        << QByteArray(R"({"path":"payment","content":{"is_finished":"true"}})")
-        << R"(payment: "is_finished" expects a boolean, got a string ("true"))";
-    QTest::newRow("payment: amount past 32 bits")
-        << QByteArray(R"({"path":"payment","content":{"amount":1e12}})")
-        << R"(payment: "amount" expects an integral number of hundredths from -2147483648 to 2147483647, got 1e+12)";
-    QTest::newRow("bonus: the correct spelling")
-        << QByteArray(R"({"path":"bonus","content":{"count":100,"is_replenishment":true}})")
-        << R"(bonus: "is_replenishment" is not read; did you mean "is_replenisment"?)";
-    QTest::newRow("bonus: count as text")
-        << QByteArray(R"({"path":"bonus","content":{"count":"25"}})")
-        << R"(bonus: "count" expects an integral number of hundredths, got a string ("25"))";
+    return clear ? std::exchange(g_linkWarnings, {}) : g_linkWarnings;
 }
 
 struct SimRun
@@ -212,10 +125,8 @@ private slots:
     void reportsErrors_data();
     void reportsErrors();
     void checkModeConnectsToNothing();
-    void checkWarnsOfBadInput_data() { badInputs(); }
-    void checkWarnsOfBadInput();
-    void displayWarnsOfBadInput_data() { badInputs(); }
-    void displayWarnsOfBadInput();
+    void checkAndDisplayWarnOfBadInput_data();
+    void checkAndDisplayWarnOfBadInput();
     void rawSendsBytesAsTheyAre_data();
     void rawSendsBytesAsTheyAre();
     void oversizedMessages();
@@ -249,10 +160,7 @@ void TestTerminalSim::initTestCase()
 void TestTerminalSim::init()
 {
     g_received.clear();
-    {
-        QMutexLocker lock(&g_linkWarningsMutex);
-        g_linkWarnings.clear();
-    }
+    linkWarnings(true);
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(m_dir->isValid());
     m_core = std::make_unique<AppCore>();
@@ -611,38 +519,97 @@ void TestTerminalSim::checkModeConnectsToNothing()
     QVERIFY(!m_connected->wait(100));
 }
 
-void TestTerminalSim::checkWarnsOfBadInput()
+// Lines of a scenario that the display takes but warns about, each with the
+// warning it gives. The simulator's --check must print the same ones.
+void TestTerminalSim::checkAndDisplayWarnOfBadInput_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("warning");
+
+    QTest::newRow("text frame") << QByteArray(R"({"path":"bonus","content":{"count":1},"text_frame":true})")
+                                << "text frame ignored: the display reads only binary frames; send the JSON "
+                                   "as a binary message";
+    QTest::newRow("invalid JSON") << QByteArray(
+                                         "{\"raw\":\"{\\\"path\\\": \\\"order\\\", \\\"content\\\": {]}\"}")
+                                  << "invalid JSON at byte 31: unterminated object";
+    QTest::newRow("not an object")
+        << QByteArray(R"({"raw":"[1,2]"})")
+        << R"(not a JSON object but an array; a message is {"path": ..., "content": {...}})";
+    QTest::newRow("no path") << QByteArray("{\"raw\":\"{\\\"content\\\":{}}\"}")
+                             << R"(no "path"; the message is ignored)";
+    QTest::newRow("unknown path")
+        << QByteArray(R"({"path":"Order","content":{}})")
+        << R"(unknown "path" "Order" (did you mean "order"?); the message is ignored )"
+           R"((known: order, promo_image, app_logo, payment, bonus))";
+    QTest::newRow("content not an object")
+        << QByteArray("{\"raw\":\"{\\\"path\\\":\\\"payment\\\",\\\"content\\\":[]}\"}")
+        << R"(payment: "content" expects an object, got an array; read as {})";
+    QTest::newRow("order: quantity as text")
+        << QByteArray(R"({"path":"order","content":{"receipt_items":[{"uuid":"a","quantity":"2"}]}})")
+        << R"(order: "receipt_items[0].quantity" expects a number, got a string ("2"))";
+    QTest::newRow("order: a line that is no object")
+        << QByteArray(R"({"path":"order","content":{"receipt_items":[{"uuid":"a"},5]}})")
+        << R"(order: "receipt_items[1]" expects an object, got 5)";
+    QTest::newRow("order: recipe change misspelt")
+        << QByteArray(R"({"path":"order","content":{"receipt_items":[{"receipt_item_recipe_changes":)"
+                      R"([{"nomenclature":"Сироп","quantitiy":1}]}]}})")
+        << R"(order: "receipt_items[0].receipt_item_recipe_changes[0].quantitiy" is not read; did you mean "quantity"?)";
+    QTest::newRow("promo: flag as text")
+        << QByteArray(
+               R"({"path":"promo_image","content":{"promo_images":[{"uuid":"p","is_active":"true"}]}})")
+        << R"(promo_image: "promo_images[0].is_active" expects a boolean, got a string ("true"))";
+    QTest::newRow("promo: timeout with a fraction")
+        << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"uuid":"p","timeout":5.5}]}})")
+        << R"(promo_image: "promo_images[0].timeout" expects an integral number of seconds, got 5.5)";
+    QTest::newRow("promo: date that does not parse")
+        << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"start_at":"01.12.2026"}]}})")
+        << R"(promo_image: "promo_images[0].start_at" expects an ISO 8601 date-time or null, got a string ("01.12.2026"))";
+    QTest::newRow("promo: window over midnight")
+        << QByteArray(
+               R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[["22:00","02:00"]]}}]}})")
+        << R"(promo_image: "promo_images[0].schedule.friday[0]" never matches: a window does not cross midnight; split it between two days)";
+    QTest::newRow("promo: more windows than are read")
+        << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[)" +
+                      QByteArray(R"(["09:00","10:00"],)").repeated(100) + R"(["09:00","10:00"]]}}]}})")
+        << R"(promo_image: "promo_images[0].schedule.friday" has 101 windows; only the first 100 are read)";
+    QTest::newRow("promo: time without a leading zero")
+        << QByteArray(
+               R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[["9:00","18:00"]]}}]}})")
+        << R"(promo_image: "promo_images[0].schedule.friday[0][0]" expects a time "hh:mm" from 00:00 to 23:59, got a string ("9:00"))";
+    QTest::newRow("logo: a number") << QByteArray(R"({"path":"app_logo","content":{"logo":5}})")
+                                    << R"(app_logo: "logo" expects a string, got 5)";
+    QTest::newRow("payment: amount in major units")
+        << QByteArray(R"({"path":"payment","content":{"amount":465.30,"receipt_uuid":"r"}})")
+        << R"(payment: "amount" expects an integral number of hundredths, got 465.3)";
+    QTest::newRow("payment: amount past 32 bits")
+        << QByteArray(R"({"path":"payment","content":{"amount":1e12}})")
+        << R"(payment: "amount" expects an integral number of hundredths from -2147483648 to 2147483647, got 1e+12)";
+    QTest::newRow("bonus: the correct spelling")
+        << QByteArray(R"({"path":"bonus","content":{"count":100,"is_replenishment":true}})")
+        << R"(bonus: "is_replenishment" is not read; did you mean "is_replenisment"?)";
+    QTest::newRow("bonus: count as text")
+        << QByteArray(R"({"path":"bonus","content":{"count":"25"}})")
+        << R"(bonus: "count" expects an integral number of hundredths, got a string ("25"))";
+}
+
+void TestTerminalSim::checkAndDisplayWarnOfBadInput()
 {
     QFETCH(QByteArray, line);
     QFETCH(QString, warning);
     const QString file = writeFile("s.jsonl", "# line 1\n" + jsonLines({logoMessage("a")}) + line + '\n');
-    const SimRun run = runSim({"--port", port(), "--check", "--strict", file});
-    QVERIFY2(run.exitCode == 8, qPrintable(run.err));
-    QVERIFY2(run.err.contains(QStringLiteral("s.jsonl:3: warning: ") + warning), qPrintable(run.err));
-    // Only that line is warned about.
-    QCOMPARE(run.err.count(QStringLiteral(": warning: ")), 1);
+    const SimRun check = runSim({"--port", port(), "--check", "--strict", file});
+    QVERIFY2(check.exitCode == 8, qPrintable(check.err));
+    QVERIFY2(check.err.contains(QStringLiteral("s.jsonl:3: warning: ") + warning), qPrintable(check.err));
+    QCOMPARE(check.err.count(QStringLiteral(": warning: ")), 1); // only that line
     QVERIFY(!m_connected->wait(100));
-}
 
-void TestTerminalSim::displayWarnsOfBadInput()
-{
-    QFETCH(QByteArray, line);
-    QFETCH(QString, warning);
-    {
-        QMutexLocker lock(&g_linkWarningsMutex);
-        g_linkWarnings.clear();
-    }
-    const SimRun run = runSim({"--port", port(), "--no-delay", writeFile("s.jsonl", line + '\n')});
+    const SimRun run = runSim({"--port", port(), "--no-delay", file});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
-    // The warning follows the message's debug line (none for a text frame).
-    QTRY_VERIFY(!linkWarnings().isEmpty());
     QTRY_COMPARE(m_disconnected->count(), 1);
-    const QStringList warnings = linkWarnings();
-    QCOMPARE(warnings.size(), 1);
-    static const QRegularExpression peer(QStringLiteral("^127\\.0\\.0\\.1:\\d+: "));
-    QVERIFY2(peer.match(warnings.first()).hasMatch(), qPrintable(warnings.first()));
-    QVERIFY2(warnings.first().mid(peer.match(warnings.first()).capturedLength()).startsWith(warning),
-             qPrintable(warnings.first()));
+    QTRY_COMPARE(linkWarnings().size(), 1);
+    static const QRegularExpression peer(QStringLiteral("^127\\.0\\.0\\.1:\\d+: (.*)$"));
+    const QString shown = peer.match(linkWarnings().first()).captured(1);
+    QVERIFY2(shown.startsWith(warning), qPrintable(linkWarnings().first()));
 }
 
 void TestTerminalSim::rawSendsBytesAsTheyAre_data()
