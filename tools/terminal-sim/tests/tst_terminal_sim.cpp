@@ -27,10 +27,11 @@ const QString examplesDir = QStringLiteral(QV4_EXAMPLES_DIR);
 const QString protocolDoc = QStringLiteral(QV4_PROTOCOL_DOC);
 const QString logPrefix = QStringLiteral("void NetworkService::binaryMessageRecived(const QByteArray&)");
 
-// The display's per-message debug lines and its link warnings, kept out of the test output.
+// The display's per-message debug lines and its link warnings (written from its logger thread), kept
+// out of the test output; peers coming and going and the open display's notice are left aside.
 QStringList g_received;
 QStringList g_linkWarnings;
-QMutex g_linkWarningsMutex; // written from the display's logger thread
+QMutex g_linkWarningsMutex;
 QtMessageHandler g_previousHandler = nullptr;
 
 void captureMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
@@ -40,7 +41,6 @@ void captureMessages(QtMsgType type, const QMessageLogContext &context, const QS
         return;
     }
     if (type == QtWarningMsg && qstrcmp(context.category, "qv4.link") == 0) {
-        // Peers coming and going, and the open display's start-up notice, are not what these tests look at.
         if (message.endsWith(QLatin1String(": connected")) ||
             message.contains(QLatin1String(": disconnected, ")) ||
             message.startsWith(QLatin1String("any host on the network")))
@@ -525,7 +525,6 @@ void TestTerminalSim::checkAndDisplayWarnOfBadInput_data()
 {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("warning");
-
     QTest::newRow("text frame") << QByteArray(R"({"path":"bonus","content":{"count":1},"text_frame":true})")
                                 << "text frame ignored: the display reads only binary frames; send the JSON "
                                    "as a binary message";
@@ -740,15 +739,15 @@ void TestTerminalSim::examplesPlay()
         startSim(QStringList{"--port", port(), "--no-delay", "--keep-open"} + extraArgs + QStringList{file});
     QTRY_COMPARE_WITH_TIMEOUT(g_received.size(), messages, 20000);
     // The display warns of what --check warns of, and of nothing in a sound terminal's messages.
-    const SimRun check = runSim(QStringList{"--check"} + extraArgs + QStringList{file});
-    QStringList checked;
-    for (const QString &line : check.err.split('\n', Qt::SkipEmptyParts))
-        checked.append(line.section(QStringLiteral(": warning: "), 1));
-    QStringList warned;
+    QStringList checked = runSim(QStringList{"--check"} + extraArgs + QStringList{file}).err.split('\n');
+    checked.removeAll(QString());
     QTRY_COMPARE(linkWarnings().size(), checked.size());
-    for (const QString &line : linkWarnings())
-        warned.append(
-            line.section(QStringLiteral(": "), 1).remove(QStringLiteral(" (said once per connection)")));
+    QStringList warned = linkWarnings();
+    for (int i = 0; i < checked.size(); ++i) {
+        checked[i] = checked[i].section(QStringLiteral(": warning: "), 1);
+        warned[i] =
+            warned[i].section(QStringLiteral(": "), 1).remove(QStringLiteral(" (said once per connection)"));
+    }
     checked.sort();
     warned.sort();
     QCOMPARE(warned, checked);
