@@ -793,9 +793,7 @@ void TestNetworkService::allowList()
         QVERIFY(!caller.open(QHostAddress("127.0.0.2")));
         QVERIFY(caller.waitForDisconnected());
     }
-    // Nothing of it reached the screen or the message log, and it was named once.
-    QCOMPARE(connected.count(), 0);
-    QCOMPARE(m_display->log().count(DisplayHarness::logPrefix), 0);
+    QCOMPARE(connected.count(), 0); // and named once
     const QStringList warnings = m_display->log().lines("127.0.0.2:");
     QCOMPARE(warnings.size(), 1);
     QVERIFY2(warnings.first().endsWith(": refused, not an allowed terminal (--allow-terminal)"),

@@ -41,12 +41,11 @@ void captureMessages(QtMsgType type, const QMessageLogContext &context, const QS
         return;
     }
     if (type == QtWarningMsg && qstrcmp(context.category, "qv4.link") == 0) {
-        if (message.endsWith(QLatin1String(": connected")) ||
-            message.contains(QLatin1String(": disconnected, ")) ||
-            message.startsWith(QLatin1String("any host on the network")))
-            return;
+        static const QRegularExpression aside(
+            QStringLiteral(": connected$|: disconnected, |^any host on the network"));
         QMutexLocker lock(&g_linkWarningsMutex);
-        g_linkWarnings.append(message);
+        if (!message.contains(aside))
+            g_linkWarnings.append(message);
         return;
     }
     g_previousHandler(type, context, message);
@@ -600,7 +599,6 @@ void TestTerminalSim::checkAndDisplayWarnOfBadInput()
     QVERIFY2(check.exitCode == 8, qPrintable(check.err));
     QVERIFY2(check.err.contains(QStringLiteral("s.jsonl:3: warning: ") + warning), qPrintable(check.err));
     QCOMPARE(check.err.count(QStringLiteral(": warning: ")), 1); // only that line
-    QVERIFY(!m_connected->wait(100));
 
     const SimRun run = runSim({"--port", port(), "--no-delay", file});
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
