@@ -891,6 +891,12 @@ QString JsonDebugText::fromObject(const QJsonObject &object, QLatin1StringView b
     });
 }
 
+// A control character as Qt writes it: a short escape or \u00XX.
+static int controlLength(char32_t c)
+{
+    return (c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t') ? 2 : 6;
+}
+
 qint64 JsonDebugText::textBytes(QByteArrayView json)
 {
     // "QJsonObject(" and ")" around the compact text.
@@ -908,9 +914,7 @@ qint64 JsonDebugText::textBytes(QByteArrayView json)
                 const uchar b = uchar(*p);
                 if (b != '\\') {
                     // UTF-8 goes through as it is; control characters are escaped.
-                    total += b >= 0x20                                                         ? 1
-                             : (b == '\b' || b == '\f' || b == '\n' || b == '\r' || b == '\t') ? 2
-                                                                                               : 6;
+                    total += b >= 0x20 ? 1 : controlLength(b);
                     ++p;
                     continue;
                 }
@@ -919,7 +923,8 @@ qint64 JsonDebugText::textBytes(QByteArrayView json)
                 const char e = p[1];
                 p += 2;
                 if (e != 'u') {
-                    total += e == '/' ? 1 : 2;
+                    // Qt takes an unknown escape as the character itself, a control character too.
+                    total += e == '/' ? 1 : uchar(e) < 0x20 ? controlLength(uchar(e)) : 2;
                     continue;
                 }
                 if (end - p < 4)
@@ -929,9 +934,7 @@ qint64 JsonDebugText::textBytes(QByteArrayView json)
                     code = code * 16 + char32_t(std::max(hexValue(p[i]), 0));
                 p += 4;
                 if (code < 0x20)
-                    total += (code == '\b' || code == '\f' || code == '\n' || code == '\r' || code == '\t')
-                                 ? 2
-                                 : 6;
+                    total += controlLength(code);
                 else if (code == '"' || code == '\\')
                     total += 2;
                 else if (code < 0x80)
