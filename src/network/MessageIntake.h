@@ -9,7 +9,6 @@
 #include <QMutex>
 #include <QSemaphore>
 #include <QThreadPool>
-#include <QWaitCondition>
 
 #include <memory>
 
@@ -89,8 +88,7 @@ private:
     QAtomicInt m_checkBytes;
     QMutex m_waitingMutex;
     QList<WaitingCheck> m_waiting; // in arrival order, not yet checked
-    QWaitCondition m_stop;
-    QAtomicInt m_checking; // the checker is running or about to
+    QAtomicInt m_checking;         // the checker is running or about to
     QAtomicInt m_stopping;
     QAtomicInt m_unchecked;
     QSemaphore m_budget{budget};
