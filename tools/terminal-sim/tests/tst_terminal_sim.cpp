@@ -548,17 +548,10 @@ void TestTerminalSim::checkAndDisplayWarnOfBadInput_data()
     QTest::newRow("order: a line that is no object")
         << QByteArray(R"({"path":"order","content":{"receipt_items":[{"uuid":"a"},5]}})")
         << R"(order: "receipt_items[1]" expects an object, got 5)";
-    QTest::newRow("order: recipe change misspelt")
-        << QByteArray(R"({"path":"order","content":{"receipt_items":[{"receipt_item_recipe_changes":)"
-                      R"([{"nomenclature":"Сироп","quantitiy":1}]}]}})")
-        << R"(order: "receipt_items[0].receipt_item_recipe_changes[0].quantitiy" is not read; did you mean "quantity"?)";
     QTest::newRow("promo: flag as text")
         << QByteArray(
                R"({"path":"promo_image","content":{"promo_images":[{"uuid":"p","is_active":"true"}]}})")
         << R"(promo_image: "promo_images[0].is_active" expects a boolean, got a string ("true"))";
-    QTest::newRow("promo: timeout with a fraction")
-        << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"uuid":"p","timeout":5.5}]}})")
-        << R"(promo_image: "promo_images[0].timeout" expects an integral number of seconds, got 5.5)";
     QTest::newRow("promo: date that does not parse")
         << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"start_at":"01.12.2026"}]}})")
         << R"(promo_image: "promo_images[0].start_at" expects an ISO 8601 date-time or null, got a string ("01.12.2026"))";
@@ -585,9 +578,6 @@ void TestTerminalSim::checkAndDisplayWarnOfBadInput_data()
     QTest::newRow("bonus: the correct spelling")
         << QByteArray(R"({"path":"bonus","content":{"count":100,"is_replenishment":true}})")
         << R"(bonus: "is_replenishment" is not read; did you mean "is_replenisment"?)";
-    QTest::newRow("bonus: count as text")
-        << QByteArray(R"({"path":"bonus","content":{"count":"25"}})")
-        << R"(bonus: "count" expects an integral number of hundredths, got a string ("25"))";
 }
 
 void TestTerminalSim::checkAndDisplayWarnOfBadInput()
@@ -604,9 +594,8 @@ void TestTerminalSim::checkAndDisplayWarnOfBadInput()
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
     QTRY_COMPARE(m_disconnected->count(), 1);
     QTRY_COMPARE(linkWarnings().size(), 1);
-    static const QRegularExpression peer(QStringLiteral("^127\\.0\\.0\\.1:\\d+: (.*)$"));
-    const QString shown = peer.match(linkWarnings().first()).captured(1);
-    QVERIFY2(shown.startsWith(warning), qPrintable(linkWarnings().first()));
+    QVERIFY2(linkWarnings().first().section(QStringLiteral(": "), 1).startsWith(warning),
+             qPrintable(linkWarnings().first()));
 }
 
 void TestTerminalSim::rawSendsBytesAsTheyAre_data()
