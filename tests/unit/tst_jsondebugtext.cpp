@@ -53,18 +53,6 @@ QString cut(const QString &text, qsizetype start, qsizetype maxBytes = JsonDebug
            QStringLiteral(" … (%1 more bytes)").arg(utf8.size() - at);
 }
 
-QByteArray nested(int depth, const QByteArray &inner)
-{
-    // Keys out of order at every level: "z" before "a".
-    QByteArray json;
-    for (int i = 0; i < depth; ++i)
-        json += "{\"z\":1,\"a\":";
-    json += inner;
-    for (int i = 0; i < depth; ++i)
-        json += '}';
-    return json;
-}
-
 // Random documents in every form a sender might use: any whitespace, escaped
 // and raw non-ASCII, unsorted and duplicate keys, numbers Qt keeps as
 // integers or as doubles, nesting.
@@ -308,11 +296,9 @@ void TestJsonDebugText::randomDocumentsSameAsQt()
         if (object.isEmpty())
             continue;
         // The cut writer, cut short where a message's line would be cut long.
-        const qsizetype maxBytes = 8 + i % 64;
-        const QString short_ = JsonDebugText::fromObject(object, {}, maxBytes);
-        if (short_ != cut(qtText(object), 0, maxBytes))
-            QFAIL(qPrintable(QStringLiteral("cut differs for %1:\n  ours %2\n  Qt's %3")
-                                 .arg(QString::fromUtf8(json), short_, cut(qtText(object), 0, maxBytes))));
+        const QString expected = cut(qtText(object), 0, 8 + i % 64);
+        QVERIFY2(JsonDebugText::fromObject(object, {}, 8 + i % 64) == expected,
+                 qPrintable(json + "\n" + expected));
         const QString text = JsonDebugText::fromMessage(json);
         if (text.isNull()) {
             ++leftToQt;
@@ -350,7 +336,8 @@ void TestJsonDebugText::logLineOfEveryKind_data()
         << QByteArray(R"({"path":"order","content":{"x":"Ж)") + QByteArray(40 * 1024, 'x') +
                QString(20000, QChar(0x416)).toUtf8() + R"("}})";
     QTest::newRow("over the cap, nested 1,000 deep with keys out of order")
-        << nested(1000, QByteArray(R"({"y":")") + QByteArray(200 * 1024, 'y') + R"("})");
+        << QByteArray(R"({"z":1,"a":)").repeated(1000) + R"({"y":")" + QByteArray(200 * 1024, 'y') + R"("})" +
+               QByteArray(1000, '}');
     QTest::newRow("over the cap, keys beyond U+D7FF")
         << QByteArray(R"({"\uffff":")") + QByteArray(100 * 1024, 'u') + R"(","\ud83d\ude00":"s"})";
     QTest::newRow("over the cap by escapes of a small message")
