@@ -28,24 +28,16 @@ Control {
     Component {
         id: delegateComponent
         ItemViewDelegate {
-            width: root.s(368)
-            uuid: "L1"
-            menuName: "Капучино 0,3 л"
-            discountAmount: 0
-            discountReceipt: 0
+            width: root.s(368); uuid: "L1"; menuName: "Капучино 0,3 л"; discountAmount: 0; discountReceipt: 0
             receiptItemRecipeChanges: [{ nomenclature: "Сироп карамель", quantity: 2 }]
         }
     }
     Component {
         id: receiptComponent
         ReceiptItemsWidget {
-            width: root.s(428)
-            height: root.s(656)
-            clientUuid: "G-1"
-            clientName: "Анна"
-            clientLastName: "Смирнова"
-            discountName: "Постоянный гость"
-            discountPercent: 1000
+            width: root.s(428); height: root.s(656)
+            clientUuid: "G-1"; clientName: "Анна"; clientLastName: "Смирнова"
+            discountName: "Постоянный гость"; discountPercent: 1000
             receiptItemsModel: ListModel {}
             Component.onCompleted: receiptItemsModel.append({
                 uuid: "L1", menuName: "Круассан", quantity: 1, menuPrice: 21500, discountAmount: 0,
