@@ -84,21 +84,17 @@ void TestKiosk::cursor()
 void TestKiosk::desktopSession_data()
 {
     QTest::addColumn<bool>("offered");
-    QTest::addColumn<ScreenAwake::Method>("method");
     QTest::addColumn<QString>("logged");
 
     // Offscreen there is no X server to fall back on.
     QTest::newRow("not offered")
-        << false << ScreenAwake::Method::Unavailable
-        << "Screen kept awake: nothing to ask: org.freedesktop.ScreenSaver not offered";
-    QTest::newRow("offered") << true << ScreenAwake::Method::DesktopSession
-                             << "Screen kept awake: the desktop session inhibits blanking";
+        << false << "Screen kept awake: nothing to ask: org.freedesktop.ScreenSaver not offered";
+    QTest::newRow("offered") << true << "Screen kept awake: the desktop session inhibits blanking";
 }
 
 void TestKiosk::desktopSession()
 {
     QFETCH(bool, offered);
-    QFETCH(ScreenAwake::Method, method);
     QFETCH(QString, logged);
     if (g_busAddress.isEmpty())
         QSKIP("dbus-daemon is not installed");
@@ -115,7 +111,8 @@ void TestKiosk::desktopSession()
     ScreenAwake awake;
     QSignalSpy chosen(&awake, &ScreenAwake::methodChosen);
     QTRY_COMPARE(chosen.count(), 1);
-    QCOMPARE(awake.method(), method);
+    QCOMPARE(awake.method(),
+             offered ? ScreenAwake::Method::DesktopSession : ScreenAwake::Method::Unavailable);
     QCOMPARE(saver.applications, offered ? QStringList{QCoreApplication::applicationName()} : QStringList{});
 }
 
