@@ -524,60 +524,48 @@ void TestTerminalSim::checkWarnsOfBadInput_data()
 {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QString>("warning");
-    QTest::newRow("text frame") << QByteArray(R"({"path":"bonus","content":{"count":1},"text_frame":true})")
-                                << "text frame ignored: the display reads only binary frames; send the JSON "
-                                   "as a binary message";
-    QTest::newRow("invalid JSON") << QByteArray(
-                                         "{\"raw\":\"{\\\"path\\\": \\\"order\\\", \\\"content\\\": {]}\"}")
-                                  << "invalid JSON at byte 31: unterminated object";
-    QTest::newRow("not an object")
-        << QByteArray(R"({"raw":"[1,2]"})")
-        << R"(not a JSON object but an array; a message is {"path": ..., "content": {...}})";
-    QTest::newRow("no path") << QByteArray("{\"raw\":\"{\\\"content\\\":{}}\"}")
-                             << R"(no "path"; the message is ignored)";
-    QTest::newRow("unknown path")
-        << QByteArray(R"({"path":"Order","content":{}})")
-        << R"(unknown "path" "Order" (did you mean "order"?); the message is ignored )"
-           R"((known: order, promo_image, app_logo, payment, bonus))";
-    QTest::newRow("content not an object")
-        << QByteArray("{\"raw\":\"{\\\"path\\\":\\\"payment\\\",\\\"content\\\":[]}\"}")
-        << R"(payment: "content" expects an object, got an array; read as {})";
-    QTest::newRow("order: quantity as text")
-        << QByteArray(R"({"path":"order","content":{"receipt_items":[{"uuid":"a","quantity":"2"}]}})")
-        << R"(order: "receipt_items[0].quantity" expects a number, got a string ("2"))";
-    QTest::newRow("order: a line that is no object")
-        << QByteArray(R"({"path":"order","content":{"receipt_items":[{"uuid":"a"},5]}})")
-        << R"(order: "receipt_items[1]" expects an object, got 5)";
-    QTest::newRow("promo: flag as text")
-        << QByteArray(
-               R"({"path":"promo_image","content":{"promo_images":[{"uuid":"p","is_active":"true"}]}})")
-        << R"(promo_image: "promo_images[0].is_active" expects a boolean, got a string ("true"))";
-    QTest::newRow("promo: date that does not parse")
-        << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"start_at":"01.12.2026"}]}})")
-        << R"(promo_image: "promo_images[0].start_at" expects an ISO 8601 date-time or null, got a string ("01.12.2026"))";
-    QTest::newRow("promo: window over midnight")
-        << QByteArray(
-               R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[["22:00","02:00"]]}}]}})")
-        << R"(promo_image: "promo_images[0].schedule.friday[0]" never matches: a window does not cross midnight; split it between two days)";
-    QTest::newRow("promo: more windows than are read")
-        << QByteArray(R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[)" +
-                      QByteArray(R"(["09:00","10:00"],)").repeated(100) + R"(["09:00","10:00"]]}}]}})")
-        << R"(promo_image: "promo_images[0].schedule.friday" has 101 windows; only the first 100 are read)";
-    QTest::newRow("promo: time without a leading zero")
-        << QByteArray(
-               R"({"path":"promo_image","content":{"promo_images":[{"schedule":{"friday":[["9:00","18:00"]]}}]}})")
-        << R"(promo_image: "promo_images[0].schedule.friday[0][0]" expects a time "hh:mm" from 00:00 to 23:59, got a string ("9:00"))";
-    QTest::newRow("logo: a number") << QByteArray(R"({"path":"app_logo","content":{"logo":5}})")
-                                    << R"(app_logo: "logo" expects a string, got 5)";
-    QTest::newRow("payment: amount in major units")
-        << QByteArray(R"({"path":"payment","content":{"amount":465.30,"receipt_uuid":"r"}})")
-        << R"(payment: "amount" expects an integral number of hundredths, got 465.3)";
-    QTest::newRow("payment: amount past 32 bits")
-        << QByteArray(R"({"path":"payment","content":{"amount":1e12}})")
-        << R"(payment: "amount" expects an integral number of hundredths from -2147483648 to 2147483647, got 1e+12)";
-    QTest::newRow("bonus: the correct spelling")
-        << QByteArray(R"({"path":"bonus","content":{"count":100,"is_replenishment":true}})")
-        << R"(bonus: "is_replenishment" is not read; did you mean "is_replenisment"?)";
+    const auto row = [](const char *name, const QByteArray &line, const char *warning) {
+        QTest::newRow(name) << line << QString::fromUtf8(warning);
+    };
+    row("text frame", R"({"path":"bonus","content":{"count":1},"text_frame":true})",
+        "text frame ignored: the display reads only binary frames; send the JSON as a binary message");
+    row("invalid JSON", R"({"raw":"{\"path\": \"order\", \"content\": {]}"})",
+        "invalid JSON at byte 31: unterminated object");
+    row("not an object", R"({"raw":"[1,2]"})",
+        R"(not a JSON object but an array; a message is {"path": ..., "content": {...}})");
+    row("no path", R"({"raw":"{\"content\":{}}"})", R"(no "path"; the message is ignored)");
+    row("unknown path", R"({"path":"Order","content":{}})",
+        R"(unknown "path" "Order" (did you mean "order"?); the message is ignored )"
+        R"((known: order, promo_image, app_logo, payment, bonus))");
+    row("content not an object", R"({"raw":"{\"path\":\"payment\",\"content\":[]}"})",
+        R"(payment: "content" expects an object, got an array; read as {})");
+    row("order: quantity as text",
+        R"({"path":"order","content":{"receipt_items":[{"uuid":"a","quantity":"2"}]}})",
+        R"(order: "receipt_items[0].quantity" expects a number, got a string ("2"))");
+    row("order: a line that is no object", R"({"path":"order","content":{"receipt_items":[{"uuid":"a"},5]}})",
+        R"(order: "receipt_items[1]" expects an object, got 5)");
+    const QByteArray promo = R"({"path":"promo_image","content":{"promo_images":[)";
+    row("promo: flag as text", promo + R"({"uuid":"p","is_active":"true"}]}})",
+        R"(promo_image: "promo_images[0].is_active" expects a boolean, got a string ("true"))");
+    row("promo: date that does not parse", promo + R"({"start_at":"01.12.2026"}]}})",
+        R"(promo_image: "promo_images[0].start_at" expects an ISO 8601 date-time or null, got a string ("01.12.2026"))");
+    row("promo: window over midnight", promo + R"({"schedule":{"friday":[["22:00","02:00"]]}}]}})",
+        R"(promo_image: "promo_images[0].schedule.friday[0]" never matches: a window does not cross midnight; split it between two days)");
+    row("promo: more windows than are read",
+        promo + R"({"schedule":{"friday":[)" + QByteArray(R"(["09:00","10:00"],)").repeated(100) +
+            R"(["09:00","10:00"]]}}]}})",
+        R"(promo_image: "promo_images[0].schedule.friday" has 101 windows; only the first 100 are read)");
+    row("promo: time without a leading zero", promo + R"({"schedule":{"friday":[["9:00","18:00"]]}}]}})",
+        R"(promo_image: "promo_images[0].schedule.friday[0][0]" expects a time "hh:mm" from 00:00 to 23:59, got a string ("9:00"))");
+    row("logo: a number", R"({"path":"app_logo","content":{"logo":5}})",
+        R"(app_logo: "logo" expects a string, got 5)");
+    row("payment: amount in major units",
+        R"({"path":"payment","content":{"amount":465.30,"receipt_uuid":"r"}})",
+        R"(payment: "amount" expects an integral number of hundredths, got 465.3)");
+    row("payment: amount past 32 bits", R"({"path":"payment","content":{"amount":1e12}})",
+        R"(payment: "amount" expects an integral number of hundredths from -2147483648 to 2147483647, got 1e+12)");
+    row("bonus: the correct spelling", R"({"path":"bonus","content":{"count":100,"is_replenishment":true}})",
+        R"(bonus: "is_replenishment" is not read; did you mean "is_replenisment"?)");
 }
 
 void TestTerminalSim::checkWarnsOfBadInput()
