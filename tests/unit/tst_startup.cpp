@@ -470,7 +470,6 @@ void TestStartup::displayServerMissing_data()
     QTest::addColumn<QString>("variable"); // NAME=value; the others unset
     QTest::addColumn<bool>("missing");
 
-    QTest::newRow("nothing set") << QStringList{} << "" << true;
     QTest::newRow("DISPLAY") << QStringList{} << "DISPLAY=:0" << false;
     QTest::newRow("WAYLAND_DISPLAY") << QStringList{} << "WAYLAND_DISPLAY=wayland-0" << false;
     QTest::newRow("wayland, then xcb:arg") << QStringList{} << "QT_QPA_PLATFORM=wayland;xcb:a=1" << true;
