@@ -447,13 +447,10 @@ Item {
         // `count` lines of receipt `receipt`; every third has recipe changes,
         // so the lines differ in height.
         function lines(count, receipt, changedRow) {
-            const result = []
-            for (let i = 0; i < count; ++i) {
-                result.push({ uuid: "L" + i, receipt_uuid: receipt || "R1", menu_name: "Блюдо " + i,
-                              quantity: i === changedRow ? 3 : 1, menu_price: 10000, total: 10000,
-                              receipt_item_recipe_changes: i % 3 === 0 ? [{ nomenclature: "Сыр", quantity: 1 }] : [] })
-            }
-            return result
+            return Array.from({ length: count }, (_, i) => ({
+                uuid: "L" + i, receipt_uuid: receipt || "R1", menu_name: "Блюдо " + i,
+                quantity: i === changedRow ? 3 : 1, menu_price: 10000, total: 10000,
+                receipt_item_recipe_changes: i % 3 === 0 ? [{ nomenclature: "Сыр", quantity: 1 }] : [] }))
         }
 
         // One "order" message: the model resets once the lines are parsed.
@@ -474,8 +471,7 @@ Item {
             for (let n = 1; n <= 30; ++n) {
                 send(lines(n))
                 verify(fullyShown(n - 1), "line " + n + " of " + n + " in view")
-                const first = list.itemAtIndex(0)
-                if (first === null || first.y < list.contentY - 0.5) {
+                if (!fullyShown(0)) {
                     const newest = list.itemAtIndex(n - 1)
                     verify(list.contentY + list.height - newest.y - newest.height < 1,
                            "the lines above line " + n + " fill the panel")
