@@ -58,15 +58,10 @@ Control {
             failOnWarning(/.?/)
         }
 
-        function texts(item, found) {
-            for (let i = 0; i < item.children.length; ++i) {
-                const child = item.children[i]
-                if (child.visible && child.contentWidth !== undefined && child.lineCount !== undefined && child.text !== "")
-                    found.push(child)
-                if (child.visible)
-                    texts(child, found)
-            }
-            return found
+        // The visible text items below `item`.
+        function texts(item) {
+            return Array.from(item.children).filter(c => c.visible).reduce((found, c) => found.concat(
+                c.contentWidth !== undefined && c.lineCount !== undefined && c.text !== "" ? [c] : [], texts(c)), [])
         }
 
         // Where the glyphs of a text item are drawn, in the widget's coordinates.
@@ -114,7 +109,7 @@ Control {
             if (receipt)
                 tryVerify(() => receipt.visible && findChild(widget, "receiptList").itemAtIndex(0) !== null)
             waitForItemPolished(widget)
-            const found = texts(widget, [])
+            const found = texts(widget)
             verify(found.length >= 2, "the widget shows its texts")
             const rects = found.map(t => paintedRect(t, widget))
             const slack = 0.01
