@@ -52,6 +52,9 @@ public:
     Ticket take(const QByteArray &message, const QHostAddress &peer = {}, quint16 port = 0);
     // Finishes once the line of every message taken so far is written.
     QFuture<void> logged();
+    // Bytes of messages whose check still waits (memory measurements wait
+    // for none).
+    int pendingCheckBytes() const { return m_checkBytes.loadAcquire(); }
 
     // What the parse tells beyond the object: written before the parse's
     // result is handed over, read by whoever waited for that result.
@@ -63,8 +66,10 @@ public:
     };
 
 private:
-    // Bytes of messages whose check may wait at once.
-    static constexpr int checkBudget = 16 * 1024 * 1024;
+    // Bytes of messages whose check may wait at once. A parsed message takes
+    // about ten times its text, and on a busy machine the checker may not
+    // run for minutes: this bounds what it holds to some 20 MB.
+    static constexpr int checkBudget = 2 * 1024 * 1024;
 
     struct WaitingCheck
     {

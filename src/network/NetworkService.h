@@ -81,6 +81,7 @@ public:
     int openSocketCount() const { return m_openSockets; }
     int connectionCount() const { return int(m_links.size()); }
     int pendingMessageCount() const { return int(m_pending.size()) + (m_busy ? 1 : 0); }
+    int pendingCheckBytes() const { return m_intake.pendingCheckBytes(); }
 
     // Set before run(): the one local address to listen on (null: every
     // interface) and the terminals allowed to connect (empty: any host).

@@ -114,6 +114,12 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     qInstallMessageHandler(quietHandler);
     g_env = new AppEnv;
     g_service = new NetworkService(g_env); // never listens: messages come from the fuzzer
+    // libFuzzer ends with exit(): the message check's thread must be done
+    // before the static tables it reads are destroyed.
+    std::atexit([] {
+        delete g_service;
+        g_service = nullptr;
+    });
     return 0;
 }
 
