@@ -87,6 +87,10 @@ Rectangle {
             orientation: ListView.Vertical
             interactive: true
             boundsBehavior: Flickable.StopAtBounds
+            // No lines made ahead of the view: after each reset the list
+            // would fill that buffer a moment later and draw the whole
+            // window once more for it.
+            cacheBuffer: 0
 
             delegate: ItemViewDelegate {
                 width: ListView.view.width - DpiSettings.scaling(12)
