@@ -954,8 +954,8 @@ qint64 JsonDebugText::textBytes(QByteArrayView json)
             }
             if (p != end)
                 ++p;
-        } else if (c == '-' || (c >= '0' && c <= '9')) {
-            // Counted as the writer writes it.
+        } else if (c == '-' || c == '.' || (c >= '0' && c <= '9')) {
+            // Counted as the writer writes it; Qt's parser takes ".5" for 0.5.
             const char *start = p;
             while (p != end &&
                    (std::isdigit(uchar(*p)) || *p == '-' || *p == '+' || *p == '.' || *p == 'e' || *p == 'E'))

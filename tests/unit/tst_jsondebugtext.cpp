@@ -239,6 +239,9 @@ void TestJsonDebugText::sameAsQt_data()
         R"({"a":9223372036854775808,"b":-9223372036854775809,"c":12345678901234567890,"d":1e19})");
     QTest::newRow("doubles") << QByteArray(R"({"a":0.05,"b":-12.75,"c":1e-7,"d":1e300,"e":4.9e-324,)"
                                            R"("f":0.30000000000000004,"g":123.456e3,"h":1.5e-5})");
+    // Qt's parser takes a number that starts with its point.
+    QTest::newRow("bare point") << QByteArray(R"({"a":.5,"b":-.25,"c":[.5106854775809]})");
+    QTest::newRow("bare point and exponent") << QByteArray(R"({"a":.5e1,"b":.25E-1})");
     QTest::newRow("deep nesting") << QByteArray(QByteArray(500, '[').prepend("{\"a\":") +
                                                 QByteArray(500, ']') + "}");
 }
