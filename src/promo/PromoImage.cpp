@@ -31,6 +31,18 @@ const QString PromoImage::weekdayKeys[8] = {
     QStringLiteral("sunday"),
 };
 
+PromoImage::Day PromoImage::Day::fromWindows(const QJsonArray &windows)
+{
+    Day day;
+    day.allDay = windows.isEmpty();
+    for (const QJsonValue &value : windows) {
+        const QJsonArray window = value.toArray();
+        if (!window.isEmpty())
+            day.windows.append({msecsOfWindowEnd(window, 0), msecsOfWindowEnd(window, 1)});
+    }
+    return day;
+}
+
 bool PromoImage::Day::contains(int msecsOfDay) const
 {
     if (allDay)
@@ -70,14 +82,7 @@ void PromoImage::fromJson(const QJsonObject &json, int *daysCut)
             if (daysCut)
                 ++*daysCut;
         }
-        Day &read = week[day];
-        read.allDay = windows.isEmpty();
-        read.windows.clear();
-        for (const QJsonValue &value : windows) {
-            const QJsonArray window = value.toArray();
-            if (!window.isEmpty())
-                read.windows.append({msecsOfWindowEnd(window, 0), msecsOfWindowEnd(window, 1)});
-        }
+        week[day] = Day::fromWindows(windows);
     }
     weekRead = true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -33,6 +34,9 @@ struct PromoImage
         bool allDay = true; // no windows at all
         QList<std::pair<int, int>> windows;
         bool contains(int msecsOfDay) const;
+        // A weekday's array of ["hh:mm", "hh:mm"] windows; elements that are
+        // no array, or an empty one, are passed over.
+        static Day fromWindows(const QJsonArray &windows);
     };
     // Indexed by ISO weekday, 1 to 7; read from `schedule` by fromJson. A
     // record filled by hand (weekRead false) is judged from `schedule`.

@@ -17,11 +17,8 @@ int msecsOfDay(const QTime &time)
 
 PromoImageService::PromoImageService(AppEnv *env, QObject *parent) : IService(parent), m_env(env)
 {
-    m_weekdays = {
-        {1, QStringLiteral("monday")},   {2, QStringLiteral("tuesday")}, {3, QStringLiteral("wednesday")},
-        {4, QStringLiteral("thursday")}, {5, QStringLiteral("friday")},  {6, QStringLiteral("saturday")},
-        {7, QStringLiteral("sunday")},
-    };
+    for (int day = 1; day <= 7; ++day)
+        m_weekdays.insert(day, PromoImage::weekdayKeys[day]);
     connect(&m_minuteTimer, &MinuteTimer::timeout, this, &PromoImageService::update);
     connect(m_env->promoImageModel(), &QAbstractItemModel::modelReset, this, &PromoImageService::update);
 }
@@ -91,17 +88,5 @@ bool PromoImageService::checkStartEndAt(const QDateTime &start, const QDateTime 
 
 bool PromoImageService::checkShedule(const QJsonArray &windows, const QDateTime &now) const
 {
-    if (windows.isEmpty())
-        return true;
-    const int current = msecsOfDay(now.toLocalTime().time());
-    for (const QJsonValue &value : windows) {
-        const QJsonArray window = value.toArray();
-        if (window.isEmpty())
-            continue;
-        const int start = msecsOfDay(QTime::fromString(window.at(0).toString(), QStringLiteral("hh:mm")));
-        const int end = msecsOfDay(QTime::fromString(window.at(1).toString(), QStringLiteral("hh:mm")));
-        if (end >= current && current >= start)
-            return true;
-    }
-    return false;
+    return PromoImage::Day::fromWindows(windows).contains(msecsOfDay(now.toLocalTime().time()));
 }
