@@ -11,12 +11,8 @@ void Client::fromJson(const QJsonObject &json)
     clientLastName = json.value(QLatin1String("client_lastname")).toString();
     discountName = json.value(QLatin1String("discount_name")).toString();
     int shortened = 0;
-    for (QString *text : {&clientName, &clientLastName, &discountName}) {
-        if (InputLimits::isTooLong(*text)) {
-            *text = InputLimits::shownText(*text);
-            ++shortened;
-        }
-    }
+    for (QString *text : {&clientName, &clientLastName, &discountName})
+        shortened += InputLimits::shorten(*text) ? 1 : 0;
     if (shortened > 0) {
         qCWarning(lcLimits, "Client: %d text(s) over %d characters, the limit, cut to it", shortened,
                   InputLimits::maximumTextLength);

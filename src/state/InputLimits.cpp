@@ -2,12 +2,13 @@
 
 Q_LOGGING_CATEGORY(lcLimits, "qv4.limits")
 
-QString InputLimits::shownText(const QString &text)
+bool InputLimits::shorten(QString &text)
 {
-    if (!isTooLong(text))
-        return text;
+    if (text.size() <= maximumTextLength)
+        return false;
     qsizetype length = maximumTextLength;
     if (text.at(length - 1).isHighSurrogate())
         --length;
-    return text.left(length);
+    text.truncate(length);
+    return true;
 }

@@ -16,11 +16,8 @@ constexpr int maximumTextLength = 500;   // characters of any text shown
 constexpr int maximumPromoEntries = 200;
 constexpr int maximumTimeWindows = 100; // per weekday of an entry
 
-// `text` cut to maximumTextLength UTF-16 units, never inside a surrogate pair.
-QString shownText(const QString &text);
-inline bool isTooLong(const QString &text)
-{
-    return text.size() > maximumTextLength;
-}
+// Cuts `text` to maximumTextLength UTF-16 units, never inside a surrogate
+// pair; true when it was longer.
+bool shorten(QString &text);
 
 } // namespace InputLimits

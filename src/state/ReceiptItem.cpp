@@ -14,8 +14,11 @@ bool shortenChange(QJsonValue &change)
     bool cut = false;
     for (QLatin1String key : {QLatin1String("nomenclature"), QLatin1String("quantity")}) {
         const QJsonValue value = object.value(key);
-        if (value.isString() && InputLimits::isTooLong(value.toString())) {
-            object.insert(key, InputLimits::shownText(value.toString()));
+        if (!value.isString())
+            continue;
+        QString text = value.toString();
+        if (InputLimits::shorten(text)) {
+            object.insert(key, text);
             cut = true;
         }
     }
@@ -58,11 +61,8 @@ void ReceiptItem::fromJson(const QJsonObject &json, Cuts *cuts)
 {
     uuid = json.value(QLatin1String("uuid")).toString();
     menuName = json.value(QLatin1String("menu_name")).toString();
-    if (InputLimits::isTooLong(menuName)) {
-        menuName = InputLimits::shownText(menuName);
-        if (cuts)
-            ++cuts->textsShortened;
-    }
+    if (InputLimits::shorten(menuName) && cuts)
+        ++cuts->textsShortened;
     quantity = json.value(QLatin1String("quantity")).toDouble(0);
     menuPrice = json.value(QLatin1String("menu_price")).toDouble(0);
     discountAmount = json.value(QLatin1String("discount_amount")).toDouble(0);
