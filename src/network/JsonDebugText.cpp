@@ -142,6 +142,12 @@ char16_t *putUtf16(char16_t *out, char32_t code)
     return out;
 }
 
+// A control character as Qt writes it: a short escape or \u00XX.
+int controlLength(char32_t c)
+{
+    return (c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t') ? 2 : 6;
+}
+
 // Qt's escape of one UTF-16 unit in a JSON string, written at cursor.
 char16_t *escape(char16_t *cursor, char16_t u)
 {
@@ -588,7 +594,7 @@ private:
         for (const char *p = begin; p != end; ++p) {
             const uchar c = uchar(*p);
             if (c < 0x20)
-                units += (c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t') ? 2 : 6;
+                units += controlLength(c);
             else if (c == '"' || c == '\\')
                 units += 2;
             else if (c < 0x80 || (c & 0xc0) != 0x80)
@@ -889,12 +895,6 @@ QString JsonDebugText::fromObject(const QJsonObject &object, QLatin1StringView b
     return ObjectWriter(maxBytes).text(before, object, [&]() {
         return totalBytes >= 0 ? totalBytes : textBytes(QJsonDocument(object).toJson(QJsonDocument::Compact));
     });
-}
-
-// A control character as Qt writes it: a short escape or \u00XX.
-static int controlLength(char32_t c)
-{
-    return (c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t') ? 2 : 6;
 }
 
 qint64 JsonDebugText::textBytes(QByteArrayView json)
