@@ -185,24 +185,29 @@ private:
             m_reply->abort();
     }
 
+    // True when the size the reply announces is over the limit (and refused).
+    bool announcesTooMuch(qint64 announced)
+    {
+        if (announced <= m_limits.maximumBytes)
+            return false;
+        refuse(QStringLiteral("announces %1 bytes, over the limit of %2")
+                   .arg(announced)
+                   .arg(m_limits.maximumBytes));
+        return true;
+    }
+
     void onMetaData()
     {
         bool ok = false;
         const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
-        if (ok && announced > m_limits.maximumBytes)
-            refuse(QStringLiteral("announces %1 bytes, over the limit of %2")
-                       .arg(announced)
-                       .arg(m_limits.maximumBytes));
+        if (ok)
+            announcesTooMuch(announced);
     }
 
     void onProgress(qint64 received, qint64 total)
     {
         m_received = qMax(m_received, received);
-        if (total > m_limits.maximumBytes)
-            refuse(QStringLiteral("announces %1 bytes, over the limit of %2")
-                       .arg(total)
-                       .arg(m_limits.maximumBytes));
-        else
+        if (!announcesTooMuch(total))
             onReadyRead();
     }
 
