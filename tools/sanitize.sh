@@ -25,7 +25,7 @@ asan)
     build="${QV4_ASAN_DIR:-$root/build-asan}"
     flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -fsanitize=fuzzer-no-link"
     extra=(-DQV4_BUILD_FUZZ=ON)
-    labels=()
+    labels=(-LE opengl) # Mesa's allocations are not ours to check
     ;;
 tsan)
     build="${QV4_TSAN_DIR:-$root/build-tsan}"

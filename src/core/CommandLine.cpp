@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include "kiosk/RendererChoice.h"
 #include "network/TerminalAccess.h"
 
 #include <QCommandLineParser>
@@ -10,6 +11,7 @@ const QString fullScreenName = QStringLiteral("use-fullscreen");
 const QString blankingName = QStringLiteral("allow-screen-blanking");
 const QString terminalName = QStringLiteral("allow-terminal");
 const QString listenName = QStringLiteral("listen");
+const QString rendererName = QStringLiteral("renderer");
 const QString helpName = QStringLiteral("help");
 const QString versionName = QStringLiteral("version");
 
@@ -33,13 +35,19 @@ void addOptions(QCommandLineParser &parser)
                       QStringLiteral("Listen on this one local IPv4 or IPv6 address instead of every "
                                      "interface."),
                       QStringLiteral("ADDRESS")});
+    parser.addOption({rendererName,
+                      QStringLiteral("Which scene graph draws the window: auto (the default) takes the "
+                                     "software one where OpenGL runs on the CPU or is missing, OpenGL "
+                                     "where a GPU draws; opengl or software force one. QT_QUICK_BACKEND "
+                                     "or QSG_RHI_BACKEND, when set, win."),
+                      QStringLiteral("auto|opengl|software")});
     parser.addOption({{QStringLiteral("h"), helpName}, QStringLiteral("Show this help and exit.")});
     parser.addOption({{QStringLiteral("v"), versionName}, QStringLiteral("Print the version and exit.")});
 }
 
 bool takesValue(const QString &name)
 {
-    return name == terminalName || name == listenName;
+    return name == terminalName || name == listenName || name == rendererName;
 }
 
 bool isOwnLongOption(const QString &name)
@@ -148,7 +156,10 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         }
         if (takesValue(name) && equals < 0 && i + 1 == arguments.size()) {
             // Still read the rest: --help goes before any complaint.
-            result.error = QStringLiteral("%1 needs an ADDRESS").arg(argument);
+            result.error =
+                QStringLiteral("%1 needs %2")
+                    .arg(argument, name == rendererName ? QStringLiteral("auto, opengl or software")
+                                                        : QStringLiteral("an ADDRESS"));
             continue;
         }
         own << argument;
@@ -191,6 +202,13 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         }
         result.listenAddress = *address;
     }
+    if (parser.isSet(rendererName)) {
+        const QString value = parser.values(rendererName).constLast();
+        if (!RendererChoice::isOption(value))
+            return fail(
+                QStringLiteral("--%1 \"%2\": not one of auto, opengl, software").arg(rendererName, value));
+        result.renderer = value;
+    }
     return result;
 }
 
@@ -203,7 +221,7 @@ QString CommandLine::helpText(const QString &program)
     text.replace(0, text.indexOf(u'\n'), QStringLiteral("Usage: %1 [options]").arg(program));
     text +=
         QStringLiteral("\nQt's own options (-platform, -qwindowgeometry, -style, ...) are passed on to Qt.\n"
-                       "Any other argument is ignored with a warning. A malformed ADDRESS stops\n"
+                       "Any other argument is ignored with a warning. A malformed value stops\n"
                        "start-up with exit status 2; without a display server the display exits\n"
                        "with status 1.\n");
     return text;

@@ -25,6 +25,7 @@ struct CommandLine
     bool allowScreenBlanking = false;
     QHostAddress listenAddress;                       // null: every interface
     QList<QPair<QHostAddress, int>> allowedTerminals; // empty: any host
+    QString renderer = QStringLiteral("auto");        // --renderer: auto, opengl or software
     QStringList ignored;                              // not understood, as given
     QString error; // a value that is not what its option takes: start-up stops
 

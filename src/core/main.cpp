@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "KioskCursor.h"
 #include "ScreenAwake.h"
+#include "kiosk/RendererChoice.h"
 #include "state/AppEnv.h"
 
 #include <QFileInfo>
@@ -21,12 +22,8 @@ namespace {
 
 // Help, version and malformed values are answered before anything needs a
 // screen; returns the exit code, or -1 to go on.
-int answerBeforeStart(int argc, char *argv[])
+int answerBeforeStart(int argc, char *argv[], const QStringList &arguments, const CommandLine &commandLine)
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine commandLine = CommandLine::parse(arguments);
     const QString program = QFileInfo(arguments.value(0, QStringLiteral("appqv4App"))).fileName();
 
     if (commandLine.helpRequested || commandLine.versionRequested) {
@@ -62,11 +59,17 @@ int answerBeforeStart(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     AllocatorTuning::apply();
-    if (const int exitCode = answerBeforeStart(argc, argv); exitCode >= 0)
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine commandLine = CommandLine::parse(arguments);
+    if (const int exitCode = answerBeforeStart(argc, argv, arguments, commandLine); exitCode >= 0)
         return exitCode;
 
     QGuiApplication app(argc, argv);
     AppStartup::configureApplication(app);
+    // Before the window: the scene graph is chosen once, for the whole run.
+    RendererChoice::apply(commandLine.renderer);
 
     int exitCode = 0;
     {

@@ -1,8 +1,10 @@
-// The full-screen kiosk: the cursor out of sight until a mouse moves, and
-// the screen kept awake through the desktop session.
+// The full-screen kiosk: the cursor out of sight until a mouse moves, the
+// screen kept awake through the desktop session, and the scene graph that
+// fits the machine.
 
 #include "core/KioskCursor.h"
 #include "core/ScreenAwake.h"
+#include "kiosk/RendererChoice.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>
@@ -33,6 +35,8 @@ public slots:
 
 } // namespace
 
+Q_DECLARE_METATYPE(RendererChoice::Renderer)
+
 class TestKiosk : public QObject
 {
     Q_OBJECT
@@ -41,6 +45,8 @@ private slots:
     void cursor();
     void desktopSession_data();
     void desktopSession();
+    void renderer_data();
+    void renderer();
 };
 
 void TestKiosk::cursor_data()
@@ -79,6 +85,59 @@ void TestKiosk::cursor()
         QCOMPARE(QGuiApplication::overrideCursor()->shape(), Qt::BlankCursor);
     }
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr); // given back, once
+}
+
+void TestKiosk::renderer_data()
+{
+    using RendererChoice::Renderer;
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("userBackend");
+    QTest::addColumn<bool>("contextCreated"); // the probe's answer
+    QTest::addColumn<QString>("glRenderer");
+    QTest::addColumn<Renderer>("chosen");
+    QTest::addColumn<bool>("probed");
+
+    const QString llvmpipe = QStringLiteral("llvmpipe (LLVM 15.0.6, 256 bits)");
+    const QString gpu = QStringLiteral("Mesa Intel(R) UHD Graphics 620 (KBL GT2)");
+    QTest::newRow("auto, llvmpipe") << "auto"
+                                    << "" << true << llvmpipe << Renderer::Software << true;
+    QTest::newRow("auto, softpipe") << "auto"
+                                    << "" << true << "softpipe" << Renderer::Software << true;
+    QTest::newRow("auto, old swrast") << "auto"
+                                      << "" << true << "Mesa X11 swrast" << Renderer::Software << true;
+    QTest::newRow("auto, a GPU") << "auto"
+                                 << "" << true << gpu << Renderer::OpenGL << true;
+    QTest::newRow("auto, no OpenGL") << "auto"
+                                     << "" << false << "" << Renderer::Software << true;
+    QTest::newRow("forced OpenGL on llvmpipe") << "opengl"
+                                               << "" << true << llvmpipe << Renderer::OpenGL << false;
+    QTest::newRow("forced software on a GPU") << "software"
+                                              << "" << true << gpu << Renderer::Software << false;
+    QTest::newRow("the user's QT_QUICK_BACKEND wins")
+        << "opengl"
+        << "QT_QUICK_BACKEND=software" << true << gpu << Renderer::Environment << false;
+    QTest::newRow("the user's QSG_RHI_BACKEND wins")
+        << "auto"
+        << "QSG_RHI_BACKEND=opengl" << true << llvmpipe << Renderer::Environment << false;
+}
+
+void TestKiosk::renderer()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, userBackend);
+    QFETCH(bool, contextCreated);
+    QFETCH(QString, glRenderer);
+    QFETCH(RendererChoice::Renderer, chosen);
+    QFETCH(bool, probed);
+
+    bool ran = false;
+    const auto decision = RendererChoice::decide(option, userBackend, [&] {
+        ran = true;
+        return RendererChoice::ProbeAnswer{contextCreated, glRenderer};
+    });
+    QCOMPARE(decision.renderer, chosen);
+    QCOMPARE(ran, probed);
+    QVERIFY2(!decision.reason.isEmpty(), "the log line says why");
 }
 
 void TestKiosk::desktopSession_data()

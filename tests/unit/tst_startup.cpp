@@ -408,7 +408,8 @@ void TestStartup::commandLineExits_data()
 
     const QString help =
         QStringLiteral("Usage: appqv4App [options]\n  --use-fullscreen \n  --allow-screen-blanking \n"
-                       "  --allow-terminal <ADDRESS> \n  --listen <ADDRESS> \n  -h, --help \n"
+                       "  --allow-terminal <ADDRESS> \n  --listen <ADDRESS> \n"
+                       "  --renderer <auto|opengl|software> \n  -h, --help \n"
                        "  -v, --version \n");
     const QString version = QStringLiteral("1.1.0-29-stable");
     const bool offscreen = true, noServer = false;
@@ -429,6 +430,8 @@ void TestStartup::commandLineExits_data()
     row("two addresses to listen on", {"--listen", "127.0.0.1", "--listen", "::1"}, offscreen, 2, "",
         app + "--listen given twice, as 127.0.0.1 and ::1");
     row("no address to listen on", {"--listen"}, offscreen, 2, "", app + "--listen needs an ADDRESS");
+    row("a renderer Qt Quick has not", {"--renderer", "vulkan"}, offscreen, 2, "",
+        app + "--renderer \"vulkan\": not one of auto, opengl, software");
     row("no display server", {"--use-fullscreen"}, noServer, 1, "",
         app + "no display server: neither DISPLAY nor WAYLAND_DISPLAY is set.");
 }

@@ -18,6 +18,8 @@
 #include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <QScreen>
 #include <QUrl>
 #include <QWebSocket>
 
@@ -144,7 +146,11 @@ int main(int argc, char *argv[])
     };
     auto shoot = [&](const QString &name) {
         settle(400); // spinner, fades and image loads come to rest
-        const QImage image = window->grabWindow();
+        // The software scene graph's own grab repaints only what it counts
+        // as changed; the X server's copy is what the customer sees.
+        const bool software = window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
+        const QImage image =
+            software ? window->screen()->grabWindow(window->winId()).toImage() : window->grabWindow();
         const QString path = out.filePath(name + QStringLiteral(".png"));
         check(!image.isNull() && image.save(path), qPrintable(path));
         std::printf("%s %dx%d\n", qPrintable(path), image.width(), image.height());

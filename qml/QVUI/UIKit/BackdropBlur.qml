@@ -1,9 +1,12 @@
 import QtQuick
+import qv4App as Core
 
-// The blurred copy of the window behind a modal dialog. The effect, and the
-// module it comes from, exist only while the backdrop is shown and only where
-// the scene graph draws shader effects: the software one draws none, and a
-// hidden blur would keep its layers' textures for nothing.
+// The blurred copy of the window behind a modal dialog. Where the scene graph
+// draws shader effects, a fast blur, loaded only while shown (a hidden blur
+// would keep its layers' textures for nothing) and cached, so that it is
+// drawn again only when the content behind changes, not at every frame of
+// the dialog's spinner. The software scene graph draws no shader effects:
+// there a still picture, blurred off the GUI thread, takes its place.
 Item {
     id: _backdrop
 
@@ -13,8 +16,7 @@ Item {
     property bool effectsDrawn: GraphicsInfo.api !== GraphicsInfo.Software
 
     // The content item is transparent wherever nothing is drawn; under the
-    // blur this base keeps its sharp copy from showing through. Without the
-    // blur there is no copy: the content itself shows, darkened by the dialog.
+    // blur this base keeps its sharp copy from showing through.
     Rectangle {
         objectName: "blurBase"
         anchors.fill: parent
@@ -32,5 +34,14 @@ Item {
             item.source = Qt.binding(() => _backdrop.source)
             item.radius = Qt.binding(() => _backdrop.radius)
         }
+    }
+
+    Core.BlurredBackdrop {
+        objectName: "blurPicture"
+        anchors.fill: parent
+        visible: !_backdrop.effectsDrawn
+        source: visible ? _backdrop.source : null
+        radius: _backdrop.radius
+        baseColor: Theme.colorBackgroundSecondary
     }
 }

@@ -2,6 +2,8 @@ import QtQuick
 import Qt5Compat.GraphicalEffects
 
 // Loaded by BackdropBlur only when shown, so that the effects module stays
-// out of the start-up.
+// out of the start-up. Cached: redrawn when the content behind changes, not
+// with every frame of what moves in front of it.
 FastBlur {
+    cached: true
 }

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QLoggingCategory>
+#include <QString>
+
+#include <functional>
+
+Q_DECLARE_LOGGING_CATEGORY(lcRender)
+
+// Which scene graph draws the window. Qt Quick's OpenGL path redraws the
+// whole window every frame; where OpenGL is a software rasteriser that keeps
+// the CPU busy for as long as anything moves (the waiting spinner, all night).
+// The software adaptation paints only what changed, so it is the choice
+// wherever there is no GPU to do the work.
+namespace RendererChoice {
+
+enum class Renderer { OpenGL, Software, Environment };
+
+// What the OpenGL probe found: no context at all, or the driver's renderer name.
+struct ProbeAnswer
+{
+    bool contextCreated = false;
+    QString renderer; // GL_RENDERER, e.g. "llvmpipe (LLVM 15.0.6, 256 bits)"
+};
+
+struct Decision
+{
+    Renderer renderer = Renderer::OpenGL;
+    QString reason; // why, in words, for the log line
+};
+
+// The values --renderer takes.
+bool isOption(const QString &option);
+
+// Whether a GL_RENDERER string names a rasteriser that runs on the CPU.
+bool isSoftwareRasteriser(const QString &renderer);
+
+// option is "auto", "opengl" or "software"; userBackend is what the user set
+// in QT_QUICK_BACKEND or QSG_RHI_BACKEND (that wins). The probe runs only
+// when the choice depends on it.
+Decision decide(const QString &option, const QString &userBackend, const std::function<ProbeAnswer()> &probe);
+
+// Creates an OpenGL context on an offscreen surface and reads its renderer.
+// Needs the application object.
+ProbeAnswer probeOpenGL();
+
+// Decides from the environment and the option, sets Qt Quick's graphics API
+// before any window exists and logs one line with the choice and why.
+Decision apply(const QString &option);
+
+} // namespace RendererChoice

@@ -1,0 +1,288 @@
+#include "BlurredBackdrop.h"
+
+#include <QPainter>
+#include <QQuickItemGrabResult>
+#include <QQuickWindow>
+#include <QSGImageNode>
+#include <QSGRectangleNode>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The grab is this many times smaller than the item: the blur takes out all
+// detail finer than that anyway, and a quarter-size grab costs a sixteenth.
+constexpr int downscale = 4;
+
+// Widths of three box passes whose sum approximates a Gaussian of sigma.
+std::array<int, 3> boxWidths(double sigma)
+{
+    const int n = 3;
+    int lower = int(std::floor(std::sqrt(12 * sigma * sigma / n + 1)));
+    if (lower % 2 == 0)
+        --lower;
+    const int upper = lower + 2;
+    const double m =
+        (12 * sigma * sigma - n * lower * lower - 4.0 * n * lower - 3.0 * n) / (-4.0 * lower - 4);
+    const int lowerCount = int(std::lround(m));
+    std::array<int, 3> widths{};
+    for (int i = 0; i < n; ++i)
+        widths[i] = std::max(1, i < lowerCount ? lower : upper);
+    return widths;
+}
+
+// One box pass over `count` pixels that lie `step` bytes apart, the edges
+// repeated beyond both ends; four 8-bit channels.
+void boxLine(const uchar *in, uchar *out, int count, int step, int halfWidth)
+{
+    const int width = 2 * halfWidth + 1;
+    for (int channel = 0; channel < 4; ++channel) {
+        auto at = [&](int i) {
+            return int(in[std::clamp(i, 0, count - 1) * step + channel]);
+        };
+        int sum = 0;
+        for (int i = -halfWidth; i <= halfWidth; ++i)
+            sum += at(i);
+        for (int i = 0; i < count; ++i) {
+            out[i * step + channel] = uchar((sum + width / 2) / width);
+            sum += at(i + halfWidth + 1) - at(i - halfWidth);
+        }
+    }
+}
+
+void boxBlur(QImage &image, int halfWidth)
+{
+    if (halfWidth < 1)
+        return;
+    QImage scratch(image.size(), image.format());
+    const int w = image.width();
+    const int h = image.height();
+    for (int y = 0; y < h; ++y)
+        boxLine(image.constScanLine(y), scratch.scanLine(y), w, 4, halfWidth);
+    const qsizetype line = image.bytesPerLine();
+    for (int x = 0; x < w; ++x)
+        boxLine(scratch.constBits() + 4 * x, image.bits() + 4 * x, h, int(line), halfWidth);
+}
+
+} // namespace
+
+// The base colour laid under the source's own children while the backdrop
+// shows. The software scene graph does not always keep the alpha channel of
+// a grab, and then whatever the source leaves undrawn comes out black; with
+// this beneath, the grab is opaque and right either way. It is the colour of
+// the window's background, so on screen it changes nothing.
+class BlurredBackdrop::BaseFill : public QQuickItem
+{
+public:
+    BaseFill(QQuickItem *source, const QColor &color) : QQuickItem(source), m_color(color)
+    {
+        setFlag(ItemHasContents);
+        setObjectName(QStringLiteral("blurBaseFill"));
+        setZ(std::numeric_limits<qreal>::lowest());
+        follow();
+        connect(source, &QQuickItem::widthChanged, this, &BaseFill::follow);
+        connect(source, &QQuickItem::heightChanged, this, &BaseFill::follow);
+    }
+    void setColor(const QColor &color)
+    {
+        m_color = color;
+        update();
+    }
+
+protected:
+    QSGNode *updatePaintNode(QSGNode *old, UpdatePaintNodeData *) override
+    {
+        auto *node = static_cast<QSGRectangleNode *>(old);
+        if (!node)
+            node = window()->createRectangleNode();
+        node->setRect(boundingRect());
+        node->setColor(m_color);
+        return node;
+    }
+
+private:
+    void follow() { setSize(parentItem()->size()); }
+
+    QColor m_color;
+};
+
+BlurredBackdrop::BlurredBackdrop(QQuickItem *parent) : QQuickItem(parent)
+{
+    setFlag(ItemHasContents);
+    m_timer.setInterval(500);
+    connect(&m_timer, &QTimer::timeout, this, &BlurredBackdrop::grab);
+    connect(&m_blur, &QFutureWatcher<QImage>::finished, this, &BlurredBackdrop::blurDone);
+}
+
+BlurredBackdrop::~BlurredBackdrop()
+{
+    delete m_fill;
+}
+
+void BlurredBackdrop::setSource(QQuickItem *source)
+{
+    if (m_source == source)
+        return;
+    delete m_fill;
+    m_source = source;
+    emit sourceChanged();
+    restart();
+}
+
+void BlurredBackdrop::setRadius(qreal radius)
+{
+    if (qFuzzyCompare(m_radius, radius))
+        return;
+    m_radius = radius;
+    emit radiusChanged();
+    m_stale = true;
+    grab();
+}
+
+void BlurredBackdrop::setBaseColor(const QColor &color)
+{
+    if (m_baseColor == color)
+        return;
+    m_baseColor = color;
+    if (m_fill)
+        m_fill->setColor(color);
+    emit baseColorChanged();
+    m_stale = true;
+    grab();
+}
+
+void BlurredBackdrop::setCheckInterval(int ms)
+{
+    if (m_timer.interval() == ms)
+        return;
+    m_timer.setInterval(ms);
+    emit checkIntervalChanged();
+}
+
+QImage BlurredBackdrop::blurred(const QImage &grab, qreal radius, const QColor &base, const QSize &size)
+{
+    QImage image(grab.size(), QImage::Format_RGB32);
+    image.fill(base);
+    {
+        QPainter painter(&image);
+        painter.drawImage(0, 0, grab);
+    }
+    // The blur reaches about three sigma: as far as the radius.
+    if (radius > 0.5) {
+        for (int width : boxWidths(radius / 3))
+            boxBlur(image, (width - 1) / 2);
+    }
+    if (size.isValid() && size != image.size())
+        image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
+QSize BlurredBackdrop::pixelSize() const
+{
+    const qreal ratio = window() ? window()->effectiveDevicePixelRatio() : 1.0;
+    return QSize(int(std::ceil(width() * ratio / downscale)), int(std::ceil(height() * ratio / downscale)));
+}
+
+void BlurredBackdrop::restart()
+{
+    const bool shown = isVisible() && window() && m_source;
+    if (shown) {
+        if (!m_fill)
+            m_fill = new BaseFill(m_source, m_baseColor);
+        m_timer.start();
+        grab();
+        return;
+    }
+    // Hidden: nothing to check, and no picture kept.
+    delete m_fill;
+    m_timer.stop();
+    m_grab.reset();
+    m_lastGrab = QImage();
+    m_picture = QImage();
+    m_pictureNew = false;
+    update();
+}
+
+void BlurredBackdrop::grab()
+{
+    if (m_grab || m_blur.isRunning() || !isVisible() || !window() || !m_source || !m_source->window() ||
+        !m_source->isVisible()) {
+        return;
+    }
+    const QSize size = pixelSize();
+    if (size.isEmpty())
+        return;
+    m_grab = m_source->grabToImage(size);
+    if (m_grab)
+        connect(m_grab.data(), &QQuickItemGrabResult::ready, this, &BlurredBackdrop::grabbed);
+}
+
+void BlurredBackdrop::grabbed()
+{
+    const QImage image = m_grab ? m_grab->image() : QImage();
+    m_grab.reset();
+    if (image.isNull() || !isVisible())
+        return;
+    if (!m_stale && image == m_lastGrab)
+        return; // nothing moved behind the dialog
+    m_stale = false;
+    m_lastGrab = image;
+    const qreal ratio = window() ? window()->effectiveDevicePixelRatio() : 1.0;
+    m_blur.setFuture(QtConcurrent::run(&BlurredBackdrop::blurred, image, m_radius * ratio / downscale,
+                                       m_baseColor, QSize()));
+}
+
+void BlurredBackdrop::blurDone()
+{
+    if (!isVisible() || m_blur.isCanceled())
+        return;
+    m_picture = m_blur.result();
+    m_pictureNew = true;
+    ++m_pictures;
+    emit picturesChanged();
+    update();
+    if (m_stale)
+        grab(); // the settings changed while it ran
+}
+
+void BlurredBackdrop::itemChange(ItemChange change, const ItemChangeData &value)
+{
+    QQuickItem::itemChange(change, value);
+    if (change == ItemVisibleHasChanged || change == ItemSceneChange)
+        restart();
+}
+
+void BlurredBackdrop::geometryChange(const QRectF &newGeometry, const QRectF &oldGeometry)
+{
+    QQuickItem::geometryChange(newGeometry, oldGeometry);
+    if (newGeometry.size() != oldGeometry.size()) {
+        m_stale = true;
+        grab();
+    }
+    update();
+}
+
+QSGNode *BlurredBackdrop::updatePaintNode(QSGNode *old, UpdatePaintNodeData *)
+{
+    auto *node = static_cast<QSGImageNode *>(old);
+    if (m_picture.isNull()) {
+        delete node;
+        return nullptr;
+    }
+    if (!node) {
+        node = window()->createImageNode();
+        node->setOwnsTexture(true);
+        node->setFiltering(QSGTexture::Linear);
+        m_pictureNew = true;
+    }
+    if (m_pictureNew) {
+        node->setTexture(window()->createTextureFromImage(m_picture));
+        m_pictureNew = false;
+    }
+    node->setRect(boundingRect());
+    return node;
+}
