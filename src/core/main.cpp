@@ -66,10 +66,10 @@ int main(int argc, char *argv[])
     if (const int exitCode = answerBeforeStart(argc, argv, arguments, commandLine); exitCode >= 0)
         return exitCode;
 
+    // While the process is still one thread; answered before the window.
+    RendererChoice::Probe rendererProbe = RendererChoice::start(commandLine.renderer, argc, argv);
     QGuiApplication app(argc, argv);
     AppStartup::configureApplication(app);
-    // Before the window: the scene graph is chosen once, for the whole run.
-    RendererChoice::apply(commandLine.renderer);
 
     int exitCode = 0;
     {
@@ -78,6 +78,8 @@ int main(int argc, char *argv[])
         // The engine goes first at shutdown so no document outlives what it binds to.
         auto engine = std::make_unique<QQmlApplicationEngine>();
         AppStartup::prepareEngine(*engine, core, &factory);
+        // The scene graph is chosen once, for the whole run, before the window.
+        RendererChoice::finish(rendererProbe);
         AppStartup::loadMain(*engine);
 
         // A kiosk has nobody to move the cursor away or wake the screen.

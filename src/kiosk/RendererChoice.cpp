@@ -1,11 +1,18 @@
 #include "RendererChoice.h"
 
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
+
+#include <cerrno>
+#include <csignal>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcRender, "qv4.render", QtInfoMsg)
 
@@ -64,23 +71,115 @@ ProbeAnswer probeOpenGL()
     return answer;
 }
 
-Decision apply(const QString &option)
+namespace {
+
+QString userBackend()
 {
-    QString userBackend;
     for (const char *name : {"QT_QUICK_BACKEND", "QSG_RHI_BACKEND"}) {
-        if (!qEnvironmentVariableIsEmpty(name)) {
-            userBackend = QStringLiteral("%1=%2").arg(QLatin1String(name), qEnvironmentVariable(name));
-            break;
-        }
+        if (!qEnvironmentVariableIsEmpty(name))
+            return QStringLiteral("%1=%2").arg(QLatin1String(name), qEnvironmentVariable(name));
     }
-    QElapsedTimer timer;
+    return QString();
+}
+
+bool needsProbe(const QString &option)
+{
+    return option == QLatin1String("auto") && userBackend().isEmpty();
+}
+
+// The child's whole life: a GUI application of its own, the probe, the
+// answer down the pipe ("1 renderer" or "0"), and out without clean-up.
+[[noreturn]] void runProbeChild(int fd, int argc, char *argv[])
+{
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    QByteArray answer("0");
+    {
+        QGuiApplication app(argc, argv);
+        const ProbeAnswer probe = probeOpenGL();
+        if (probe.contextCreated)
+            answer = "1 " + probe.renderer.toUtf8();
+    }
+    const char *data = answer.constData();
+    qsizetype left = answer.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written <= 0)
+            break;
+        data += written;
+        left -= written;
+    }
+    ::_exit(0);
+}
+
+// A driver that hangs does not keep the display dark: past this, no answer.
+constexpr int probeTimeoutMs = 5000;
+
+ProbeAnswer readAnswer(Probe &probe)
+{
+    ProbeAnswer answer;
+    QByteArray text;
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const qint64 left = probeTimeoutMs - waited.elapsed();
+        pollfd poll{probe.fd, POLLIN, 0};
+        if (left <= 0 || ::poll(&poll, 1, int(left)) <= 0)
+            break;
+        char buffer[512];
+        const ssize_t got = ::read(probe.fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break; // the child is done
+        text.append(buffer, got);
+    }
+    ::close(probe.fd);
+    ::kill(probe.pid, SIGKILL); // gone already, unless it hung
+    ::waitpid(probe.pid, nullptr, 0);
+    if (text.startsWith("1 ")) {
+        answer.contextCreated = true;
+        answer.renderer = QString::fromUtf8(text.mid(2)).trimmed();
+    }
+    return answer;
+}
+
+} // namespace
+
+Probe start(const QString &option, int argc, char *argv[])
+{
+    Probe probe;
+    probe.option = option;
+    if (!needsProbe(option))
+        return probe;
+    probe.timer.start();
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return probe;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(fds[0]);
+        runProbeChild(fds[1], argc, argv);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return probe;
+    }
+    probe.pid = pid;
+    probe.fd = fds[0];
+    return probe;
+}
+
+Decision finish(Probe &probe)
+{
     qint64 probeTime = -1;
-    const Decision decision = decide(option, userBackend, [&] {
-        timer.start();
-        const ProbeAnswer answer = probeOpenGL();
-        probeTime = timer.elapsed();
+    const Decision decision = decide(probe.option, userBackend(), [&] {
+        // No child (fork failed): probe here, at the price of the driver's memory.
+        const ProbeAnswer answer = probe.pid > 0 ? readAnswer(probe) : probeOpenGL();
+        probeTime = probe.timer.elapsed();
         return answer;
     });
+    probe.pid = -1;
 
     const QString probed = probeTime >= 0 ? QStringLiteral(", probed in %1 ms").arg(probeTime) : QString();
     switch (decision.renderer) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QString>
 
@@ -44,8 +45,23 @@ Decision decide(const QString &option, const QString &userBackend, const std::fu
 // Needs the application object.
 ProbeAnswer probeOpenGL();
 
-// Decides from the environment and the option, sets Qt Quick's graphics API
-// before any window exists and logs one line with the choice and why.
-Decision apply(const QString &option);
+// A probe under way in a child process: the GL driver (Mesa's llvmpipe
+// brings LLVM, some 50 MB) then never loads into the display when it is
+// not what draws, and the probe runs while the display starts.
+struct Probe
+{
+    QString option;
+    qint64 pid = -1;
+    int fd = -1;
+    QElapsedTimer timer;
+};
+
+// Starts the probe if the choice needs it. Call before the application
+// object exists, with main's arguments, while the process has one thread.
+Probe start(const QString &option, int argc, char *argv[]);
+
+// Takes the probe's answer, decides, sets Qt Quick's graphics API (before
+// any window exists) and logs one line with the choice and why.
+Decision finish(Probe &probe);
 
 } // namespace RendererChoice
