@@ -3,14 +3,17 @@
 # Quick floor (and a Chromium page, when chromium is installed), measured
 # by the black-box latency harness in the same sitting, targets alternating
 # within each round; then a "payment" message to a readable QR code
-# (bench_qr_pixel). Called by `bench/run.sh pixel`.
+# (bench_qr_pixel). The display runs on both scene graphs: as it chooses
+# here ("display": the software one where there is no GPU) and forced onto
+# OpenGL ("display-opengl"). Called by `bench/run.sh pixel`.
 #
 #   bash bench/pixel.sh DISPLAY_BINARY BENCH_BUILD_DIR
 #
 # Environment: LATENCY_HARNESS (the harness's `latency` script; looked for
 # beside the project otherwise), PIXEL_ROUNDS=3, PIXEL_N=200 (messages per
-# harness run), PIXEL_QR_N=100, PIXEL_TARGETS="display floor-tuned floor
-# browser" (browser only where chromium is installed), PIXEL_WORK (results).
+# harness run), PIXEL_QR_N=100, PIXEL_TARGETS="display display-opengl
+# floor-tuned floor browser" (browser only where chromium is installed),
+# PIXEL_WORK (results).
 # Run as root it moves into a private network namespace, so that port 30058
 # and the display number never clash with other displays on the machine.
 set -euo pipefail
@@ -38,7 +41,7 @@ fi
 rounds="${PIXEL_ROUNDS:-3}"
 n="${PIXEL_N:-200}"
 qr_n="${PIXEL_QR_N:-100}"
-targets="${PIXEL_TARGETS-display floor-tuned floor browser}"
+targets="${PIXEL_TARGETS-display display-opengl floor-tuned floor browser}"
 command -v chromium >/dev/null || targets="${targets/browser/}"
 work="${PIXEL_WORK:-${TMPDIR:-/tmp}/qv4-pixel}"
 mkdir -p "$work"
@@ -66,6 +69,7 @@ run_harness() { # scenario target round
     esac
     case "$target" in
     display) cmd=("$harness" native "$app") ;;
+    display-opengl) cmd=("$harness" native "$app") && env+=(QSG_RHI_BACKEND=opengl) ;;
     floor-tuned) cmd=("$harness" floor) && env+=(QT_QPA_UPDATE_IDLE_TIME=0) ;;
     floor) cmd=("$harness" floor) ;;
     browser) cmd=("$harness" browser) ;;
@@ -76,21 +80,23 @@ run_harness() { # scenario target round
     grep -h '^RESULT' "$out/run1.txt" | sed "s/^RESULT label=[^ ]* [^ ]* [^ ]* /$scenario $target round $round: /" || true
 }
 
-run_qr() { # round
-    local out="$work/qr-$1" disp
+run_qr() { # round target
+    local out="$work/qr-$2-$1" disp
+    local -a env=()
+    [[ "$2" == display-opengl ]] && env=(QSG_RHI_BACKEND=opengl)
     disp="$(free_display)"
     mkdir -p "$out"
     setsid Xvfb "$disp" -screen 0 1280x800x24 -dpi 96 -nolisten tcp >"$out/xvfb.log" 2>&1 &
     local xvfb=$!
     for _ in $(seq 300); do xdpyinfo -display "$disp" >/dev/null 2>&1 && break; sleep 0.1; done
-    env -u WAYLAND_DISPLAY DISPLAY="$disp" QT_QPA_PLATFORM=xcb setsid "$app" >"$out/display.log" 2>&1 &
+    env -u WAYLAND_DISPLAY DISPLAY="$disp" QT_QPA_PLATFORM=xcb "${env[@]}" setsid "$app" >"$out/display.log" 2>&1 &
     local display=$!
     "$build/bench/bench_qr_pixel" --display "$disp" --n "$qr_n" --qr-json "$here/pixel/payment_qr.json" \
         --done-json "$here/pixel/payment_done.json" >"$out/result.txt" 2>&1 || true
     kill -TERM -- "-$display" "-$xvfb" 2>/dev/null || true
     wait "$display" "$xvfb" 2>/dev/null || true
     sed -n '/^metric/,$p' "$out/result.txt" | grep -v '^RESULT' | sed 's/^/    /'
-    grep -h '^RESULT' "$out/result.txt" | sed "s/^RESULT qr /payment display round $1: /" ||
+    grep -h '^RESULT' "$out/result.txt" | sed "s/^RESULT qr /payment $2 round $1: /" ||
         echo "pixel: payment round $1 failed, see $out/result.txt" >&2
 }
 
@@ -99,11 +105,13 @@ for round in $(seq "$rounds"); do
     echo "# round $round, load average $(cut -d' ' -f1-3 /proc/loadavg)"
     for scenario in 1line 30lines 30lines-chip; do
         for target in $targets; do
-            [[ "$scenario" == 30lines-chip && "$target" != display ]] && continue
+            [[ "$scenario" == 30lines-chip && "$target" != display* ]] && continue
             run_harness "$scenario" "$target" "$round"
         done
     done
-    [[ -x "$build/bench/bench_qr_pixel" ]] && run_qr "$round"
+    for target in display display-opengl; do
+        [[ " $targets " == *" $target "* && -x "$build/bench/bench_qr_pixel" ]] && run_qr "$round" "$target"
+    done
 done
 
 # Pooled over the rounds: medians and p99 per scenario and target, and the
@@ -126,7 +134,7 @@ print(f"{'scenario':<14}{'target':<13}{'n':>6}{'median':>9}{'p99':>9}{'max':>9} 
 for scenario in ("1line", "30lines", "30lines-chip"):
     d = pooled(scenario, "display")
     for target in targets:
-        if scenario == "30lines-chip" and target != "display":
+        if scenario == "30lines-chip" and not target.startswith("display"):
             continue
         v = pooled(scenario, target)
         if not v:
