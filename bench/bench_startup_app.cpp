@@ -6,6 +6,7 @@
 #include "core/AppCore.h"
 #include "core/AppStartup.h"
 #include "core/CachingNetworkAccessManagerFactory.h"
+#include "kiosk/RendererChoice.h"
 #include "network/NetworkService.h"
 
 #include <memory>
@@ -14,6 +15,7 @@ int main(int argc, char *argv[])
 {
     const qint64 entered = StartupProbe::monotonicNs();
     AllocatorTuning::apply();
+    RendererChoice::Probe rendererProbe = RendererChoice::start(QStringLiteral("auto"), argc, argv);
     QGuiApplication app(argc, argv);
     AppStartup::configureApplication(app);
     NetworkService::setPortForTesting(0);
@@ -26,6 +28,7 @@ int main(int argc, char *argv[])
         CachingNetworkAccessManagerFactory factory;
         auto engine = std::make_unique<QQmlApplicationEngine>();
         AppStartup::prepareEngine(*engine, core, &factory);
+        RendererChoice::finish(rendererProbe);
         AppStartup::loadMain(*engine);
         const qint64 loaded = StartupProbe::monotonicNs();
         // Where the time goes, for the curious (the driver reads only FIRST_FRAME and RSS).

@@ -3,9 +3,10 @@
 # prints its figures beside the floor measured in the same run.
 #   bash bench/run.sh            # everything
 #   bash bench/run.sh latency    # only the benchmarks whose name contains it
-#   bash bench/run.sh idle       # the waiting screen's CPU use under Xvfb against a BusyIndicator
-#   bash bench/run.sh pixel      # message to pixel under Xvfb (bench/pixel.sh; only when named:
-#                                # it takes about half an hour)
+#   bash bench/run.sh idle       # the waiting screen's CPU and memory under Xvfb on both scene graphs,
+#                                # against a BusyIndicator and a Chromium page
+#   bash bench/run.sh pixel      # message to pixel and payment to QR under Xvfb on both scene
+#                                # graphs (bench/pixel.sh; only when named: about 40 minutes)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${QV4_BENCH_DIR:-$root/build-bench}"
@@ -38,6 +39,9 @@ if command -v xvfb-run >/dev/null; then
 fi
 [[ "$filter" == pixel ]] && run pixel bash "$root/bench/pixel.sh" "$build/appqv4App" "$build"
 if command -v xvfb-run >/dev/null; then
+    # As the display chooses here, then forced onto OpenGL (the floor is OpenGL both times).
     run startup xvfb-run -a -s "-screen 0 1280x800x24" \
+        "$build/bench/bench_startup" "$build/bench/bench_startup_app" "$build/bench/bench_startup_floor" xcb
+    run startup env QSG_RHI_BACKEND=opengl xvfb-run -a -s "-screen 0 1280x800x24" \
         "$build/bench/bench_startup" "$build/bench/bench_startup_app" "$build/bench/bench_startup_floor" xcb
 fi
