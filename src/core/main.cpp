@@ -3,8 +3,8 @@
 #include "AppStartup.h"
 #include "CachingNetworkAccessManagerFactory.h"
 #include "CommandLine.h"
-#include "KioskCursor.h"
-#include "ScreenAwake.h"
+#include "kiosk/KioskCursor.h"
+#include "kiosk/ScreenAwake.h"
 #include "state/AppEnv.h"
 
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "NetworkService.h"
 
 #include "LinkLog.h"
-#include "MessageCheck.h"
-#include "QrCodeImage.h"
+#include "protocol/MessageCheck.h"
+#include "pictures/QrCodeImage.h"
 #include "TerminalAccess.h"
 #include "state/AppEnv.h"
 

@@ -1,6 +1,6 @@
 #include "PromoImage.h"
 
-#include "state/InputLimits.h"
+#include "protocol/InputLimits.h"
 
 #include <QJsonArray>
 #include <QTime>

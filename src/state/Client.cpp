@@ -1,6 +1,6 @@
 #include "Client.h"
 
-#include "InputLimits.h"
+#include "protocol/InputLimits.h"
 
 Client::Client(QObject *parent) : QObject(parent) {}
 

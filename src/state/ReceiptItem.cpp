@@ -1,6 +1,6 @@
 #include "ReceiptItem.h"
 
-#include "InputLimits.h"
+#include "protocol/InputLimits.h"
 
 namespace {
 

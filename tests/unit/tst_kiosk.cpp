@@ -1,8 +1,8 @@
 // The full-screen kiosk: the cursor out of sight until a mouse moves, and
 // the screen kept awake through the desktop session.
 
-#include "core/KioskCursor.h"
-#include "core/ScreenAwake.h"
+#include "kiosk/KioskCursor.h"
+#include "kiosk/ScreenAwake.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #include "MessageCheck.h"
 
-#include "state/InputLimits.h"
+#include "InputLimits.h"
 
 #include <QDateTime>
 #include <QHash>
