@@ -55,11 +55,8 @@ NetworkService::NetworkService(AppEnv *env, QObject *parent)
     });
     connect(&m_links, &TerminalLinks::closed, this, &NetworkService::onLinkClosed);
 
-    m_paths = {
-        {QStringLiteral("order"), OrderKind},      {QStringLiteral("promo_image"), PromoImageKind},
-        {QStringLiteral("app_logo"), AppLogoKind}, {QStringLiteral("payment"), PaymentKind},
-        {QStringLiteral("bonus"), BonusKind},
-    };
+    for (const MessageTable::KindEntry &kind : MessageTable::kinds())
+        m_paths.insert(kind.path, int(kind.kind));
 }
 
 NetworkService::~NetworkService()
@@ -196,8 +193,8 @@ bool NetworkService::resolve(Step &step)
     const QJsonObject object = step.parsed.result();
     step.parsed = {};
     // An unknown kind is only logged.
-    step.kind = m_paths.value(object.value(QLatin1String("path")).toString(), IgnoredStep);
-    step.content = object.value(QLatin1String("content")).toObject();
+    step.kind = m_paths.value(object.value(Key::path).toString(), IgnoredStep);
+    step.content = object.value(Key::content).toObject();
     return true;
 }
 
@@ -218,10 +215,10 @@ void NetworkService::applyStep(const Step &step)
         applyOrder(step.content, step.logged);
         break;
     case PromoImageKind:
-        m_env->promoImageModel()->update(step.content.value(QLatin1String("promo_images")).toArray());
+        m_env->promoImageModel()->update(step.content.value(Key::promoImages).toArray());
         break;
     case AppLogoKind:
-        m_env->setLogo(step.content.value(QLatin1String("logo")).toString());
+        m_env->setLogo(step.content.value(Key::logo).toString());
         break;
     case PaymentKind:
         processPayment(step.content);
@@ -252,10 +249,10 @@ void NetworkService::applyOrder(const QJsonObject &content, const QFuture<void> 
     m_busy = true;
     // Only what the continuation needs: the parsed message itself is then
     // released by the pool task that reads its lines, not on this thread.
-    const QJsonObject order = content.value(QLatin1String("order")).toObject();
-    const QJsonObject guest = content.value(QLatin1String("guest")).toObject();
+    const QJsonObject order = content.value(Key::order).toObject();
+    const QJsonObject guest = content.value(Key::guest).toObject();
     m_env->receiptItemModel()
-        ->updateAfter(content.value(QLatin1String("receipt_items")).toArray(), logged)
+        ->updateAfter(content.value(Key::receiptItems).toArray(), logged)
         // The load's future finishes on this thread, right after the model took
         // the lines: go on there and then, without another trip through the
         // event queue.
@@ -273,8 +270,8 @@ void NetworkService::applyOrder(const QJsonObject &content, const QFuture<void> 
 
 void NetworkService::applyBonus(const QJsonObject &content)
 {
-    const int count = content.value(QLatin1String("count")).toInt(0);
-    if (content.value(QLatin1String("is_replenisment")).toBool(false))
+    const int count = content.value(Key::count).toInt(0);
+    if (content.value(Key::isReplenishment).toBool(false))
         m_env->order()->replenishmentBonus = count;
     else
         m_env->order()->expenseBonusCount = count;
@@ -292,19 +289,19 @@ void NetworkService::resetScreen()
 
 void NetworkService::processPayment(const QJsonObject &content)
 {
-    if (content.value(QLatin1String("is_finished")).toBool(false)) {
+    if (content.value(Key::isFinished).toBool(false)) {
         emit m_env->closePaymentDialogs();
         resetPaymentParams();
         return;
     }
 
-    m_env->order()->receiptPaymentAmount = content.value(QLatin1String("amount")).toInt(0);
+    m_env->order()->receiptPaymentAmount = content.value(Key::amount).toInt(0);
     emit m_env->orderChanged();
 
-    const QString receiptUuid = content.value(QLatin1String("receipt_uuid")).toString();
+    const QString receiptUuid = content.value(Key::receiptUuid).toString();
     calculateReceiptDiscount(m_env->receiptItemModel()->itemsByReceiptUuid(receiptUuid));
 
-    const QString qrTable = content.value(QLatin1String("qrcode_table")).toString();
+    const QString qrTable = content.value(Key::qrcodeTable).toString();
     if (!qrTable.isEmpty())
         generateQrCode(qrTable);
     else

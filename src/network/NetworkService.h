@@ -3,6 +3,7 @@
 #include "MessageIntake.h"
 #include "TerminalLinks.h"
 #include "core/IService.h"
+#include "protocol/MessageTable.h"
 #include "state/ReceiptItem.h"
 
 #include <QHash>
@@ -98,7 +99,14 @@ private slots:
 private:
     void onLinkClosed(QWebSocket *socket, quint64 id, bool lastLeft);
 
-    enum Kind { OrderKind = 1, PromoImageKind, AppLogoKind, PaymentKind, BonusKind };
+    // The message kinds as the path table gives them.
+    enum Kind {
+        OrderKind = int(MessageTable::Kind::Order),
+        PromoImageKind = int(MessageTable::Kind::PromoImage),
+        AppLogoKind = int(MessageTable::Kind::AppLogo),
+        PaymentKind = int(MessageTable::Kind::Payment),
+        BonusKind = int(MessageTable::Kind::Bonus),
+    };
 
     // Connections, messages and disconnect resets take effect strictly in
     // arrival order: a step that waits for a pool load holds back everything
