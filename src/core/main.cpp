@@ -21,12 +21,8 @@ namespace {
 
 // Help, version and malformed values are answered before anything needs a
 // screen; returns the exit code, or -1 to go on.
-int answerBeforeStart(int argc, char *argv[])
+int answerBeforeStart(const CommandLine &commandLine, const QStringList &arguments, int argc, char *argv[])
 {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine commandLine = CommandLine::parse(arguments);
     const QString program = QFileInfo(arguments.value(0, QStringLiteral("appqv4App"))).fileName();
 
     if (commandLine.helpRequested || commandLine.versionRequested) {
@@ -62,7 +58,12 @@ int answerBeforeStart(int argc, char *argv[])
 int main(int argc, char *argv[])
 {
     AllocatorTuning::apply();
-    if (const int exitCode = answerBeforeStart(argc, argv); exitCode >= 0)
+    // Read once, here, before the application object exists; the services get it from AppCore.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const CommandLine commandLine = CommandLine::parse(arguments);
+    if (const int exitCode = answerBeforeStart(commandLine, arguments, argc, argv); exitCode >= 0)
         return exitCode;
 
     QGuiApplication app(argc, argv);
@@ -70,7 +71,7 @@ int main(int argc, char *argv[])
 
     int exitCode = 0;
     {
-        AppCore core;
+        AppCore core(commandLine);
         CachingNetworkAccessManagerFactory factory;
         // The engine goes first at shutdown so no document outlives what it binds to.
         auto engine = std::make_unique<QQmlApplicationEngine>();
