@@ -1,6 +1,7 @@
 #include "TerminalLinks.h"
 
 #include "LinkLog.h"
+#include "SocketOptions.h"
 #include "TerminalAccess.h"
 
 #include <QJsonObject>
@@ -12,15 +13,6 @@
 #include <algorithm>
 #include <utility>
 
-#ifdef Q_OS_UNIX
-#include <sys/resource.h>
-#endif
-#ifdef Q_OS_LINUX
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#endif
-
 namespace {
 
 constexpr qint64 warnAgainAfterMs = 60 * 1000;
@@ -28,31 +20,6 @@ constexpr qint64 warnAgainAfterMs = 60 * 1000;
 QString seconds(std::chrono::milliseconds interval)
 {
     return QString::number(double(interval.count()) / 1000.0);
-}
-
-// Every socket we hold is an open file: make the most of what we may hold.
-void raiseOpenFileLimit()
-{
-#ifdef Q_OS_UNIX
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-        limit.rlim_cur = limit.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &limit);
-    }
-#endif
-}
-
-// The kernel's own check, for a link that goes quiet while something waits to be sent.
-void enableKeepAlive(QTcpSocket *tcp)
-{
-    tcp->setSocketOption(QAbstractSocket::KeepAliveOption, 1);
-#ifdef Q_OS_LINUX
-    const int fd = int(tcp->socketDescriptor());
-    const int idle = 15, interval = 5, count = 3;
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
-    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof count);
-#endif
 }
 
 bool isAnyAddress(const QHostAddress &address)
@@ -118,7 +85,7 @@ void TerminalLinks::release(QObject *receiver)
 void TerminalLinks::start()
 {
     m_running = true;
-    raiseOpenFileLimit();
+    SocketOptions::raiseOpenFileLimit();
     if (m_allowedTerminals.isEmpty()) {
         qCWarning(lcLink).noquote()
             << "any host on the network can drive the display; name the terminals with --allow-terminal";
@@ -259,7 +226,7 @@ void TerminalLinks::admit(QTcpSocket *tcp)
              QStringLiteral("replaced by %1 at the limit of %2 connections").arg(peer).arg(maxConnections));
     }
 
-    enableKeepAlive(tcp);
+    SocketOptions::enableKeepAlive(tcp);
     Link link;
     link.id = m_nextLinkId++;
     link.tcp = tcp;
