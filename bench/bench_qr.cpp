@@ -2,7 +2,7 @@
 // data URL) against the floor, zxing-cpp encoding the same text alone.
 #include "BenchStats.h"
 
-#include "network/QrCodeImage.h"
+#include "pictures/QrCodeImage.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>

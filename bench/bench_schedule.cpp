@@ -7,7 +7,7 @@
 
 #include "promo/PromoImageService.h"
 #include "state/AppEnv.h"
-#include "state/InputLimits.h"
+#include "protocol/InputLimits.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

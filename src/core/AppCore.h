@@ -7,6 +7,8 @@
 
 #include <QObject>
 
+#include <optional>
+
 // Root object: owns the display state and every service for the whole run.
 // Members are by value and their order is the construction order.
 class AppCore : public QObject
@@ -16,6 +18,8 @@ class AppCore : public QObject
     Q_PROPERTY(AppEnv *appEnv READ appEnv CONSTANT)
 public:
     explicit AppCore(QObject *parent = nullptr);
+    // With the command line main() parsed, so that it is read once.
+    explicit AppCore(const CommandLine &commandLine, QObject *parent = nullptr);
     ~AppCore() override;
 
     NetworkService *networkService() { return &m_networkService; }
@@ -24,6 +28,8 @@ public:
     PromoImageService *promoImageService() { return &m_promoImageService; }
 
 private:
+    AppCore(const std::optional<CommandLine> &commandLine, QObject *parent);
+
     AppEnv m_appEnv;
     EnvService m_envService;
     NetworkService m_networkService;

@@ -1,7 +1,7 @@
 #include "AppStartup.h"
 
 #include "AppCore.h"
-#include "network/QrCodeImageProvider.h"
+#include "pictures/QrCodeImageProvider.h"
 
 #include <QCoreApplication>
 #include <QQmlApplicationEngine>

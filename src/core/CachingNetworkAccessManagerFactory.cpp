@@ -1,6 +1,6 @@
 #include "CachingNetworkAccessManagerFactory.h"
 
-#include "PictureGuard.h"
+#include "pictures/PictureGuard.h"
 
 #include <QGuiApplication>
 #include <QNetworkDiskCache>

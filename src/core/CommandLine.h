@@ -6,11 +6,11 @@
 #include <QString>
 #include <QStringList>
 
-// The display's command line. main() reads it before the application object
-// exists (help, version, malformed values, no display server), EnvService
-// once it does. Qt's own options are left to Qt; anything else that is not
-// understood is only reported, since a kiosk must not stay dark over a
-// stray argument.
+// The display's command line. main() reads it once, before the application
+// object exists (help, version, malformed values, no display server), and
+// hands it through AppCore to EnvService; a new option is one more field
+// here, one more case in parse() and one more line in helpText(). Qt's own options are left to Qt; anything
+// else that is not understood is only reported, since a kiosk must not stay dark over a stray argument.
 struct CommandLine
 {
     // arguments.first() is the program and is never an option.

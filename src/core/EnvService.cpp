@@ -1,6 +1,5 @@
 #include "EnvService.h"
 
-#include "CommandLine.h"
 #include "state/AppEnv.h"
 
 #include <QCoreApplication>
@@ -9,7 +8,8 @@ EnvService::EnvService(AppEnv *env, QObject *parent) : IService(parent), m_env(e
 
 void EnvService::run()
 {
-    const CommandLine commandLine = CommandLine::parse(QCoreApplication::arguments());
+    const CommandLine commandLine =
+        m_commandLine ? *m_commandLine : CommandLine::parse(QCoreApplication::arguments());
     for (const QString &argument : commandLine.ignored)
         qWarning("Ignoring \"%s\": not an option of this display (see --help)", qUtf8Printable(argument));
     for (int i = 0; i < commandLine.fullScreenRequests; ++i)

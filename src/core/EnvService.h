@@ -1,10 +1,13 @@
 #pragma once
 
+#include "CommandLine.h"
 #include "IService.h"
 
 #include <QHostAddress>
 #include <QList>
 #include <QPair>
+
+#include <optional>
 
 class AppEnv;
 
@@ -14,6 +17,10 @@ class EnvService : public IService
     Q_OBJECT
 public:
     explicit EnvService(AppEnv *env, QObject *parent = nullptr);
+
+    // What main() parsed, handed down before run(). Without it run() reads
+    // the application's arguments itself.
+    void setCommandLine(const CommandLine &commandLine) { m_commandLine = commandLine; }
 
     // What run() read for the other services; see --help for the options.
     QHostAddress listenAddress() const { return m_listenAddress; }
@@ -29,4 +36,5 @@ private:
     QHostAddress m_listenAddress;
     QList<QPair<QHostAddress, int>> m_allowedTerminals;
     bool m_allowScreenBlanking = false;
+    std::optional<CommandLine> m_commandLine;
 };

@@ -3,8 +3,8 @@
 #include "AppStartup.h"
 #include "CachingNetworkAccessManagerFactory.h"
 #include "CommandLine.h"
-#include "KioskCursor.h"
-#include "ScreenAwake.h"
+#include "kiosk/KioskCursor.h"
+#include "kiosk/ScreenAwake.h"
 #include "kiosk/RendererChoice.h"
 #include "state/AppEnv.h"
 
@@ -22,7 +22,7 @@ namespace {
 
 // Help, version and malformed values are answered before anything needs a
 // screen; returns the exit code, or -1 to go on.
-int answerBeforeStart(int argc, char *argv[], const QStringList &arguments, const CommandLine &commandLine)
+int answerBeforeStart(const CommandLine &commandLine, const QStringList &arguments, int argc, char *argv[])
 {
     const QString program = QFileInfo(arguments.value(0, QStringLiteral("appqv4App"))).fileName();
 
@@ -59,11 +59,12 @@ int answerBeforeStart(int argc, char *argv[], const QStringList &arguments, cons
 int main(int argc, char *argv[])
 {
     AllocatorTuning::apply();
+    // Read once, here, before the application object exists; the services get it from AppCore.
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const CommandLine commandLine = CommandLine::parse(arguments);
-    if (const int exitCode = answerBeforeStart(argc, argv, arguments, commandLine); exitCode >= 0)
+    if (const int exitCode = answerBeforeStart(commandLine, arguments, argc, argv); exitCode >= 0)
         return exitCode;
 
     // While the process is still one thread; answered before the window.
@@ -73,7 +74,7 @@ int main(int argc, char *argv[])
 
     int exitCode = 0;
     {
-        AppCore core;
+        AppCore core(commandLine);
         CachingNetworkAccessManagerFactory factory;
         // The engine goes first at shutdown so no document outlives what it binds to.
         auto engine = std::make_unique<QQmlApplicationEngine>();

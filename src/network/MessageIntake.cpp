@@ -1,8 +1,8 @@
 #include "MessageIntake.h"
 
-#include "JsonDebugText.h"
+#include "protocol/JsonDebugText.h"
 #include "LinkLog.h"
-#include "MessageCheck.h"
+#include "protocol/MessageCheck.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

@@ -1,24 +1,20 @@
 #pragma once
 
 #include "MessageIntake.h"
+#include "TerminalLinks.h"
 #include "core/IService.h"
+#include "protocol/MessageTable.h"
 #include "state/ReceiptItem.h"
 
-#include <QElapsedTimer>
 #include <QHash>
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QList>
-#include <QPair>
 #include <QPointer>
 #include <QQueue>
-#include <QTcpServer>
-#include <QTimer>
 #include <QWebSocketServer>
 
 #include <chrono>
-#include <functional>
 
 class AppEnv;
 class QTcpSocket;
@@ -35,30 +31,16 @@ class NetworkService : public IService
     Q_PROPERTY(bool portBusy READ isPortBusy NOTIFY listeningChanged FINAL)
     Q_PROPERTY(int port READ port CONSTANT FINAL)
 public:
-    // A subnet as QHostAddress::parseSubnet gives it (a single host: full prefix length).
-    using Subnet = QPair<QHostAddress, int>;
+    using Subnet = TerminalLinks::Subnet;
+    using Timing = TerminalLinks::Timing;
 
     static constexpr quint16 defaultPort = 30058;
-    // What one peer may make us buffer: a frame and a whole message.
-    static constexpr quint64 maxIncomingSize = 16 * 1024 * 1024;
-    // A peer that opens a connection but never finishes its handshake is dropped.
-    static constexpr std::chrono::milliseconds handshakeTimeout{10000};
-    // Connections open at once, handshakes included. At the limit a newcomer
-    // takes the place of the oldest that never sent a message.
-    static constexpr int maxConnections = 64;
-    // What may wait to be sent to one peer (pongs, pings) before it is dropped.
-    static constexpr qint64 maxUnsentBytes = 1024 * 1024;
-    static constexpr std::chrono::milliseconds listenRetryInterval{2000};
-
-    struct Timing
-    {
-        // Each peer is pinged this often, and dropped after this long without
-        // a pong or a frame: a link whose cable was pulled sends no FIN.
-        std::chrono::milliseconds pingInterval{5000};
-        std::chrono::milliseconds silenceLimit{15000};
-        // The machine's addresses are read again this often while no terminal is connected.
-        std::chrono::milliseconds addressPollInterval{3000};
-    };
+    // The link's limits live with the link.
+    static constexpr quint64 maxIncomingSize = TerminalLinks::maxIncomingSize;
+    static constexpr std::chrono::milliseconds handshakeTimeout = TerminalLinks::handshakeTimeout;
+    static constexpr int maxConnections = TerminalLinks::maxConnections;
+    static constexpr qint64 maxUnsentBytes = TerminalLinks::maxUnsentBytes;
+    static constexpr std::chrono::milliseconds listenRetryInterval = TerminalLinks::listenRetryInterval;
 
     explicit NetworkService(AppEnv *env, QObject *parent = nullptr);
     ~NetworkService() override;
@@ -73,20 +55,20 @@ public:
     static int receiptDiscount(const QList<ReceiptItem> &items);
 
     // The port actually listened on (differs from the configured one only in tests).
-    quint16 serverPort() const { return m_tcpServer.serverPort(); }
-    bool isListening() const { return m_tcpServer.isListening(); }
-    bool isPortBusy() const { return m_portBusy; }
+    quint16 serverPort() const { return m_links.serverPort(); }
+    bool isListening() const { return m_links.isListening(); }
+    bool isPortBusy() const { return m_links.isPortBusy(); }
     int port() const { return m_port; }
     // Terminals past their handshake, and every connection including handshakes.
-    int openSocketCount() const { return m_openSockets; }
-    int connectionCount() const { return int(m_links.size()); }
+    int openSocketCount() const { return m_links.openSocketCount(); }
+    int connectionCount() const { return m_links.connectionCount(); }
     int pendingMessageCount() const { return int(m_pending.size()) + (m_busy ? 1 : 0); }
     int pendingCheckBytes() const { return m_intake.pendingCheckBytes(); }
 
     // Set before run(): the one local address to listen on (null: every
     // interface) and the terminals allowed to connect (empty: any host).
-    void setListenAddress(const QHostAddress &address) { m_listenAddress = address; }
-    void setAllowedTerminals(const QList<Subnet> &allowed) { m_allowedTerminals = allowed; }
+    void setListenAddress(const QHostAddress &address) { m_links.setListenAddress(address); }
+    void setAllowedTerminals(const QList<Subnet> &allowed) { m_links.setAllowedTerminals(allowed); }
 
     // Test seam: the port that services constructed from now on listen on
     // (0 picks a free one). Not reachable from the command line.
@@ -94,7 +76,7 @@ public:
     // Test seam: the heartbeat and polling intervals of services constructed from now on.
     static void setTimingForTesting(const Timing &timing);
     // Test seam: where the machine's addresses come from (by default every interface's).
-    using AddressSource = std::function<QList<QHostAddress>()>;
+    using AddressSource = TerminalLinks::AddressSource;
     void setAddressSource(AddressSource source);
 
 signals:
@@ -115,35 +97,16 @@ private slots:
     void onTerminalDisconnected();
 
 private:
-    // One accepted TCP connection, from before its handshake until it goes.
-    struct Link
-    {
-        quint64 id = 0;
-        QPointer<QTcpSocket> tcp;
-        QWebSocket *socket = nullptr; // once the handshake is done
-        QString peer;
-        qint64 acceptedAt = 0; // on m_clock, ms
-        qint64 lastSign = 0;   // of life: a pong or a frame
-        qint64 lastPing = 0;
-        bool sentBinary = false;
-        bool peerClosed = false; // a close frame came, so its code and reason mean something
-        QString droppedBecause;  // when we dropped it
-    };
-    void acceptConnections();
-    void admit(QTcpSocket *tcp);
-    int linkIndex(const QObject *tcpOrSocket) const;
-    int linkIndex(quint64 id) const;
-    void drop(quint64 id, const QString &because);
-    void forget(QWebSocket *socket);
-    void onHandshakeAbandoned(QTcpSocket *tcp);
-    void checkLinks();
-    void checkBacklog(quint64 id);
-    bool warnOnce(const QString &key);
-    void tryListen();
-    void refreshAddresses();
-    void updateTimers();
+    void onLinkClosed(QWebSocket *socket, quint64 id, bool lastLeft);
 
-    enum Kind { OrderKind = 1, PromoImageKind, AppLogoKind, PaymentKind, BonusKind };
+    // The message kinds as the path table gives them.
+    enum Kind {
+        OrderKind = int(MessageTable::Kind::Order),
+        PromoImageKind = int(MessageTable::Kind::PromoImage),
+        AppLogoKind = int(MessageTable::Kind::AppLogo),
+        PaymentKind = int(MessageTable::Kind::Payment),
+        BonusKind = int(MessageTable::Kind::Bonus),
+    };
 
     // Connections, messages and disconnect resets take effect strictly in
     // arrival order: a step that waits for a pool load holds back everything
@@ -171,28 +134,12 @@ private:
 
     QJsonArray m_avaliableIps;
     AppEnv *m_env;
-    QHostAddress m_listenAddress;
-    QList<Subnet> m_allowedTerminals;
     quint16 m_port;
-    Timing m_timing;
-    AddressSource m_addressSource;
-    QTcpServer m_tcpServer; // before the server that upgrades its sockets
+    TerminalLinks m_links; // before the server that upgrades its sockets, so it outlives it
     QWebSocketServer m_server;
     QPointer<QWebSocket> m_currentTerminal;
     QHash<QString, int> m_paths;
-
-    QList<Link> m_links; // oldest first
-    quint64 m_nextLinkId = 1;
-    int m_openSockets = 0;
     quint64 m_orderFrom = 0; // the connection whose order is on screen
-    bool m_running = false;
-    bool m_portBusy = false;
-    QString m_listenFailure; // the last reason logged, so a retry does not repeat it
-    QElapsedTimer m_clock;
-    QTimer m_linkTimer;
-    QTimer m_listenTimer;
-    QTimer m_addressTimer;
-    QHash<QString, qint64> m_warned; // what was warned about, and when
     QQueue<Step> m_pending;
     bool m_busy = false;
     bool m_resumeScheduled = false;

@@ -1,6 +1,7 @@
 #include "PromoImage.h"
 
-#include "state/InputLimits.h"
+#include "protocol/InputLimits.h"
+#include "protocol/MessageTable.h"
 
 #include <QJsonArray>
 #include <QTime>
@@ -14,21 +15,22 @@ QDateTime dateTimeValue(const QJsonObject &json, QLatin1String key)
 
 int msecsOfWindowEnd(const QJsonArray &window, int index)
 {
-    const QTime time = QTime::fromString(window.at(index).toString(), QStringLiteral("hh:mm"));
+    const QTime time = MessageTable::timeOfDay(window.at(index).toString());
     return time.isValid() ? time.msecsSinceStartOfDay() : -1;
 }
 
 } // namespace
 
+// Indexed by Qt's day of the week; 0 is no day.
 const QString PromoImage::weekdayKeys[8] = {
     QString(),
-    QStringLiteral("monday"),
-    QStringLiteral("tuesday"),
-    QStringLiteral("wednesday"),
-    QStringLiteral("thursday"),
-    QStringLiteral("friday"),
-    QStringLiteral("saturday"),
-    QStringLiteral("sunday"),
+    MessageTable::weekdays().at(0),
+    MessageTable::weekdays().at(1),
+    MessageTable::weekdays().at(2),
+    MessageTable::weekdays().at(3),
+    MessageTable::weekdays().at(4),
+    MessageTable::weekdays().at(5),
+    MessageTable::weekdays().at(6),
 };
 
 PromoImage::Day PromoImage::Day::fromWindows(const QJsonArray &windows)
@@ -56,20 +58,20 @@ bool PromoImage::Day::contains(int msecsOfDay) const
 
 void PromoImage::fromJson(const QJsonObject &json, int *daysCut)
 {
-    uuid = json.value(QLatin1String("uuid")).toString();
-    name = json.value(QLatin1String("name")).toString();
-    is_active = json.value(QLatin1String("is_active")).toBool(false);
-    image = json.value(QLatin1String("image")).toString();
-    is_order_screen = json.value(QLatin1String("is_order_screen")).toBool(false);
-    is_queue = json.value(QLatin1String("is_queue")).toBool(false);
-    start_at = dateTimeValue(json, QLatin1String("start_at"));
-    end_at = dateTimeValue(json, QLatin1String("end_at"));
-    schedule = json.value(QLatin1String("schedule")).toObject();
-    created_by = json.value(QLatin1String("created_by")).toInt(0);
-    created_at = dateTimeValue(json, QLatin1String("created_at"));
-    updated_at = dateTimeValue(json, QLatin1String("updated_at"));
-    deleted_at = dateTimeValue(json, QLatin1String("deleted_at"));
-    timeout = json.value(QLatin1String("timeout")).toInt(0);
+    uuid = json.value(Key::uuid).toString();
+    name = json.value(Key::name).toString();
+    is_active = json.value(Key::isActive).toBool(false);
+    image = json.value(Key::image).toString();
+    is_order_screen = json.value(Key::isOrderScreen).toBool(false);
+    is_queue = json.value(Key::isQueue).toBool(false);
+    start_at = dateTimeValue(json, Key::startAt);
+    end_at = dateTimeValue(json, Key::endAt);
+    schedule = json.value(Key::schedule).toObject();
+    created_by = json.value(Key::createdBy).toInt(0);
+    created_at = dateTimeValue(json, Key::createdAt);
+    updated_at = dateTimeValue(json, Key::updatedAt);
+    deleted_at = dateTimeValue(json, Key::deletedAt);
+    timeout = json.value(Key::timeout).toInt(0);
 
     for (int day = 1; day <= 7; ++day) {
         QJsonArray windows = schedule.value(weekdayKeys[day]).toArray();

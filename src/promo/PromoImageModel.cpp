@@ -1,6 +1,6 @@
 #include "PromoImageModel.h"
 
-#include "state/InputLimits.h"
+#include "protocol/InputLimits.h"
 
 PromoImageModel::PromoImageModel(QObject *parent) : QAbstractListModel(parent) {}
 

@@ -1,15 +1,16 @@
 #include "Client.h"
 
-#include "InputLimits.h"
+#include "protocol/InputLimits.h"
+#include "protocol/MessageTable.h"
 
 Client::Client(QObject *parent) : QObject(parent) {}
 
 void Client::fromJson(const QJsonObject &json)
 {
-    uuid = json.value(QLatin1String("uuid")).toString();
-    clientName = json.value(QLatin1String("client_name")).toString();
-    clientLastName = json.value(QLatin1String("client_lastname")).toString();
-    discountName = json.value(QLatin1String("discount_name")).toString();
+    uuid = json.value(Key::uuid).toString();
+    clientName = json.value(Key::clientName).toString();
+    clientLastName = json.value(Key::clientLastName).toString();
+    discountName = json.value(Key::discountName).toString();
     int shortened = 0;
     for (QString *text : {&clientName, &clientLastName, &discountName})
         shortened += InputLimits::shorten(*text) ? 1 : 0;
@@ -17,7 +18,7 @@ void Client::fromJson(const QJsonObject &json)
         qCWarning(lcLimits, "Client: %d text(s) over %d characters, the limit, cut to it", shortened,
                   InputLimits::maximumTextLength);
     }
-    discountPercent = json.value(QLatin1String("discount_percent")).toDouble(0);
-    bonusCount = json.value(QLatin1String("bonus_count")).toDouble(0);
+    discountPercent = json.value(Key::discountPercent).toDouble(0);
+    bonusCount = json.value(Key::bonusCount).toDouble(0);
     emit changed();
 }

@@ -1,11 +1,13 @@
 #include "Order.h"
 
+#include "protocol/MessageTable.h"
+
 Order::Order(QObject *parent) : QObject(parent) {}
 
 void Order::fromJson(const QJsonObject &json)
 {
-    totalAmount = json.value(QLatin1String("to_payment")).toDouble(0);
-    discount = json.value(QLatin1String("discount")).toDouble(0);
-    discountPercent = json.value(QLatin1String("discount_percent")).toDouble(0);
+    totalAmount = json.value(Key::toPayment).toDouble(0);
+    discount = json.value(Key::discount).toDouble(0);
+    discountPercent = json.value(Key::discountPercent).toDouble(0);
     emit changed();
 }

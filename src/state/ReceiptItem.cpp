@@ -1,6 +1,7 @@
 #include "ReceiptItem.h"
 
-#include "InputLimits.h"
+#include "protocol/InputLimits.h"
+#include "protocol/MessageTable.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ bool shortenChange(QJsonValue &change)
         return false;
     QJsonObject object = change.toObject();
     bool cut = false;
-    for (QLatin1String key : {QLatin1String("nomenclature"), QLatin1String("quantity")}) {
+    for (QLatin1String key : {Key::nomenclature, Key::quantity}) {
         const QJsonValue value = object.value(key);
         if (!value.isString())
             continue;
@@ -59,18 +60,17 @@ QJsonArray cappedChanges(const QJsonArray &changes, ReceiptItem::Cuts *cuts)
 
 void ReceiptItem::fromJson(const QJsonObject &json, Cuts *cuts)
 {
-    uuid = json.value(QLatin1String("uuid")).toString();
-    menuName = json.value(QLatin1String("menu_name")).toString();
+    uuid = json.value(Key::uuid).toString();
+    menuName = json.value(Key::menuName).toString();
     if (InputLimits::shorten(menuName) && cuts)
         ++cuts->textsShortened;
-    quantity = json.value(QLatin1String("quantity")).toDouble(0);
-    menuPrice = json.value(QLatin1String("menu_price")).toDouble(0);
-    discountAmount = json.value(QLatin1String("discount_amount")).toDouble(0);
-    discountReceipt = json.value(QLatin1String("discount_receipt")).toDouble(0);
-    total = json.value(QLatin1String("total")).toDouble(0);
-    receiptItemRecipeChanges =
-        cappedChanges(json.value(QLatin1String("receipt_item_recipe_changes")).toArray(), cuts);
-    receiptUuid = json.value(QLatin1String("receipt_uuid")).toString();
+    quantity = json.value(Key::quantity).toDouble(0);
+    menuPrice = json.value(Key::menuPrice).toDouble(0);
+    discountAmount = json.value(Key::discountAmount).toDouble(0);
+    discountReceipt = json.value(Key::discountReceipt).toDouble(0);
+    total = json.value(Key::total).toDouble(0);
+    receiptItemRecipeChanges = cappedChanges(json.value(Key::recipeChanges).toArray(), cuts);
+    receiptUuid = json.value(Key::receiptUuid).toString();
 }
 
 QList<ReceiptItem> ReceiptItem::listFromJson(const QJsonArray &array)

@@ -10,7 +10,7 @@
 #include "core/AppCore.h"
 #include "core/AppStartup.h"
 #include "core/CachingNetworkAccessManagerFactory.h"
-#include "core/PictureGuard.h"
+#include "pictures/PictureGuard.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>

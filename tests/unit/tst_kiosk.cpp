@@ -2,8 +2,8 @@
 // screen kept awake through the desktop session, and the scene graph that
 // fits the machine.
 
-#include "core/KioskCursor.h"
-#include "core/ScreenAwake.h"
+#include "kiosk/KioskCursor.h"
+#include "kiosk/ScreenAwake.h"
 #include "kiosk/RendererChoice.h"
 
 #include <QDBusConnection>

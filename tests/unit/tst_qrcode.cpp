@@ -1,5 +1,5 @@
 #include "DisplayHarness.h"
-#include "network/QrCodeImage.h"
+#include "pictures/QrCodeImage.h"
 
 #include <QImage>
 #include <QSignalSpy>

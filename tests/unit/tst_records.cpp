@@ -3,7 +3,7 @@
 
 #include "Gzip.h"
 #include "TestJson.h"
-#include "core/PictureGuard.h"
+#include "pictures/PictureGuard.h"
 #include "promo/PromoImage.h"
 #include "promo/PromoImageModel.h"
 #include "state/Client.h"

@@ -1,7 +1,7 @@
 #include "ScenarioLoader.h"
 
 #include "ExitCode.h"
-#include "network/MessageCheck.h"
+#include "protocol/MessageCheck.h"
 
 #include <QDir>
 #include <QFile>

@@ -542,6 +542,10 @@ void TestTerminalSim::checkWarnsOfBadInput_data()
     row("order: quantity as text",
         R"({"path":"order","content":{"receipt_items":[{"uuid":"a","quantity":"2"}]}})",
         R"(order: "receipt_items[0].quantity" expects a number, got a string ("2"))");
+    row("order: a recipe change's quantity is shown as sent, text or number",
+        R"({"path":"order","content":{"receipt_items":[{"uuid":"a","receipt_item_recipe_changes":)"
+        R"([{"nomenclature":"Сироп","quantity":"2"},{"nomenclature":"Сироп","quantity":true}]}]}})",
+        R"(order: "receipt_items[0].receipt_item_recipe_changes[1].quantity" expects a number or a string, got true)");
     row("order: a line that is no object", R"({"path":"order","content":{"receipt_items":[{"uuid":"a"},5]}})",
         R"(order: "receipt_items[1]" expects an object, got 5)");
     const QByteArray promo = R"({"path":"promo_image","content":{"promo_images":[)";

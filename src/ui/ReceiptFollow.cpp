@@ -1,6 +1,6 @@
 #include "ReceiptFollow.h"
 
-#include "ReceiptItemModel.h"
+#include "state/ReceiptItemModel.h"
 
 #include <QAbstractItemModel>
 

@@ -1,6 +1,7 @@
 #include "MessageCheck.h"
 
-#include "state/InputLimits.h"
+#include "InputLimits.h"
+#include "MessageTable.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -15,102 +16,10 @@
 
 namespace {
 
-// What the display reads under a key, with the conversions it applies.
-enum class Type { String, Number, Integer, Boolean, DateTime, Object, ObjectArray, Schedule };
-
-struct Field;
-using Shape = std::vector<Field>;
-
-struct Field
-{
-    QString key;
-    Type type;
-    QString unit;                 // Integer: what it counts
-    const Shape *shape = nullptr; // Object and ObjectArray: the keys inside
-};
-
-Field field(const char *key, Type type, const char *unit = "")
-{
-    return {QString::fromLatin1(key), type, QString::fromLatin1(unit), nullptr};
-}
-
-Field nested(const char *key, Type type, const Shape *shape)
-{
-    return {QString::fromLatin1(key), type, QString(), shape};
-}
-
-const Shape recipeChangeShape = {field("nomenclature", Type::String), field("quantity", Type::Number)};
-
-const Shape receiptItemShape = {
-    field("uuid", Type::String),
-    field("menu_name", Type::String),
-    field("quantity", Type::Number),
-    field("menu_price", Type::Number),
-    field("discount_amount", Type::Number),
-    field("discount_receipt", Type::Number),
-    field("total", Type::Number),
-    nested("receipt_item_recipe_changes", Type::ObjectArray, &recipeChangeShape),
-    field("receipt_uuid", Type::String),
-};
-
-const Shape orderShape = {field("to_payment", Type::Number), field("discount", Type::Number),
-                          field("discount_percent", Type::Number)};
-
-const Shape guestShape = {field("uuid", Type::String),
-                          field("client_name", Type::String),
-                          field("client_lastname", Type::String),
-                          field("discount_name", Type::String),
-                          field("discount_percent", Type::Number),
-                          field("bonus_count", Type::Number)};
-
-const Shape orderContent = {nested("receipt_items", Type::ObjectArray, &receiptItemShape),
-                            nested("order", Type::Object, &orderShape),
-                            nested("guest", Type::Object, &guestShape)};
-
-const Shape promoShape = {
-    field("uuid", Type::String),
-    field("name", Type::String),
-    field("is_active", Type::Boolean),
-    field("image", Type::String),
-    field("is_order_screen", Type::Boolean),
-    field("is_queue", Type::Boolean),
-    field("start_at", Type::DateTime),
-    field("end_at", Type::DateTime),
-    field("schedule", Type::Schedule),
-    field("created_by", Type::Integer),
-    field("created_at", Type::DateTime),
-    field("updated_at", Type::DateTime),
-    field("deleted_at", Type::DateTime),
-    field("timeout", Type::Integer, "seconds"),
-};
-
-const Shape promoContent = {nested("promo_images", Type::ObjectArray, &promoShape)};
-const Shape logoContent = {field("logo", Type::String)};
-const Shape paymentContent = {field("is_finished", Type::Boolean),
-                              field("amount", Type::Integer, "hundredths"),
-                              field("receipt_uuid", Type::String), field("qrcode_table", Type::String)};
-// Spelt as the display reads it.
-const Shape bonusContent = {field("count", Type::Integer, "hundredths"),
-                            field("is_replenisment", Type::Boolean)};
-
-struct Kind
-{
-    QString path;
-    const Shape *content;
-};
-
-const std::vector<Kind> kinds = {{QStringLiteral("order"), &orderContent},
-                                 {QStringLiteral("promo_image"), &promoContent},
-                                 {QStringLiteral("app_logo"), &logoContent},
-                                 {QStringLiteral("payment"), &paymentContent},
-                                 {QStringLiteral("bonus"), &bonusContent}};
-
-const QStringList weekdays = {QStringLiteral("monday"),    QStringLiteral("tuesday"),
-                              QStringLiteral("wednesday"), QStringLiteral("thursday"),
-                              QStringLiteral("friday"),    QStringLiteral("saturday"),
-                              QStringLiteral("sunday")};
-
-const Shape envelopeShape = {field("path", Type::String), field("content", Type::Object)};
+using MessageTable::Field;
+using MessageTable::KindEntry;
+using MessageTable::Shape;
+using MessageTable::Type;
 
 // Lower case, without the separators people write in different ways.
 QString folded(const QString &key)
@@ -215,6 +124,8 @@ QString expected(const Field &f)
         return QStringLiteral("an array of objects");
     case Type::Schedule:
         return QStringLiteral("an object of weekdays");
+    case Type::Shown:
+        return QStringLiteral("a number or a string");
     }
     return QString();
 }
@@ -232,8 +143,8 @@ public:
 
     void message(const QJsonObject &object)
     {
-        const QJsonValue path = object.value(QLatin1String("path"));
-        lookAlikes(object, envelopeShape);
+        const QJsonValue path = object.value(Key::path);
+        lookAlikes(object, MessageTable::envelope());
         if (path.isUndefined()) {
             add(QStringLiteral("no \"path\"; the message is ignored"));
             return;
@@ -244,12 +155,13 @@ public:
             return;
         }
         const QString kindName = path.toString();
+        const auto &kinds = MessageTable::kinds();
         const auto kind =
-            std::find_if(kinds.begin(), kinds.end(), [&](const Kind &k) { return k.path == kindName; });
+            std::find_if(kinds.begin(), kinds.end(), [&](const KindEntry &k) { return k.path == kindName; });
         if (kind == kinds.end()) {
             QStringList known;
             QString suggestion;
-            for (const Kind &k : kinds) {
+            for (const KindEntry &k : kinds) {
                 known.append(k.path);
                 if (suggestion.isEmpty() && alike(kindName, k.path))
                     suggestion = QStringLiteral(" (did you mean \"%1\"?)").arg(k.path);
@@ -259,7 +171,7 @@ public:
             return;
         }
         m_kind = kind->path + QLatin1String(": ");
-        const QJsonValue content = object.value(QLatin1String("content"));
+        const QJsonValue content = object.value(Key::content);
         if (content.isUndefined()) {
             add(QStringLiteral("no \"content\"; read as {}"));
             return;
@@ -367,6 +279,10 @@ private:
             if (!v.isDouble())
                 wrongType(v, f);
             return;
+        case Type::Shown:
+            if (!v.isDouble() && !v.isString())
+                wrongType(v, f);
+            return;
         case Type::Boolean:
             if (!v.isBool())
                 wrongType(v, f);
@@ -421,6 +337,7 @@ private:
 
     void schedule(const QJsonObject &days, const QString &name)
     {
+        const QStringList &weekdays = MessageTable::weekdays();
         for (auto it = days.begin(); it != days.end(); ++it) {
             const QString day = it.key();
             const QString dayName = name + QLatin1Char('.') + day;
@@ -462,7 +379,7 @@ private:
                 QTime bounds[2];
                 for (qsizetype j = 0; j < 2; ++j) {
                     const QJsonValue time = window.at(j);
-                    bounds[j] = QTime::fromString(time.toString(), QStringLiteral("hh:mm"));
+                    bounds[j] = MessageTable::timeOfDay(time.toString());
                     if (!time.isString() || !bounds[j].isValid())
                         add(QStringLiteral("\"%1[%2]\" expects a time \"hh:mm\" from 00:00 to 23:59, got %3")
                                 .arg(windowName)

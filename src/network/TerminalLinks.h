@@ -1,0 +1,138 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QJsonArray>
+#include <QList>
+#include <QPair>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+class QTcpSocket;
+class QWebSocket;
+class QWebSocketServer;
+
+// The health of the terminal link and who may hold one: listening (and
+// trying again while the port is busy), the allow-list, admission and
+// eviction at the connection limit, the handshake deadline, the heartbeat,
+// the send backlog, and the machine's address list while no terminal is
+// connected. What a terminal says is NetworkService's business; this class
+// only tells it when a terminal comes and goes.
+class TerminalLinks : public QObject
+{
+    Q_OBJECT
+public:
+    // A subnet as QHostAddress::parseSubnet gives it (a single host: full prefix length).
+    using Subnet = QPair<QHostAddress, int>;
+
+    // What one peer may make us buffer: a frame and a whole message.
+    static constexpr quint64 maxIncomingSize = 16 * 1024 * 1024;
+    // A peer that opens a connection but never finishes its handshake is dropped.
+    static constexpr std::chrono::milliseconds handshakeTimeout{10000};
+    // Connections open at once, handshakes included. At the limit a newcomer
+    // takes the place of the oldest that never sent a message.
+    static constexpr int maxConnections = 64;
+    // What may wait to be sent to one peer (pongs, pings) before it is dropped.
+    static constexpr qint64 maxUnsentBytes = 1024 * 1024;
+    static constexpr std::chrono::milliseconds listenRetryInterval{2000};
+
+    struct Timing
+    {
+        // Each peer is pinged this often, and dropped after this long without
+        // a pong or a frame: a link whose cable was pulled sends no FIN.
+        std::chrono::milliseconds pingInterval{5000};
+        std::chrono::milliseconds silenceLimit{15000};
+        // The machine's addresses are read again this often while no terminal is connected.
+        std::chrono::milliseconds addressPollInterval{3000};
+    };
+    using AddressSource = std::function<QList<QHostAddress>()>;
+
+    // Accepted TCP connections are handed to `upgrader` for their handshake.
+    TerminalLinks(QWebSocketServer *upgrader, quint16 port, const Timing &timing, QObject *parent = nullptr);
+    ~TerminalLinks() override;
+
+    void setListenAddress(const QHostAddress &address) { m_listenAddress = address; }
+    void setAllowedTerminals(const QList<Subnet> &allowed) { m_allowedTerminals = allowed; }
+    void setAddressSource(AddressSource source) { m_addressSource = std::move(source); }
+
+    void start();
+    void stopListening();
+
+    quint16 serverPort() const { return m_tcpServer.serverPort(); }
+    bool isListening() const { return m_tcpServer.isListening(); }
+    bool isPortBusy() const { return m_portBusy; }
+    QJsonArray addresses() const { return m_addresses; }
+    // Terminals past their handshake, and every connection including handshakes.
+    int openSocketCount() const { return m_openSockets; }
+    int connectionCount() const { return int(m_links.size()); }
+
+    // A socket the upgrader finished: its link's id, or 0 if that link was
+    // dropped meanwhile (the socket is then aborted and released).
+    quint64 attach(QWebSocket *socket);
+    // A message came on this socket: it may no longer make room for a
+    // newcomer. Returns its link's id, 0 if unknown.
+    quint64 noteMessage(const QObject *socket);
+    // The socket disconnected: forgotten, and reported by closed().
+    void forget(QWebSocket *socket);
+    // Lets go of every socket without a signal to `receiver` or to this.
+    void release(QObject *receiver);
+
+signals:
+    void addressesChanged();
+    void listeningChanged();
+    // After its line is logged. `lastLeft`: no terminal is connected any more.
+    void closed(QWebSocket *socket, quint64 id, bool lastLeft);
+
+private:
+    // One accepted TCP connection, from before its handshake until it goes.
+    struct Link
+    {
+        quint64 id = 0;
+        QPointer<QTcpSocket> tcp;
+        QWebSocket *socket = nullptr; // once the handshake is done
+        QString peer;
+        qint64 acceptedAt = 0; // on m_clock, ms
+        qint64 lastSign = 0;   // of life: a pong or a frame
+        qint64 lastPing = 0;
+        bool sentBinary = false;
+        bool peerClosed = false; // a close frame came, so its code and reason mean something
+        QString droppedBecause;  // when we dropped it
+    };
+    void acceptConnections();
+    void admit(QTcpSocket *tcp);
+    int linkIndex(const QObject *tcpOrSocket) const;
+    int linkIndex(quint64 id) const;
+    void drop(quint64 id, const QString &because);
+    void onHandshakeAbandoned(QTcpSocket *tcp);
+    void checkLinks();
+    void checkBacklog(quint64 id);
+    bool warnOnce(const QString &key);
+    void tryListen();
+    void refreshAddresses();
+    void updateTimers();
+
+    QWebSocketServer *m_upgrader;
+    QHostAddress m_listenAddress;
+    QList<Subnet> m_allowedTerminals;
+    quint16 m_port;
+    Timing m_timing;
+    AddressSource m_addressSource;
+    QJsonArray m_addresses;
+    QTcpServer m_tcpServer;
+    QList<Link> m_links; // oldest first
+    quint64 m_nextLinkId = 1;
+    int m_openSockets = 0;
+    bool m_running = false;
+    bool m_portBusy = false;
+    QString m_listenFailure; // the last reason logged, so a retry does not repeat it
+    QElapsedTimer m_clock;
+    QTimer m_linkTimer;
+    QTimer m_listenTimer;
+    QTimer m_addressTimer;
+    QHash<QString, qint64> m_warned; // what was warned about, and when
+};
