@@ -5,6 +5,10 @@
 
 #include <QCommandLineParser>
 
+#ifdef QV4_HAVE_X11
+#include <X11/Xlib.h>
+#endif
+
 namespace {
 
 const QString fullScreenName = QStringLiteral("use-fullscreen");
@@ -14,6 +18,7 @@ const QString listenName = QStringLiteral("listen");
 const QString rendererName = QStringLiteral("renderer");
 const QString helpName = QStringLiteral("help");
 const QString versionName = QStringLiteral("version");
+const QString checkName = QStringLiteral("check-options");
 
 void addOptions(QCommandLineParser &parser)
 {
@@ -41,6 +46,10 @@ void addOptions(QCommandLineParser &parser)
                                      "where a GPU draws; opengl or software force one. QT_QUICK_BACKEND "
                                      "or QSG_RHI_BACKEND, when set, win."),
                       QStringLiteral("auto|opengl|software")});
+    parser.addOption({checkName, QStringLiteral("Check the other options as a start would, say what it would "
+                                                "do with them, and exit without a window: 0 when they are "
+                                                "sound, 1 when some would be ignored, 2 when the display "
+                                                "would not start.")});
     parser.addOption({{QStringLiteral("h"), helpName}, QStringLiteral("Show this help and exit.")});
     parser.addOption({{QStringLiteral("v"), versionName}, QStringLiteral("Print the version and exit.")});
 }
@@ -53,7 +62,7 @@ bool takesValue(const QString &name)
 bool isOwnLongOption(const QString &name)
 {
     return name == fullScreenName || name == blankingName || takesValue(name) || name == helpName ||
-           name == versionName;
+           name == versionName || name == checkName;
 }
 
 // The options QGuiApplication, its xcb platform and the QML debugger read
@@ -173,6 +182,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         result.error = parser.errorText();
     result.helpRequested = parser.isSet(helpName);
     result.versionRequested = parser.isSet(versionName);
+    result.checkOnly = parser.isSet(checkName);
     result.fullScreenRequests = int(parser.optionNames().count(fullScreenName));
     result.allowScreenBlanking = parser.isSet(blankingName);
 
@@ -227,6 +237,11 @@ QString CommandLine::helpText(const QString &program)
     return text;
 }
 
+QString CommandLine::ignoredMessage(const QString &argument)
+{
+    return QStringLiteral("Ignoring \"%1\": not an option of this display (see --help)").arg(argument);
+}
+
 bool CommandLine::displayServerMissing() const
 {
     const QString platforms =
@@ -244,4 +259,29 @@ bool CommandLine::displayServerMissing() const
             return false;
     }
     return true;
+}
+
+QString CommandLine::unreachableXDisplay() const
+{
+    const QString platforms =
+        platformArgument.isEmpty() ? qEnvironmentVariable("QT_QPA_PLATFORM") : platformArgument;
+    const QString first = platforms.section(u';', 0, 0).section(u':', 0, 0).trimmed();
+    if (!first.isEmpty() && first != QLatin1String("xcb"))
+        return {};
+    // Unset, Qt may prefer Wayland; -display names a server we do not look for.
+    if (first.isEmpty() &&
+        (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_SOCKET")))
+        return {};
+    const QByteArray name = qgetenv("DISPLAY");
+    if (hasDisplayArgument || name.isEmpty())
+        return {};
+#ifdef QV4_HAVE_X11
+    if (Display *display = XOpenDisplay(name.constData())) {
+        XCloseDisplay(display);
+        return {};
+    }
+    return QString::fromLocal8Bit(name);
+#else
+    return {};
+#endif
 }

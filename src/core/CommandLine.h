@@ -19,8 +19,12 @@ struct CommandLine
     // Usage line, every option and the rules for the rest, as --help prints them.
     static QString helpText(const QString &program);
 
+    // The warning a start gives for an argument it ignores.
+    static QString ignoredMessage(const QString &argument);
+
     bool helpRequested = false;
     bool versionRequested = false;
+    bool checkOnly = false;     // --check-options: report on the rest and exit
     int fullScreenRequests = 0; // each --use-fullscreen sets the flag again
     bool allowScreenBlanking = false;
     QHostAddress listenAddress;                       // null: every interface
@@ -36,4 +40,9 @@ struct CommandLine
     // Qt would pick xcb or Wayland and there is no server named to talk to,
     // so it would abort. Reads the environment.
     bool displayServerMissing() const;
+
+    // Qt would talk to the X server that DISPLAY names and it does not answer
+    // (not started yet, or gone), so it would abort: that name, else empty.
+    // Tries a connection.
+    QString unreachableXDisplay() const;
 };

@@ -11,7 +11,7 @@ void EnvService::run()
     const CommandLine commandLine =
         m_commandLine ? *m_commandLine : CommandLine::parse(QCoreApplication::arguments());
     for (const QString &argument : commandLine.ignored)
-        qWarning("Ignoring \"%s\": not an option of this display (see --help)", qUtf8Printable(argument));
+        qWarning("%s", qUtf8Printable(CommandLine::ignoredMessage(argument)));
     for (int i = 0; i < commandLine.fullScreenRequests; ++i)
         m_env->setUseFullScreen(true);
     m_allowScreenBlanking = commandLine.allowScreenBlanking;

@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QNetworkInterface>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QStandardPaths>
@@ -19,6 +20,31 @@
 #include <optional>
 
 namespace {
+
+// --check-options: what a start would make of the options, without a window.
+// The warnings go where a start's go; the summary to standard output.
+int checkOptions(const CommandLine &commandLine, const QString &program)
+{
+    for (const QString &argument : commandLine.ignored)
+        qWarning("%s", qUtf8Printable(CommandLine::ignoredMessage(argument)));
+    QStringList terminals;
+    for (const auto &[address, length] : commandLine.allowedTerminals) {
+        const bool host = length == (address.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32);
+        terminals << (host ? address.toString()
+                           : QStringLiteral("%1/%2").arg(address.toString()).arg(length));
+    }
+    QString listen = QStringLiteral("every interface");
+    if (!commandLine.listenAddress.isNull()) {
+        listen = commandLine.listenAddress.toString();
+        if (!QNetworkInterface::allAddresses().contains(commandLine.listenAddress))
+            listen += QStringLiteral(", which this machine does not have yet: the display waits for it");
+    }
+    std::printf("%s: options %s: terminals from %s; listening on %s\n", qPrintable(program),
+                commandLine.ignored.isEmpty() ? "OK" : "ignored in part",
+                terminals.isEmpty() ? "any host (no --allow-terminal)" : qPrintable(terminals.join(u", ")),
+                qPrintable(listen));
+    return commandLine.ignored.isEmpty() ? 0 : 1;
+}
 
 // Help, version and malformed values are answered before anything needs a
 // screen; returns the exit code, or -1 to go on.
@@ -39,16 +65,23 @@ int answerBeforeStart(const CommandLine &commandLine, const QStringList &argumen
         std::fprintf(stderr, "%s: %s (see --help)\n", qPrintable(program), qPrintable(commandLine.error));
         return 2;
     }
-    if (commandLine.displayServerMissing()) {
+    if (commandLine.checkOnly)
+        return checkOptions(commandLine, program);
+    QString missing;
+    if (commandLine.displayServerMissing())
+        missing = QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set");
+    else if (const QString name = commandLine.unreachableXDisplay(); !name.isEmpty())
+        missing = QStringLiteral("cannot open the X display \"%1\" (DISPLAY)").arg(name);
+    if (!missing.isEmpty()) {
         // xinit takes a client only by its path.
         QString path = arguments.value(0);
         if (!path.contains(u'/'))
             path = QStandardPaths::findExecutable(path);
         std::fprintf(stderr,
-                     "%s: no display server: neither DISPLAY nor WAYLAND_DISPLAY is set. Start it in a "
-                     "graphical session, on a bare X server with \"xinit %s --use-fullscreen\", or without "
-                     "a screen with QT_QPA_PLATFORM=offscreen.\n",
-                     qPrintable(program), qPrintable(QFileInfo(path).absoluteFilePath()));
+                     "%s: no display server: %s. Start it in a graphical session, on a bare X server with "
+                     "\"xinit %s --use-fullscreen\", or without a screen with QT_QPA_PLATFORM=offscreen.\n",
+                     qPrintable(program), qPrintable(missing),
+                     qPrintable(QFileInfo(path).absoluteFilePath()));
         return 1;
     }
     return -1;

@@ -401,7 +401,7 @@ void TestStartup::envServiceArguments()
 void TestStartup::commandLineExits_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("screen"); // offscreen, or no display server at all
+    QTest::addColumn<QString>("screen"); // NAME=value; empty: no display server at all
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("out"); // these lines, in this order
     QTest::addColumn<QString>("err"); // how the one line starts
@@ -412,12 +412,12 @@ void TestStartup::commandLineExits_data()
                        "  --renderer <auto|opengl|software> \n  -h, --help \n"
                        "  -v, --version \n");
     const QString version = QStringLiteral("1.1.0-29-stable");
-    const bool offscreen = true, noServer = false;
+    const QString offscreen = QStringLiteral("QT_QPA_PLATFORM=offscreen"), noServer;
     const QString app = QStringLiteral("appqv4App: ");
     const QString bad =
         app + "--allow-terminal \"%1\": not an IPv4 or IPv6 address, nor a subnet in CIDR form";
-    auto row = [](const char *name, const QStringList &arguments, bool screen, int code, const QString &out,
-                  const QString &err) {
+    auto row = [](const char *name, const QStringList &arguments, const QString &screen, int code,
+                  const QString &out, const QString &err) {
         QTest::newRow(name) << arguments << screen << code << out << err;
     };
     row("--help among strays, Qt's options and a missing value, no screen",
@@ -434,12 +434,18 @@ void TestStartup::commandLineExits_data()
         app + "--renderer \"vulkan\": not one of auto, opengl, software");
     row("no display server", {"--use-fullscreen"}, noServer, 1, "",
         app + "no display server: neither DISPLAY nor WAYLAND_DISPLAY is set.");
+    // As when a kiosk starts before its X server: Qt itself would abort.
+    row("an X server that is not there", {"--use-fullscreen"}, "DISPLAY=:69", 1, "",
+        app + "no display server: cannot open the X display \":69\" (DISPLAY). Start it in a graphical "
+              "session");
+    row("options checked, no screen needed", {"--check-options", "--allow-terminal", "10.0.0.0/8"}, noServer,
+        0, app + "options OK: terminals from 10.0.0.0/8; listening on every interface", "");
 }
 
 void TestStartup::commandLineExits()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(bool, screen);
+    QFETCH(QString, screen);
     QFETCH(int, exitCode);
     QFETCH(QString, out);
     QFETCH(QString, err);
@@ -447,8 +453,8 @@ void TestStartup::commandLineExits()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "QT_QPA_PLATFORM"})
         env.remove(QString::fromLatin1(name));
-    if (screen)
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!screen.isEmpty())
+        env.insert(screen.section(u'=', 0, 0), screen.section(u'=', 1));
     QProcess display;
     display.setProcessEnvironment(env);
     display.start(QStringLiteral(QV4_APP_BINARY), arguments);
