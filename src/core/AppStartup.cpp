@@ -18,9 +18,9 @@ void configureApplication(QCoreApplication &app)
     QCoreApplication::setOrganizationName(QStringLiteral("QUORVEX"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("quorvex.example"));
     QCoreApplication::setApplicationName(QStringLiteral("QUORVEX ORDER SCREEN"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.1.0"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(QV4_VERSION));
 
-    app.setProperty("VERSION_CODE", QStringLiteral("29"));
+    app.setProperty("VERSION_CODE", QStringLiteral(QV4_VERSION_CODE));
     app.setProperty("SHORT_APP_NAME", QString(""));
     app.setProperty("LONG_APP_NAME", QString(""));
 

@@ -8,7 +8,7 @@ AppEnv::AppEnv(QObject *parent) : QObject(parent)
     // the schedule publishes for the first time.
     m_promoImagesToShow.append(QJsonArray());
 
-    const QString channel = QStringLiteral("stable");
+    const QString channel = QStringLiteral(QV4_VERSION_CHANNEL);
     const QString versionCode = qApp ? qApp->property("VERSION_CODE").toString() : QString();
     const QString version = QCoreApplication::applicationVersion();
     m_longVersionString = QStringLiteral("%1-%2-%3").arg(version, versionCode, channel);

@@ -124,8 +124,30 @@ grep -q '^License: OFL-1.1$' "$copyright" && grep -q '^ SIL OPEN FONT LICENSE Ve
 
 # lintian: no error and no warning (overrides say why where one is accepted); among
 # them unstripped programs, and commands without a manual page or whose page man warns of.
-lintian --allow-root "$deb" >"$work/lintian.txt" 2>&1 && ! grep -E '^[EW]: ' "$work/lintian.txt" ||
+# Of its informational tags, none about hardening: the display listens on the network.
+lintian --allow-root -I "$deb" >"$work/lintian.txt" 2>&1 && ! grep -E '^[EW]: ' "$work/lintian.txt" ||
     fail "lintian: $(cat "$work/lintian.txt")"
+grep -E '^[EWI]: .*hardening-' "$work/lintian.txt" && fail "not hardened: $(grep -E 'hardening-' "$work/lintian.txt")"
+readelf -d "$root/usr/bin/appqv4App" | grep -q 'FLAGS.*BIND_NOW' || fail "appqv4App is not linked with -z now"
+
+# One version: the display's, the simulator's and the manual pages' agree, and
+# the package's is its first two parts.
+version=$("$root/usr/bin/appqv4App" --version)
+[[ $version == "$(dpkg-deb -f "$deb" Version)-"* ]] ||
+    fail "appqv4App --version says $version, the package is $(dpkg-deb -f "$deb" Version)"
+[[ $("$root/usr/bin/qv4-terminal-sim" --version) == "qv4-terminal-sim $version" ]] ||
+    fail "qv4-terminal-sim --version says $("$root/usr/bin/qv4-terminal-sim" --version), not $version"
+for page in "$root"/usr/share/man/man1/*.1.gz; do
+    zcat "$page" | head -1 | grep -qF "\"qv4-order-screen $version\"" || fail "$(basename "$page") is not of $version"
+done
+
+# Privacy by default: the per-message debug line (client names, bonus
+# balances) is off where the package starts the display, and the file says
+# how to turn it on.
+grep -qx 'QT_LOGGING_RULES="default.debug=false"' "$root/etc/default/qv4-order-screen" ||
+    fail "the settings do not turn the per-message debug line off"
+grep -q '^#.*QT_LOGGING_RULES="default.debug=true"' "$root/etc/default/qv4-order-screen" ||
+    fail "the settings do not say how to turn the debug line on"
 
 # In a scratch dpkg database: remove keeps the conffile, so that purge finds
 # the package, and purge leaves nothing behind.
@@ -199,6 +221,30 @@ grep -q 'QV4_OPTIONS=""' <(autostart status) && grep -qx 'command: appqv4App --u
     fail "status does not show the settings in force"
 autostart disable >/dev/null
 
+# The settings' options, checked by the display itself when status or enable
+# runs: the line names the file and the option, and the exit status is 3.
+settings="$root/etc/default/qv4-order-screen"
+cp "$settings" "$work/settings.packaged"
+while IFS='|' read -r command options expected_exit expected_line; do
+    [[ $command == \#* ]] && continue
+    printf 'QV4_OPTIONS="%s"\n' "$options" >"$settings"
+    autostart "$command" >"$work/autostart.out" 2>&1 && status=0 || status=$?
+    [[ $status == "$expected_exit" ]] && grep -qF "$expected_line" "$work/autostart.out" ||
+        fail "qv4-autostart $command with QV4_OPTIONS=\"$options\": exit $status; expected $expected_exit and" \
+            "the line '$expected_line' in: $(cat "$work/autostart.out")"
+    [[ -e $entry || -e $FAKE_SYSTEMD/enabled ]] && [[ $expected_exit == 3 ]] && fail "enabled despite bad options"
+    autostart disable >/dev/null
+done <<'ROWS'
+# command|QV4_OPTIONS|exit|a line of the output
+status|--allow-terminal 192.168.1.0/28 --listen 127.0.0.1|1|check: options OK: terminals from 192.168.1.0/28; listening on 127.0.0.1
+enable|--allow-terminal 192.168.1.20|0|check: options OK: terminals from 192.168.1.20; listening on every interface
+status|--allow-terminal 192.168.1 --listen 127.0.0.1|3|/etc/default/qv4-order-screen: QV4_OPTIONS: --allow-terminal "192.168.1": not an IPv4 or IPv6 address
+enable|--allow-terminal 192.168.1 --listen 127.0.0.1|3|/etc/default/qv4-order-screen: QV4_OPTIONS: --allow-terminal "192.168.1": not an IPv4 or IPv6 address
+status|--fullscreen|3|/etc/default/qv4-order-screen: QV4_OPTIONS: Ignoring "--fullscreen": not an option of this display
+status|--listen 127.0.0.1 --listen 127.0.0.2|3|/etc/default/qv4-order-screen: QV4_OPTIONS: --listen given twice, as 127.0.0.1 and 127.0.0.2
+ROWS
+cp "$work/settings.packaged" "$settings"
+
 # The launcher the autostart entry runs: the settings' options and
 # environment reach the display, a crash starts it again, a clean end does not.
 printf '%s\n' 'QV4_OPTIONS="--allow-terminal 192.168.1.0/28 --listen 192.168.1.10"' QT_SCALE_FACTOR=1.5 \
@@ -212,6 +258,21 @@ expected="--use-fullscreen --allow-terminal 192.168.1.0/28 --listen 192.168.1.10
 [[ $(cat "$work/launches") == "$expected"$'\n'"$expected" ]] ||
     fail "launcher: expected two starts with '$expected', got: $(cat "$work/launches")"
 grep -q 'started\|starting it again' "$work/launcher.err" || fail "the launcher did not say it restarts the display"
+
+# Stopped, the launcher stops the display it started and waits for it.
+printf '#!/bin/sh\necho $$ >"%s"\nexec sleep 300\n' "$work/display.pid" >"$root/usr/bin/appqv4App"
+rm -f "$work/display.pid"
+"$root/usr/libexec/qv4-order-screen/qv4-order-screen-kiosk" 2>>"$work/launcher.err" &
+launcher=$!
+for _ in $(seq 50); do [[ -s $work/display.pid ]] && break; sleep 0.1; done
+kill -TERM "$launcher"
+wait "$launcher" && status=0 || status=$?
+display=$(cat "$work/display.pid" 2>/dev/null || echo none)
+if [[ $display == none ]] || kill -0 "$display" 2>/dev/null; then
+    fail "SIGTERM to the launcher (exit $status) left the display ($display) running"
+    [[ $display == none ]] || kill "$display"
+fi
+[[ $status == 143 ]] || fail "the launcher ended with $status after SIGTERM, not 143"
 mv "$work/appqv4App.real" "$root/usr/bin/appqv4App"
 
 for scenario in "$root"/usr/share/qv4-order-screen/examples/*.jsonl; do
