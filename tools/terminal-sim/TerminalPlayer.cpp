@@ -88,12 +88,20 @@ void TerminalPlayer::attemptConnection()
     m_socket.open(m_url);
 }
 
-void TerminalPlayer::onSocketError(QAbstractSocket::SocketError)
+void TerminalPlayer::onSocketError(QAbstractSocket::SocketError error)
 {
     if (m_state != State::Connecting || m_retryPending)
         return; // a running link's failure is reported by onDisconnected
     m_attemptTimer.stop();
-    const QString reason = m_socket.errorString();
+    // Reached, then closed before the handshake: that is how the display
+    // turns away an address that its allow-list lacks.
+    const QString reason =
+        error == QAbstractSocket::RemoteHostClosedError
+            ? QStringLiteral("it closed the connection before the WebSocket handshake; most "
+                             "likely it does not accept terminals from this machine's "
+                             "address: add the address to its --allow-terminal (127.0.0.1 "
+                             "for a simulator on the display's own machine)")
+            : m_socket.errorString();
     m_socket.abort();
     if (m_sinceStart.elapsed() + retryPauseMs < m_waitMs) {
         m_retryPending = true;

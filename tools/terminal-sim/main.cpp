@@ -59,6 +59,54 @@ int usageError(const QString &text)
     return ExitCode::Usage;
 }
 
+// --host as an installer writes it: a bare host or address, host:port
+// ([v6]:port), or the terminal's setting whole, ws://host:port/. A port
+// written there must agree with --port if both are given. Returns the
+// display's URL, or an invalid one with *error set.
+QUrl displayUrl(const QString &hostText, quint16 port, bool portGiven, QString *error)
+{
+    QUrl url;
+    QString text = hostText.trimmed();
+    if (text.contains(QLatin1String("://"))) {
+        url = QUrl(text, QUrl::StrictMode);
+        if (!url.isValid() || url.scheme() != QLatin1String("ws")) {
+            *error = QStringLiteral("--host \"%1\": the display speaks plain WebSocket, give ws://HOST:PORT/")
+                         .arg(hostText);
+            return {};
+        }
+    } else {
+        // host:port, unless it is a bare IPv6 address (more than one colon).
+        url.setScheme(QStringLiteral("ws"));
+        const bool bracketed = text.startsWith(u'[');
+        const qsizetype colon = text.lastIndexOf(u':');
+        if (colon > 0 && (bracketed ? text.at(colon - 1) == u']' : text.count(u':') == 1)) {
+            bool ok = false;
+            const uint number = text.mid(colon + 1).toUInt(&ok);
+            if (!ok || number == 0 || number > 65535) {
+                *error = QStringLiteral("--host \"%1\": port must be a number from 1 to 65535").arg(hostText);
+                return {};
+            }
+            url.setPort(int(number));
+            text.truncate(colon);
+        }
+        if (text.startsWith(u'[') && text.endsWith(u']'))
+            text = text.mid(1, text.size() - 2);
+        url.setHost(text, QUrl::StrictMode);
+    }
+    if (url.host().isEmpty()) {
+        *error = QStringLiteral("--host \"%1\": no host or address in it").arg(hostText);
+        return {};
+    }
+    if (url.port() > 0 && portGiven && url.port() != port) {
+        *error =
+            QStringLiteral("--host \"%1\" names port %2, --port %3").arg(hostText).arg(url.port()).arg(port);
+        return {};
+    }
+    if (url.port() <= 0)
+        url.setPort(port);
+    return url;
+}
+
 bool parseSeconds(const QString &text, int *ms)
 {
     bool ok = false;
@@ -82,7 +130,9 @@ int main(int argc, char *argv[])
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption host({QStringLiteral("H"), QStringLiteral("host")},
-                                  QStringLiteral("Display host or address (default 127.0.0.1)."),
+                                  QStringLiteral("The display: a host or address, HOST:PORT, or "
+                                                 "ws://HOST:PORT/ as a terminal is given it (default "
+                                                 "127.0.0.1)."),
                                   QStringLiteral("host"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption port({QStringLiteral("p"), QStringLiteral("port")},
                                   QStringLiteral("Display port (default %1).").arg(displayPort),
@@ -147,9 +197,10 @@ int main(int argc, char *argv[])
     if (!portOk || portNumber == 0 || portNumber > 65535)
         return usageError(
             QStringLiteral("port must be a number from 1 to 65535, got \"%1\"").arg(parser.value(port)));
-    const QString hostName = parser.value(host).trimmed();
-    if (hostName.isEmpty())
-        return usageError(QStringLiteral("host must not be empty"));
+    QString hostError;
+    const QUrl url = displayUrl(parser.value(host), quint16(portNumber), parser.isSet(port), &hostError);
+    if (!url.isValid())
+        return usageError(hostError);
     int waitMs = 0;
     if (!parseSeconds(parser.value(wait), &waitMs))
         return usageError(
@@ -190,13 +241,6 @@ int main(int argc, char *argv[])
                         qlonglong(loader.steps().size()), qlonglong(loader.warnings().size()));
         return ExitCode::Ok;
     }
-
-    QUrl url;
-    url.setScheme(QStringLiteral("ws"));
-    url.setHost(hostName);
-    url.setPort(int(portNumber));
-    if (!url.isValid())
-        return usageError(QStringLiteral("\"%1\" is not a host name or address").arg(hostName));
 
     TerminalPlayer player(url, loader.steps());
     player.setLoop(parser.isSet(loop));

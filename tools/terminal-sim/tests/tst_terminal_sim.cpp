@@ -240,18 +240,30 @@ void TestTerminalSim::stopAndExpectCleanExit(QProcess *process, int signalNumber
 void TestTerminalSim::sendsOneMessage_data()
 {
     QTest::addColumn<bool>("fromStdin");
-    QTest::newRow("from a file") << false;
-    QTest::newRow("from standard input") << true;
+    QTest::addColumn<QStringList>("where"); // %PORT% is filled in
+    const QStringList port{"--port", "%PORT%"};
+    QTest::newRow("from a file") << false << port;
+    QTest::newRow("from standard input") << true << port;
+    // --host in each form an installer may write it.
+    QTest::newRow("a bare host and --port")
+        << false << QStringList{"--host", "127.0.0.1", "--port", "%PORT%"};
+    QTest::newRow("HOST:PORT") << false << QStringList{"--host", "127.0.0.1:%PORT%"};
+    QTest::newRow("the terminal's ws:// URL") << false << QStringList{"--host", "ws://127.0.0.1:%PORT%/"};
+    QTest::newRow("a name, port agreeing with --port")
+        << false << QStringList{"--host", "localhost:%PORT%", "--port", "%PORT%"};
 }
 
 void TestTerminalSim::sendsOneMessage()
 {
     QFETCH(bool, fromStdin);
+    QFETCH(QStringList, where);
+    for (QString &arg : where)
+        arg.replace("%PORT%", port());
     // A message file may be pretty-printed over many lines.
     const QByteArray message =
         QJsonDocument(logoMessage("qrc:/icons/logo.svg")).toJson(QJsonDocument::Indented);
-    const SimRun run = fromStdin ? runSim({"--port", port(), "-"}, message)
-                                 : runSim({"--port", port(), writeFile("logo.json", message)});
+    const SimRun run =
+        fromStdin ? runSim(where << "-", message) : runSim(where << writeFile("logo.json", message));
 
     QVERIFY(run.finished);
     QVERIFY2(run.exitCode == 0, qPrintable(run.err));
@@ -433,6 +445,18 @@ void TestTerminalSim::reportsErrors_data()
     QTest::newRow("display unreachable after waiting")
         << QStringList{"--port", "%CLOSED%", "--wait", "0.7", "%FILE%"} << "m.json" << valid << 6
         << "cannot reach the display";
+    // The display turns away an address its allow-list lacks before the handshake.
+    QTest::newRow("refused by the display's allow-list")
+        << QStringList{"%REFUSE%", "--port", "%PORT%", "%FILE%"} << "m.json" << valid << 6
+        << "closed the connection before the WebSocket handshake; .* --allow-terminal \\(127\\.0\\.0\\.1 ";
+    QTest::newRow("--host: a URL without a host")
+        << QStringList{"--host", "ws://:%PORT%/", "%FILE%"} << "m.json" << valid << 2 << "no host or address";
+    QTest::newRow("--host: not a ws:// URL")
+        << QStringList{"--host", "http://127.0.0.1/", "%FILE%"} << "m.json" << valid << 2
+        << "the display speaks plain WebSocket";
+    QTest::newRow("--host and --port disagree")
+        << QStringList{"--host", "127.0.0.1:1", "--port", "2", "%FILE%"} << "m.json" << valid << 2
+        << "names port 1, --port 2";
     QTest::newRow("invalid JSON in a scenario, line 3")
         << plain << "s.jsonl"
         << QByteArray(valid + "\n# comment\n{\"path\": \"order\", \"content\": {]}\n" + valid) << 4
@@ -492,6 +516,8 @@ void TestTerminalSim::reportsErrors()
     probe.close();
 
     const QString file = fileName.isEmpty() ? QString() : writeFile(fileName, content);
+    if (args.removeAll(QStringLiteral("%REFUSE%")))
+        m_core->networkService()->setAllowedTerminals({{QHostAddress(QStringLiteral("192.0.2.1")), 32}});
     for (QString &arg : args) {
         arg.replace("%FILE%", file).replace("%PORT%", port()).replace("%CLOSED%", closedPort);
         arg.replace("%DIR%", m_dir->path());
