@@ -116,6 +116,7 @@ ApplicationWindow {
         appIp: appCore.networkService.avaliableIps
         listening: appCore.networkService.listening !== false
         portBusy: appCore.networkService.portBusy === true
+        addressMissing: appCore.networkService.addressMissing === true
         port: appCore.networkService.port || 30058
     }
 

@@ -29,6 +29,8 @@ class NetworkService : public IService
     Q_PROPERTY(bool listening READ isListening NOTIFY listeningChanged FINAL)
     // Why not: the port is held by another program (else some other reason).
     Q_PROPERTY(bool portBusy READ isPortBusy NOTIFY listeningChanged FINAL)
+    // Or: the --listen address is not one of this machine's (yet).
+    Q_PROPERTY(bool addressMissing READ isAddressMissing NOTIFY listeningChanged FINAL)
     Q_PROPERTY(int port READ port CONSTANT FINAL)
 public:
     using Subnet = TerminalLinks::Subnet;
@@ -58,6 +60,7 @@ public:
     quint16 serverPort() const { return m_links.serverPort(); }
     bool isListening() const { return m_links.isListening(); }
     bool isPortBusy() const { return m_links.isPortBusy(); }
+    bool isAddressMissing() const { return m_links.isAddressMissing(); }
     int port() const { return m_port; }
     // Terminals past their handshake, and every connection including handshakes.
     int openSocketCount() const { return m_links.openSocketCount(); }

@@ -119,19 +119,24 @@ void TerminalLinks::tryListen()
             qCWarning(lcLink).noquote() << QStringLiteral("listening on %1 now").arg(where);
         m_listenFailure.clear();
         m_portBusy = false;
+        m_addressMissing = false;
         emit listeningChanged();
         return;
     }
-    // A previous instance may still be shutting down: try again until it has.
-    const QString failure = m_tcpServer.errorString();
+    // A previous instance may still be shutting down, or the --listen address
+    // not be configured yet (DHCP, a cable plugged in later): try again until then.
+    const bool busy = m_tcpServer.serverError() == QAbstractSocket::AddressInUseError;
+    const bool missing = m_tcpServer.serverError() == QAbstractSocket::SocketAddressNotAvailableError;
+    const QString failure =
+        missing ? QStringLiteral("this machine does not have that address (yet)") : m_tcpServer.errorString();
     if (failure != m_listenFailure) {
         qCCritical(lcLink).noquote() << QStringLiteral("cannot listen on %1: %2; trying again every %3 s")
                                             .arg(where, failure, seconds(listenRetryInterval));
     }
     m_listenFailure = failure;
-    const bool busy = m_tcpServer.serverError() == QAbstractSocket::AddressInUseError;
-    if (busy != m_portBusy) {
+    if (busy != m_portBusy || missing != m_addressMissing) {
         m_portBusy = busy;
+        m_addressMissing = missing;
         emit listeningChanged();
     }
     m_listenTimer.start();

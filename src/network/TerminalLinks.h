@@ -66,6 +66,7 @@ public:
     quint16 serverPort() const { return m_tcpServer.serverPort(); }
     bool isListening() const { return m_tcpServer.isListening(); }
     bool isPortBusy() const { return m_portBusy; }
+    bool isAddressMissing() const { return m_addressMissing; }
     QJsonArray addresses() const { return m_addresses; }
     // Terminals past their handshake, and every connection including handshakes.
     int openSocketCount() const { return m_openSockets; }
@@ -129,6 +130,7 @@ private:
     int m_openSockets = 0;
     bool m_running = false;
     bool m_portBusy = false;
+    bool m_addressMissing = false;
     QString m_listenFailure; // the last reason logged, so a retry does not repeat it
     QElapsedTimer m_clock;
     QTimer m_linkTimer;

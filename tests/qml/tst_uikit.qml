@@ -325,6 +325,30 @@ Item {
             dialog.close()
         }
 
+        function test_portProblem_data() {
+            return [
+                { tag: "listening", listening: true, busy: false, missing: false, text: "" },
+                { tag: "port held by another program", listening: false, busy: true, missing: false,
+                  text: "Порт 30058 занят" },
+                { tag: "--listen address not on the machine yet", listening: false, busy: false, missing: true,
+                  text: "Адрес ещё не появился на этом компьютере, ожидание" },
+                { tag: "any other failure", listening: false, busy: false, missing: false,
+                  text: "Порт 30058 недоступен" }
+            ]
+        }
+
+        function test_portProblem(data) {
+            const dialog = createTemporaryObject(waitingDialogComponent, root,
+                                                 { listening: data.listening, portBusy: data.busy,
+                                                   addressMissing: data.missing })
+            dialog.open()
+            const line = findChild(dialog.contentItem, "waitingPortProblem")
+            compare(line.visible, data.text !== "")
+            if (data.text !== "")
+                compare(line.text, data.text)
+            dialog.close()
+        }
+
         function test_manyAddressesRunPastTheCard() {
             const dialog = createTemporaryObject(waitingDialogComponent, root)
             const list = []

@@ -798,6 +798,19 @@ void TestNetworkService::listenAddress()
         client.connectToHost(QHostAddress(to), service.serverPort());
         QCOMPARE(client.waitForConnected(DisplayHarness::timeout), QByteArray(to) == "127.0.0.1");
     }
+
+    // An address the machine does not have (yet): said so, and tried again.
+    NetworkService waiting(&env);
+    waiting.setListenAddress(QHostAddress("192.0.2.10"));
+    QTest::ignoreMessage(
+        QtCriticalMsg,
+        QRegularExpression("^cannot listen on port \\d+ of 192\\.0\\.2\\.10: this machine does "
+                           "not have that address \\(yet\\); trying again every 2 s$"));
+    waiting.run();
+    QVERIFY(!waiting.isListening());
+    QVERIFY(waiting.isAddressMissing());
+    QVERIFY(!waiting.isPortBusy());
+    QCOMPARE(waiting.avaliableIps(), QJsonArray({QJsonObject{{"address", "192.0.2.10"}}}));
 }
 
 QTEST_MAIN(TestNetworkService)

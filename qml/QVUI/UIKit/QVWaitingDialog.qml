@@ -14,6 +14,7 @@ Dialog {
     // whether another program holds it.
     property bool listening: true
     property bool portBusy: false
+    property bool addressMissing: false
     property int port: 30058
 
     parent: T.Overlay.overlay
@@ -118,7 +119,8 @@ Dialog {
                 font.pixelSize: DpiSettings.scaling(12)
                 color: Theme.colorRedNeutral
                 text: _dialog.portBusy ? qsTr("Порт %1 занят").arg(_dialog.port)
-                                       : qsTr("Порт %1 недоступен").arg(_dialog.port)
+                      : _dialog.addressMissing ? qsTr("Адрес ещё не появился на этом компьютере, ожидание")
+                      : qsTr("Порт %1 недоступен").arg(_dialog.port)
             }
         }
     }
