@@ -104,6 +104,21 @@ QString described(const QJsonValue &value)
     return QStringLiteral("nothing");
 }
 
+// The JSON type alone, for a value that is not ours to log.
+QString typeOnly(const QJsonValue &value)
+{
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        return QStringLiteral("a boolean");
+    case QJsonValue::Double:
+        return QStringLiteral("a number");
+    case QJsonValue::String:
+        return QStringLiteral("a string");
+    default:
+        return described(value);
+    }
+}
+
 QString expected(const Field &f)
 {
     switch (f.type) {
@@ -265,7 +280,8 @@ private:
 
     void wrongType(const QJsonValue &v, const Field &f)
     {
-        add(QStringLiteral("\"%1\" expects %2, got %3").arg(name(), expected(f), described(v)));
+        add(QStringLiteral("\"%1\" expects %2, got %3")
+                .arg(name(), expected(f), f.personal ? typeOnly(v) : described(v)));
     }
 
     void value(const QJsonValue &v, const Field &f)

@@ -8,6 +8,13 @@ Field field(QLatin1String key, Type type, const char *unit = "")
     return {QString(key), type, QString::fromLatin1(unit), nullptr};
 }
 
+Field personal(QLatin1String key, Type type)
+{
+    Field f = field(key, type);
+    f.personal = true;
+    return f;
+}
+
 Field nested(QLatin1String key, Type type, const Shape *shape)
 {
     return {QString(key), type, QString(), shape};
@@ -31,12 +38,10 @@ const Shape receiptItemShape = {
 const Shape orderShape = {field(Key::toPayment, Type::Number), field(Key::discount, Type::Number),
                           field(Key::discountPercent, Type::Number)};
 
-const Shape guestShape = {field(Key::uuid, Type::String),
-                          field(Key::clientName, Type::String),
-                          field(Key::clientLastName, Type::String),
-                          field(Key::discountName, Type::String),
-                          field(Key::discountPercent, Type::Number),
-                          field(Key::bonusCount, Type::Number)};
+const Shape guestShape = {
+    personal(Key::uuid, Type::String),           personal(Key::clientName, Type::String),
+    personal(Key::clientLastName, Type::String), field(Key::discountName, Type::String),
+    field(Key::discountPercent, Type::Number),   personal(Key::bonusCount, Type::Number)};
 
 const Shape orderContent = {nested(Key::receiptItems, Type::ObjectArray, &receiptItemShape),
                             nested(Key::order, Type::Object, &orderShape),

@@ -87,6 +87,9 @@ struct Field
     Type type;
     QString unit;                 // Integer: what it counts
     const Shape *shape = nullptr; // Object and ObjectArray: the keys inside
+    // About a person: a warning names the key and the JSON type, never the
+    // value, since warnings go to the journal of every shop.
+    bool personal = false;
 };
 
 struct KindEntry

@@ -572,6 +572,12 @@ void TestTerminalSim::checkWarnsOfBadInput_data()
         R"({"path":"order","content":{"receipt_items":[{"uuid":"a","receipt_item_recipe_changes":)"
         R"([{"nomenclature":"Сироп","quantity":"2"},{"nomenclature":"Сироп","quantity":true}]}]}})",
         R"(order: "receipt_items[0].receipt_item_recipe_changes[1].quantity" expects a number or a string, got true)");
+    // Client data goes to the journal of every shop: the key and the type, not the value.
+    row("order: a client's name as a number",
+        R"({"path":"order","content":{"guest":{"client_name":79161234567,"client_lastname":"Смирнова"}}})",
+        R"(order: "guest.client_name" expects a string, got a number)");
+    row("order: a bonus balance as text", R"({"path":"order","content":{"guest":{"bonus_count":"154320"}}})",
+        R"(order: "guest.bonus_count" expects a number, got a string)");
     row("order: a line that is no object", R"({"path":"order","content":{"receipt_items":[{"uuid":"a"},5]}})",
         R"(order: "receipt_items[1]" expects an object, got 5)");
     const QByteArray promo = R"({"path":"promo_image","content":{"promo_images":[)";
@@ -605,7 +611,8 @@ void TestTerminalSim::checkWarnsOfBadInput()
     const QString file = writeFile("s.jsonl", "# line 1\n" + jsonLines({logoMessage("a")}) + line + '\n');
     const SimRun check = runSim({"--port", port(), "--check", "--strict", file});
     QVERIFY2(check.exitCode == 8, qPrintable(check.err));
-    QVERIFY2(check.err.contains(QStringLiteral("s.jsonl:3: warning: ") + warning), qPrintable(check.err));
+    QVERIFY2(check.err.contains(QStringLiteral("s.jsonl:3: warning: ") + warning + u'\n'),
+             qPrintable(check.err));
     QCOMPARE(check.err.count(QStringLiteral(": warning: ")), 1); // only that line
 }
 
