@@ -85,7 +85,9 @@ for example in full-sale qr-sale promo-rotation malformed; do
     expect_file "usr/share/qv4-order-screen/examples/$example.jsonl"
 done
 expect_file usr/share/qv4-order-screen/examples/images/logo.png
-expect_file usr/share/doc/qv4-order-screen/protocol.md
+for doc in protocol administration security limits diagnostics; do
+    expect_file "usr/share/doc/qv4-order-screen/$doc.md"
+done
 expect_file usr/share/doc/qv4-order-screen/copyright
 # Opt-in only: nothing that starts the display for every user.
 has '\./etc/xdg/autostart/' && fail "installs a system-wide autostart entry"

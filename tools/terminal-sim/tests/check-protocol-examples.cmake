@@ -1,9 +1,10 @@
 # Runs the simulator's --check over every ```json block of the protocol
-# document (each block one message) and of the README (each line one
-# message): each must be a message it accepts as it stands, and every picture
-# it names must be one shipped with the examples, on disk and decodable, so
-# that the example shows it from a source tree as from the package.
-# Usage: cmake -DSIM=<simulator> -DDOC=<protocol.md> -DREADME=<README.md>
+# document (each block one message) and of the protocol in short in the
+# diagnostics document, README here (each line one message): each must be a
+# message it accepts as it stands, and every picture it names must be one
+# shipped with the examples, on disk and decodable, so that the example shows
+# it from a source tree as from the package.
+# Usage: cmake -DSIM=<simulator> -DDOC=<protocol.md> -DREADME=<diagnostics.md>
 #              -DEXAMPLES=<examples dir> -DWORK=<scratch dir> -P this file
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
