@@ -157,11 +157,12 @@ int main(int argc, char *argv[])
         return image;
     };
 
-    // Fixed sample addresses instead of this machine's.
+    // Fixed sample addresses instead of this machine's; loopback first, as
+    // the real list has it.
     if (QObject *waiting = findByName(window, QStringLiteral("waitingDialog")))
         QQmlProperty::write(waiting, QStringLiteral("appIp"),
-                            QVariant::fromValue(QJsonArray{QJsonObject{{"address", "192.168.1.20"}},
-                                                           QJsonObject{{"address", "10.0.0.5"}}}));
+                            QVariant::fromValue(QJsonArray{QJsonObject{{"address", "127.0.0.1"}},
+                                                           QJsonObject{{"address", "192.168.1.10"}}}));
 
     check(waitFor([&] { return window->isExposed() && opened("waitingDialog"); }), "waiting dialog opens");
     shoot(QStringLiteral("01-waiting"));
