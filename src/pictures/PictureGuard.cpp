@@ -311,6 +311,8 @@ QString inspectFile(const QString &fileName, const Limits &limits)
     const QByteArray format = reader.format();
     if (compressed || format.startsWith("svg")) {
         // Judged by its text, as one fetched would be.
+        if (!compressed && file.size() > limits.maximumVectorBytes)
+            return QStringLiteral("SVG text of over %1 bytes, the limit").arg(limits.maximumVectorBytes);
         if (file.size() > limits.maximumBytes)
             return QStringLiteral("file of over %1 bytes, the limit").arg(limits.maximumBytes);
         file.seek(0);
