@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QDate>
+#include <QDateTime>
 #include <QImageReader>
 #include <QJsonObject>
 #include <QNetworkReply>
@@ -60,10 +61,13 @@ PicturePreloader::PicturePreloader(AppEnv *env, QObject *parent) : QObject(paren
 {
     connect(m_env, &AppEnv::logoChanged, this, &PicturePreloader::updateWanted);
     connect(m_env, &AppEnv::promoImagesToShowChanged, this, &PicturePreloader::updateWanted);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &PicturePreloader::retryDue);
 }
 
 PicturePreloader::~PicturePreloader()
 {
+    m_closing = true;
     for (Picture &picture : m_pictures) {
         if (picture.reply)
             picture.reply->abort();
@@ -117,10 +121,12 @@ void PicturePreloader::updateWanted()
             it->reply->abort();
         it = m_pictures.erase(it);
     }
+    m_waiting.removeIf([&](const QString &url) { return !keep.contains(url); });
     for (const QString &url : wanted) {
         if (!m_pictures.contains(url))
             load(url);
     }
+    scheduleRetry();
     publish();
 }
 
@@ -152,10 +158,21 @@ void PicturePreloader::load(const QString &url)
     }
     if (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
         scheme == QLatin1String("data")) {
-        fetch(url, false);
+        m_waiting.append(url);
+        startFetches();
         return;
     }
     done(url, QStringLiteral("not an address the display loads pictures from (http, https, file, data)"));
+}
+
+void PicturePreloader::startFetches()
+{
+    while (m_fetching < maximumFetches && !m_waiting.isEmpty()) {
+        const QString url = m_waiting.takeFirst();
+        const auto it = m_pictures.constFind(url);
+        if (it != m_pictures.constEnd() && it->loading && !it->reply)
+            fetch(url, false);
+    }
 }
 
 void PicturePreloader::fetch(const QString &url, bool fromCache)
@@ -166,11 +183,16 @@ void PicturePreloader::fetch(const QString &url, bool fromCache)
                          fromCache ? QNetworkRequest::AlwaysCache : QNetworkRequest::PreferNetwork);
     QNetworkReply *reply = manager()->get(request);
     m_pictures[url].reply = reply;
+    ++m_fetching;
     connect(reply, &QNetworkReply::finished, this, [this, url, reply, fromCache] {
         reply->deleteLater();
+        --m_fetching;
+        if (m_closing)
+            return;
         const auto it = m_pictures.find(url);
         if (it != m_pictures.end() && it->reply == reply)
             fetched(url, reply, fromCache);
+        startFetches();
     });
 }
 
@@ -202,7 +224,7 @@ void PicturePreloader::done(const QString &url, const QString &failure, bool fro
     if (failure.isEmpty()) {
         picture.failures = 0;
         picture.ready = true;
-        picture.retry = 0;
+        picture.retryAt = 0;
         PictureGuard::setServedFromCache(QUrl(url), false);
     } else {
         const qint64 delay =
@@ -216,15 +238,41 @@ void PicturePreloader::done(const QString &url, const QString &failure, bool fro
                    .arg(PictureGuard::shortUrl(QUrl(url)), failure,
                         picture.ready ? QStringLiteral("shown from the disk cache; ") : QString())
                    .arg(double(delay) / 1000);
-        const quint64 token = picture.retry = ++m_retries;
-        QTimer::singleShot(int(delay), this, [this, url, token] {
-            const auto it = m_pictures.constFind(url);
-            if (it != m_pictures.constEnd() && it->retry == token)
-                load(url);
-        });
+        picture.retryAt = QDateTime::currentMSecsSinceEpoch() + delay;
+        scheduleRetry();
     }
     if (picture.ready != wasReady)
         publish();
+}
+
+void PicturePreloader::scheduleRetry()
+{
+    qint64 earliest = 0;
+    for (const Picture &picture : std::as_const(m_pictures)) {
+        if (picture.retryAt > 0 && (earliest == 0 || picture.retryAt < earliest))
+            earliest = picture.retryAt;
+    }
+    if (earliest == 0)
+        m_retry.stop();
+    else
+        m_retry.start(int(std::max<qint64>(0, earliest - QDateTime::currentMSecsSinceEpoch())));
+}
+
+void PicturePreloader::retryDue()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QStringList due;
+    for (auto it = m_pictures.begin(); it != m_pictures.end(); ++it) {
+        if (it->retryAt > 0 && it->retryAt <= now) {
+            it->retryAt = 0;
+            due.append(it.key());
+        }
+    }
+    for (const QString &url : std::as_const(due)) {
+        if (m_pictures.contains(url))
+            load(url);
+    }
+    scheduleRetry();
 }
 
 void PicturePreloader::publish()

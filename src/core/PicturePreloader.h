@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 class AppEnv;
 class QNetworkAccessManager;
@@ -33,6 +34,9 @@ public:
     // Longer addresses are refused: a file path or a made-up address of
     // megabytes would otherwise be quoted whole by Qt's image loader.
     static constexpr qsizetype maximumUrlLength = 8192;
+    // Transfers at once: each may hold up to the picture limit (20 MiB) in
+    // memory until it is judged, so a catalogue of hundreds waits in turn.
+    static constexpr int maximumFetches = 2;
 
     explicit PicturePreloader(AppEnv *env, QObject *parent = nullptr);
     ~PicturePreloader() override;
@@ -58,12 +62,15 @@ private:
         int failures = 0;
         QPointer<QNetworkReply> reply;
         QString cacheFailure; // why the network failed, while the cache is asked
-        quint64 retry = 0;    // the pending retry's token; 0 for none
+        qint64 retryAt = 0;   // when to try again (ms since the epoch); 0 for never
     };
 
     void updateWanted();
     void load(const QString &url);
     void fetch(const QString &url, bool fromCache);
+    void startFetches();
+    void scheduleRetry();
+    void retryDue();
     void fetched(const QString &url, QNetworkReply *reply, bool fromCache);
     void done(const QString &url, const QString &failure, bool fromCache = false);
     void publish();
@@ -75,5 +82,8 @@ private:
     QHash<QString, Picture> m_pictures;
     QString m_logo;
     QJsonArray m_promoImagesToShow;
-    quint64 m_retries = 0;
+    QTimer m_retry;        // for the earliest retryAt
+    QStringList m_waiting; // for a transfer, in turn
+    int m_fetching = 0;
+    bool m_closing = false;
 };

@@ -121,6 +121,7 @@ private slots:
     void picture();
     void backOffAndRecovery();
     void eachShownEntryKeepsItsTimeout();
+    void fewTransfersAtOnce();
 
 private:
     // A display's picture side, started afresh as after a restart.
@@ -296,6 +297,26 @@ void TestPictures::eachShownEntryKeepsItsTimeout()
     display.env.setPromoImagesToShow(due);
     const QJsonArray shown{due.at(0), due.at(2)};
     QTRY_COMPARE(display.pictures.promoImagesToShow(), shown);
+    takeWarnings();
+}
+
+// A catalogue of many pictures is fetched a few at a time: each transfer
+// may hold a picture's worth of memory until it is judged.
+void TestPictures::fewTransfersAtOnce()
+{
+    PictureServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+    server.stall = true;
+    Display display;
+    QJsonArray due;
+    for (int i = 0; i < 10; ++i)
+        due.append(QJsonObject{{"url", server.url(QStringLiteral("/%1.png").arg(i))}, {"timeout", 5}});
+    display.env.setPromoImagesToShow(due);
+    QTRY_COMPARE(server.requests, PicturePreloader::maximumFetches);
+    QTest::qWait(200);
+    QCOMPARE(server.requests, PicturePreloader::maximumFetches);
+    QTRY_COMPARE_WITH_TIMEOUT(server.requests, 2 * PicturePreloader::maximumFetches,
+                              5000); // after the stall limit
     takeWarnings();
 }
 
