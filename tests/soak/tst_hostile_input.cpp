@@ -1,6 +1,7 @@
 // What a hostile or broken host sends, against the real display with the
 // allocator settings it ships with. Each must leave it applying the next order.
 #include "Gzip.h"
+#include "LocalHttpServer.h"
 #include "ProcessMemory.h"
 #include "RawTerminal.h"
 #include "SoakMessages.h"
@@ -51,35 +52,24 @@ int warningsContaining(const QString &part)
 // Bodies that a server behind a picture URL may send: /endless, /announced
 // (10 GB) or, for any other path, nothing. Without the display's limits it
 // would take all: each ends after 128 MiB, so a failure shows as a figure.
-class HostileServer : public QTcpServer
+class HostileServer : public LocalHttpServer
 {
-public:
-    QString url(const char *path) const
-    {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path);
-    }
-
 protected:
-    void incomingConnection(qintptr descriptor) override
+    void answer(QTcpSocket *socket, const QByteArray &request) override
     {
-        auto *socket = new QTcpSocket(this);
-        socket->setSocketDescriptor(descriptor);
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-            const QByteArray path = socket->readAll().split(' ').value(1);
-            if (path != "/endless" && path != "/announced")
-                return;
-            socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n" +
-                          QByteArray(path == "/announced" ? "Content-Length: 10737418240\r\n\r\n" : "\r\n"));
-            auto more = [socket, sent = qint64(0)]() mutable {
-                for (; socket->bytesToWrite() < 256 * 1024 && sent < 128ll * 1024 * 1024; sent += 65536)
-                    socket->write(QByteArray(65536, 'x'));
-                if (sent >= 128ll * 1024 * 1024)
-                    socket->disconnectFromHost();
-            };
-            connect(socket, &QTcpSocket::bytesWritten, socket, more);
-            more();
-        });
+        const QByteArray path = request.split(' ').value(1);
+        if (path != "/endless" && path != "/announced")
+            return;
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n" +
+                      QByteArray(path == "/announced" ? "Content-Length: 10737418240\r\n\r\n" : "\r\n"));
+        auto more = [socket, sent = qint64(0)]() mutable {
+            for (; socket->bytesToWrite() < 256 * 1024 && sent < 128ll * 1024 * 1024; sent += 65536)
+                socket->write(QByteArray(65536, 'x'));
+            if (sent >= 128ll * 1024 * 1024)
+                socket->disconnectFromHost();
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, more);
+        more();
     }
 };
 

@@ -1,6 +1,7 @@
 // What the screen shows of a picture, and what the log says, for each way a
 // picture's source can fail: small HTTP servers on 127.0.0.1, local files,
 // and the disk cache when the server has gone.
+#include "LocalHttpServer.h"
 #include "core/CachingNetworkAccessManagerFactory.h"
 #include "core/PictureGuard.h"
 #include "core/PicturePreloader.h"
@@ -60,7 +61,7 @@ QByteArray png(int width, int height)
 }
 
 // Answers every GET with one status and body, or, stalling, never answers.
-class PictureServer : public QTcpServer
+class PictureServer : public LocalHttpServer
 {
 public:
     int status = 200;
@@ -70,33 +71,26 @@ public:
 
     QString url(const QString &path = QStringLiteral("/picture.png")) const
     {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(serverPort()).arg(path);
+        return LocalHttpServer::url(path);
     }
 
 protected:
-    void incomingConnection(qintptr descriptor) override
+    void answer(QTcpSocket *socket, const QByteArray &request) override
     {
-        auto *socket = new QTcpSocket(this);
-        socket->setSocketDescriptor(descriptor);
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-            if (!socket->readAll().contains("\r\n\r\n"))
-                return;
-            ++requests;
-            if (stall)
-                return;
-            socket->write(QByteArrayLiteral("HTTP/1.1 ") + QByteArray::number(status) +
-                          " X\r\nContent-Type: image/png\r\n"
-                          // Changed five seconds ago: the cache holds it fresh for half a second.
-                          "Last-Modified: " +
-                          QLocale::c()
-                              .toString(QDateTime::currentDateTimeUtc().addSecs(-5),
-                                        QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
-                              .toLatin1() +
-                          "\r\n"
-                          "Content-Length: " +
-                          QByteArray::number(body.size()) + "\r\n\r\n" + body);
-        });
+        if (!request.contains("\r\n\r\n"))
+            return;
+        ++requests;
+        if (stall)
+            return;
+        socket->write(QByteArrayLiteral("HTTP/1.1 ") + QByteArray::number(status) +
+                      " X\r\nContent-Type: image/png\r\n"
+                      // Changed five seconds ago: the cache holds it fresh for half a second.
+                      "Last-Modified: " +
+                      QLocale::c()
+                          .toString(QDateTime::currentDateTimeUtc().addSecs(-5),
+                                    QStringLiteral("ddd, dd MMM yyyy hh:mm:ss 'GMT'"))
+                          .toLatin1() +
+                      "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
     }
 };
 
