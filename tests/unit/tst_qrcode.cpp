@@ -1,5 +1,8 @@
 #include "DisplayHarness.h"
 #include "pictures/QrCodeImage.h"
+#include "pictures/QrCodeImageProvider.h"
+
+#include <QBuffer>
 
 #include <QImage>
 #include <QSignalSpy>
@@ -61,6 +64,7 @@ private slots:
     void overLongText_data();
     void overLongText();
     void overLongTextStillOpensTheQrDialog();
+    void providerServesOnlyTheDisplaysCodes();
 };
 
 void TestQrCode::roundTrip_data()
@@ -159,6 +163,27 @@ void TestQrCode::overLongTextStillOpensTheQrDialog()
         display.send(terminal, DisplayHarness::message("payment", QJsonObject{{"qrcode_table", sbpUrl}})));
     QCOMPARE(qr.count(), 2);
     QCOMPARE(QString::fromStdString(decode(imageOf(display.order()->qrCodeTable)).text()), sbpUrl);
+}
+
+// The dialog's image provider answers only for codes the display made, at
+// one pixel a module; any other Base64 from a picture address gives nothing.
+void TestQrCode::providerServesOnlyTheDisplaysCodes()
+{
+    QrCodeImageProvider provider;
+    const QString made = QrCodeImage::dataUrl(sbpUrl).mid(prefix.size());
+    QSize size;
+    const QImage code = provider.requestImage(made, &size, QSize());
+    QCOMPARE(code.size(), QrCodeImage::encodeModules(sbpUrl).size());
+    QCOMPARE(size, code.size());
+    QVERIFY(code.width() < 100);
+    QCOMPARE(QString::fromStdString(decode(code.scaled(code.size() * 4)).text()), sbpUrl);
+
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(QImage(50, 50, QImage::Format_Mono).save(&buffer, "PNG"));
+    QVERIFY(provider.requestImage(QString::fromLatin1(png.toBase64()), &size, QSize()).isNull());
+    QVERIFY(provider.requestImage(QString(), &size, QSize()).isNull());
 }
 
 QTEST_MAIN(TestQrCode)
