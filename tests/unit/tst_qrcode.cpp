@@ -1,4 +1,5 @@
 #include "DisplayHarness.h"
+#include "QrDecode.h"
 #include "pictures/QrCodeImage.h"
 #include "pictures/QrCodeImageProvider.h"
 
@@ -8,8 +9,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QWebSocket>
-
-#include <ZXing/ReadBarcode.h>
 
 #include <memory>
 
@@ -38,12 +37,7 @@ QImage imageOf(const QString &dataUrl, QByteArray *png = nullptr)
 
 ZXing::Result decode(const QImage &image)
 {
-    const QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
-    ZXing::DecodeHints hints;
-    hints.setFormats(ZXing::BarcodeFormat::QRCode);
-    return ZXing::ReadBarcode(
-        {gray.constBits(), gray.width(), gray.height(), ZXing::ImageFormat::Lum, int(gray.bytesPerLine())},
-        hints);
+    return decodeQr(image);
 }
 
 bool darkAt(const QImage &image, int x, int y)
