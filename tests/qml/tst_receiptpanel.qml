@@ -465,6 +465,21 @@ Item {
             tryVerify(() => findChild(panel, "welcomeView").visible, 5000, "an emptied model brings the greeting back")
             verify(!findChild(panel, "receiptView").visible)
         }
+
+        // A receipt sent whole at once shows that it goes on below.
+        function test_moreLinesThanThePanelHolds() {
+            const model = createTemporaryObject(listModelComponent, root)
+            const panel = createTemporaryObject(receiptComponent, root, { receiptItemsModel: model })
+            const indicator = findChild(panel, "receiptScrollIndicator")
+            model.append(root.line("A"))
+            tryVerify(() => findChild(panel, "receiptList").count === 1)
+            verify(!indicator.active, "a receipt that fits: no sign")
+            for (let i = 0; i < 30; ++i)
+                model.append(root.line("L" + i))
+            tryVerify(() => indicator.active, 5000, "30 lines: the indicator shows")
+            verify(indicator.visible && indicator.size < 0.5)
+            tryVerify(() => indicator.contentItem.opacity > 0, 5000, "drawn, not faded out")
+        }
     }
 
     TestCase {
