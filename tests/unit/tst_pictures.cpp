@@ -3,8 +3,8 @@
 // and the disk cache when the server has gone.
 #include "LocalHttpServer.h"
 #include "core/CachingNetworkAccessManagerFactory.h"
-#include "core/PictureGuard.h"
 #include "core/PicturePreloader.h"
+#include "pictures/PictureGuard.h"
 #include "state/AppEnv.h"
 
 #include <QBuffer>
