@@ -59,7 +59,8 @@ ApplicationWindow {
         objectName: "promoImages"
         width: parent.width
         height: parent.height
-        images: appCore.appEnv.promoImagesToShow
+        // Only the pictures that have loaded: a failing one never leaves a hole.
+        images: appCore.pictures.promoImagesToShow
     }
 
     Column {
@@ -81,7 +82,7 @@ ApplicationWindow {
             discountName: appCore.appEnv.client.discountName
             discountPercent: appCore.appEnv.client.discountPercent
             bonusCount: appCore.appEnv.client.bonusCount
-            logo: appCore.appEnv.logo
+            logo: appCore.pictures.logo
         }
 
         OrderPriceWidget {

@@ -8,7 +8,7 @@ AppCore::AppCore(const CommandLine &commandLine, QObject *parent)
 
 AppCore::AppCore(const std::optional<CommandLine> &commandLine, QObject *parent)
     : QObject(parent), m_appEnv(), m_envService(&m_appEnv), m_networkService(&m_appEnv),
-      m_promoImageService(&m_appEnv)
+      m_promoImageService(&m_appEnv), m_pictures(&m_appEnv)
 {
     // Everything exists before anything starts, so no service sees a half-built core.
     if (commandLine)

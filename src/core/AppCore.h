@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EnvService.h"
+#include "PicturePreloader.h"
 #include "network/NetworkService.h"
 #include "promo/PromoImageService.h"
 #include "state/AppEnv.h"
@@ -16,6 +17,7 @@ class AppCore : public QObject
     Q_OBJECT
     Q_PROPERTY(NetworkService *networkService READ networkService CONSTANT)
     Q_PROPERTY(AppEnv *appEnv READ appEnv CONSTANT)
+    Q_PROPERTY(PicturePreloader *pictures READ pictures CONSTANT)
 public:
     explicit AppCore(QObject *parent = nullptr);
     // With the command line main() parsed, so that it is read once.
@@ -26,6 +28,7 @@ public:
     AppEnv *appEnv() { return &m_appEnv; }
     EnvService *envService() { return &m_envService; }
     PromoImageService *promoImageService() { return &m_promoImageService; }
+    PicturePreloader *pictures() { return &m_pictures; }
 
 private:
     AppCore(const std::optional<CommandLine> &commandLine, QObject *parent);
@@ -34,4 +37,5 @@ private:
     EnvService m_envService;
     NetworkService m_networkService;
     PromoImageService m_promoImageService;
+    PicturePreloader m_pictures;
 };

@@ -7,6 +7,7 @@
 #include <QQmlApplicationEngine>
 #include <QQmlComponent>
 #include <QQmlContext>
+#include <QQmlNetworkAccessManagerFactory>
 #include <QtQml/qqmlextensionplugin.h>
 
 Q_IMPORT_QML_PLUGIN(qv4AppPlugin)
@@ -49,6 +50,9 @@ void prepareEngine(QQmlApplicationEngine &engine, AppCore &core, QQmlNetworkAcce
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
     engine.rootContext()->setContextProperty(QStringLiteral("appCore"), &core);
     engine.setNetworkAccessManagerFactory(factory);
+    // Pictures are fetched ahead into the same disk cache the interface reads.
+    if (factory)
+        core.pictures()->setNetworkAccessManager(factory->create(core.pictures()));
     addImageProviders(engine);
 }
 

@@ -1,10 +1,12 @@
 #include "PictureGuard.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QNetworkReply>
+#include <QSet>
 #include <QTimer>
 #include <QUrl>
 #include <QXmlStreamReader>
@@ -21,6 +23,9 @@ namespace {
 
 QMutex g_limitsMutex;
 Limits g_limits;
+// Read by the image loader's threads, written by the preloader.
+QMutex g_cachedMutex;
+QSet<QUrl> g_cached;
 
 // Inflates every gzip member of `data` into `out`; false once the text
 // would pass `cap` bytes (the caller refuses it then, whatever follows).
@@ -138,6 +143,7 @@ public:
         setUrl(request.url());
         setOperation(QNetworkAccessManager::GetOperation);
         setError(OperationCanceledError, QStringLiteral("Picture refused: ") + reason);
+        setProperty(refusedProperty, reason);
         open(QIODevice::ReadOnly);
         setFinished(true);
         // Signalled once whoever asked has connected, as every reply is.
@@ -172,13 +178,16 @@ public:
     }
 
 private:
-    void refuse(const QString &reason)
+    void refuse(const QString &reason, bool stalled = false)
     {
         if (m_refused)
             return;
         m_refused = true;
         m_stall.stop();
-        qCWarning(lcImages).noquote() << "Picture" << shortUrl(m_reply->url()) << "refused:" << reason;
+        m_reply->setProperty(refusedProperty, reason);
+        m_reply->setProperty(stalledProperty, stalled);
+        if (!m_reply->request().attribute(quietAttribute).toBool())
+            qCWarning(lcImages).noquote() << "Picture" << shortUrl(m_reply->url()) << "refused:" << reason;
         if (m_reply->isFinished())
             m_reply->skip(m_reply->bytesAvailable()); // the loader finds nothing to decode
         else
@@ -225,7 +234,8 @@ private:
         if (m_received - m_lastCheck < m_limits.stallBytes) {
             refuse(QStringLiteral("stalled: under %1 bytes in %2 ms, the limit")
                        .arg(m_limits.stallBytes)
-                       .arg(m_limits.stallMs));
+                       .arg(m_limits.stallMs),
+                   true);
         }
         m_lastCheck = m_received;
     }
@@ -291,6 +301,44 @@ QString inspect(const QByteArray &data, const Limits &limits)
     return size.isValid() ? scaledTooLarge(QSizeF(size), limits) : QString();
 }
 
+QString inspectFile(const QString &fileName, const Limits &limits)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot be read: ") + file.errorString();
+    const bool compressed = file.peek(2).startsWith("\x1f\x8b");
+    QImageReader reader(&file);
+    const QByteArray format = reader.format();
+    if (compressed || format.startsWith("svg")) {
+        // Judged by its text, as one fetched would be.
+        if (!compressed && file.size() > limits.maximumVectorBytes)
+            return QStringLiteral("SVG text of over %1 bytes, the limit").arg(limits.maximumVectorBytes);
+        if (file.size() > limits.maximumBytes)
+            return QStringLiteral("file of over %1 bytes, the limit").arg(limits.maximumBytes);
+        file.seek(0);
+        return inspect(file.readAll(), limits);
+    }
+    if (format.isEmpty())
+        return QStringLiteral("not a picture the display can decode");
+    const QSize size = reader.size(); // header only
+    return size.isValid() ? scaledTooLarge(QSizeF(size), limits) : QString();
+}
+
+void setServedFromCache(const QUrl &url, bool fromCache)
+{
+    QMutexLocker lock(&g_cachedMutex);
+    if (fromCache)
+        g_cached.insert(url);
+    else
+        g_cached.remove(url);
+}
+
+bool servedFromCache(const QUrl &url)
+{
+    QMutexLocker lock(&g_cachedMutex);
+    return !g_cached.isEmpty() && g_cached.contains(url);
+}
+
 QString shortUrl(const QUrl &url)
 {
     const QString text = url.toString();
@@ -304,7 +352,14 @@ QNetworkReply *GuardedNetworkAccessManager::createRequest(Operation op, const QN
                                                           QIODevice *outgoingData)
 {
     const Limits limits = PictureGuard::limits();
-    QNetworkReply *reply = QNetworkAccessManager::createRequest(op, request, outgoingData);
+    QNetworkReply *reply = nullptr;
+    if (op == GetOperation && servedFromCache(request.url())) {
+        QNetworkRequest cached(request);
+        cached.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysCache);
+        reply = QNetworkAccessManager::createRequest(op, cached, outgoingData);
+    } else {
+        reply = QNetworkAccessManager::createRequest(op, request, outgoingData);
+    }
     if (op == GetOperation && request.url().scheme() == QLatin1String("data")) {
         // Its picture is there at once. Refused, it fails as a transfer does:
         // a picture that fails to decode has its whole URL, megabytes of it
@@ -317,7 +372,8 @@ QNetworkReply *GuardedNetworkAccessManager::createRequest(Operation op, const QN
         if (reason.isEmpty() && QImageReader::imageFormat(&buffer).isEmpty())
             reason = QStringLiteral("not a picture the display can decode");
         if (!reason.isEmpty()) {
-            qCWarning(lcImages).noquote() << "Picture" << shortUrl(request.url()) << "refused:" << reason;
+            if (!request.attribute(quietAttribute).toBool())
+                qCWarning(lcImages).noquote() << "Picture" << shortUrl(request.url()) << "refused:" << reason;
             reply->deleteLater();
             return new RefusedReply(request, reason, this);
         }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
+#include <QNetworkRequest>
 #include <QSize>
 #include <QString>
 
@@ -41,9 +42,25 @@ void setLimits(const Limits &limits);
 // Looks at headers only (and the element count of SVG), never decodes.
 QString inspect(const QByteArray &data, const Limits &limits);
 
+// The same judgement of a local picture file (or a resource): its header,
+// and the whole text of an SVG.
+QString inspectFile(const QString &fileName, const Limits &limits);
+
 // "scheme://host/path…" cut to a length fit for a log line (data: URLs
 // carry the whole picture).
 QString shortUrl(const QUrl &url);
+
+// A request carrying this attribute (true) is refused without a warning:
+// its sender says why itself. The reason is left on the reply as the
+// property refusedProperty, and a stalled transfer sets stalledProperty.
+constexpr auto quietAttribute = QNetworkRequest::Attribute(QNetworkRequest::User + 41);
+constexpr char refusedProperty[] = "pictureRefused";
+constexpr char stalledProperty[] = "pictureStalled";
+
+// Pictures whose server cannot be reached are read from the disk cache,
+// whatever the copy's age, until they load from the network again.
+void setServedFromCache(const QUrl &url, bool fromCache);
+bool servedFromCache(const QUrl &url);
 
 // Every reply it makes is watched: over-large or stalled transfers are
 // aborted, and a finished picture that would decode too large is emptied

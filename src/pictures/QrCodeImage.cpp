@@ -2,6 +2,8 @@
 
 #include <QBuffer>
 #include <QByteArray>
+#include <QList>
+#include <QMutex>
 
 #include <ZXing/BitMatrix.h>
 #include <ZXing/MultiFormatWriter.h>
@@ -10,7 +12,16 @@
 
 namespace QrCodeImage {
 
-QImage encode(const QString &text)
+namespace {
+
+// The last few codes made: a payment dialog shows one at a time.
+QMutex g_madeMutex;
+QList<std::pair<QString, QImage>> g_made;
+constexpr qsizetype kept = 4;
+
+} // namespace
+
+QImage encodeModules(const QString &text)
 {
     ZXing::BitMatrix matrix;
     try {
@@ -27,29 +38,67 @@ QImage encode(const QString &text)
     const int modules = matrix.width();
     if (modules <= 0 || matrix.height() != modules)
         return {};
+    QImage image(modules, modules, QImage::Format_Grayscale8);
+    for (int y = 0; y < modules; ++y) {
+        uchar *line = image.scanLine(y);
+        for (int x = 0; x < modules; ++x)
+            line[x] = matrix.get(x, y) ? 0 : 255;
+    }
+    return image;
+}
 
+// The code stretched to size x size, nearest module.
+static QImage stretched(const QImage &matrix)
+{
+    const int modules = matrix.width();
+    if (modules <= 0)
+        return {};
     QImage image(size, size, QImage::Format_Grayscale8);
     for (int y = 0; y < size; ++y) {
         uchar *line = image.scanLine(y);
         const int my = y * modules / size;
         for (int x = 0; x < size; ++x)
-            line[x] = matrix.get(x * modules / size, my) ? 0 : 255;
+            line[x] = matrix.constScanLine(my)[x * modules / size];
     }
     return image;
+}
+
+QImage encode(const QString &text)
+{
+    return stretched(encodeModules(text));
 }
 
 QString dataUrl(const QString &text)
 {
     QByteArray png;
-    const QImage image = encode(text);
-    if (!image.isNull()) {
+    const QImage modules = encodeModules(text);
+    if (!modules.isNull()) {
+        const QImage image = stretched(modules);
         QBuffer buffer(&png);
         buffer.open(QIODevice::WriteOnly);
         // Black and white only: one bit per pixel compresses in a fraction
         // of the time and gives a smaller data URL, pixel for pixel the same.
         image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither).save(&buffer, "PNG");
     }
-    return QLatin1String(dataUrlPrefix) + QString::fromLatin1(png.toBase64());
+    const QString base64 = QString::fromLatin1(png.toBase64());
+    if (!modules.isNull()) {
+        QMutexLocker lock(&g_madeMutex);
+        g_made.removeIf([&](const auto &code) { return code.first == base64; });
+        g_made.append({base64, modules});
+        if (g_made.size() > kept)
+            g_made.removeFirst();
+    }
+    return QLatin1String(dataUrlPrefix) + base64;
+}
+
+QImage made(const QString &base64)
+{
+    QMutexLocker lock(&g_madeMutex);
+    for (const auto &[key, image] : std::as_const(g_made)) {
+        if (key == base64)
+            return image;
+    }
+    return {};
 }
 
 } // namespace QrCodeImage

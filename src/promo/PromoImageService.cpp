@@ -86,6 +86,26 @@ bool PromoImageService::checkStartEndAt(const QDateTime &start, const QDateTime 
     return true;
 }
 
+QStringList PromoImageService::urlsDueOn(const QList<PromoImage> &images, const QDate &day)
+{
+    const QDateTime first = day.startOfDay();
+    const QDateTime last = day.endOfDay();
+    const int weekday = day.dayOfWeek();
+    QStringList urls;
+    for (const PromoImage &image : images) {
+        if ((image.start_at.isValid() && image.start_at > last) ||
+            (image.end_at.isValid() && image.end_at < first))
+            continue;
+        const PromoImage::Day windows =
+            image.weekRead ? image.week[weekday]
+                           : PromoImage::Day::fromWindows(
+                                 image.schedule.value(PromoImage::weekdayKeys[weekday]).toArray());
+        if (!image.image.isEmpty() && (windows.allDay || !windows.windows.isEmpty()))
+            urls.append(image.image);
+    }
+    return urls;
+}
+
 bool PromoImageService::checkShedule(const QJsonArray &windows, const QDateTime &now) const
 {
     return PromoImage::Day::fromWindows(windows).contains(msecsOfDay(now.toLocalTime().time()));

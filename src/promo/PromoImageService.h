@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QList>
+#include <QStringList>
 
 class AppEnv;
 
@@ -26,6 +27,8 @@ public:
     // The same decisions for a chosen moment.
     QJsonArray imagesAt(const QList<PromoImage> &images, const QDateTime &now) const;
     static bool checkStartEndAt(const QDateTime &start, const QDateTime &end, const QDateTime &now);
+    // The pictures of the records that may be due at some moment of `day`.
+    static QStringList urlsDueOn(const QList<PromoImage> &images, const QDate &day);
 
     const MinuteTimer &minuteTimer() const { return m_minuteTimer; }
 

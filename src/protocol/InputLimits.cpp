@@ -1,6 +1,20 @@
 #include "InputLimits.h"
 
+#include <cmath>
+
 Q_LOGGING_CATEGORY(lcLimits, "qv4.limits")
+
+bool InputLimits::clamp(double &value, double maximum)
+{
+    if (std::isnan(value)) {
+        value = 0;
+        return true;
+    }
+    if (std::abs(value) <= maximum)
+        return false;
+    value = value < 0 ? -maximum : maximum;
+    return true;
+}
 
 bool InputLimits::shorten(QString &text)
 {

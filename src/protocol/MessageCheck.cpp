@@ -2,6 +2,7 @@
 
 #include "InputLimits.h"
 #include "MessageTable.h"
+#include "QrCodeFit.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -196,6 +197,7 @@ public:
             return;
         }
         fields(content.toObject(), *kind->content);
+        meaning(kind->path, content.toObject());
     }
 
     void add(const QString &text)
@@ -205,6 +207,38 @@ public:
     }
 
 private:
+    // Values of the right type that the display still cannot use.
+    void meaning(const QString &kind, const QJsonObject &content)
+    {
+        if (kind == QLatin1String("payment")) {
+            const QJsonValue qr = content.value(QLatin1String("qrcode_table"));
+            if (qr.isString() && !qr.toString().isEmpty()) {
+                const QString problem = QrCodeFit::problem(qr.toString());
+                if (!problem.isEmpty())
+                    add(problem);
+            }
+            return;
+        }
+        if (kind != QLatin1String("promo_image"))
+            return;
+        const QJsonArray entries = content.value(QLatin1String("promo_images")).toArray();
+        for (qsizetype i = 0; i < entries.size(); ++i) {
+            if (!entries.at(i).isObject())
+                continue;
+            const QJsonObject entry = entries.at(i).toObject();
+            const QString at = QStringLiteral("\"promo_images[%1]\"").arg(i);
+            if (entry.value(QLatin1String("uuid")).toString().isEmpty())
+                add(at + QStringLiteral(" has no \"uuid\"; the display drops it"));
+            if (entry.value(QLatin1String("is_order_screen")) != QJsonValue(true))
+                add(at + QStringLiteral(" is not for the order screen (\"is_order_screen\" is not true); the "
+                                        "display drops it"));
+            if (entry.value(QLatin1String("image")).toString().isEmpty())
+                add(at + QStringLiteral(" has an empty \"image\"; the display never shows it"));
+            if (entry.value(QLatin1String("timeout")).toDouble() <= 0)
+                add(at + QStringLiteral(" has no \"timeout\" above 0; the display shows it for 10 s"));
+        }
+    }
+
     // Unknown keys that look like a key of `shape`: most likely meant as it.
     void lookAlikes(const QJsonObject &object, const Shape &shape)
     {

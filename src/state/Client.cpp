@@ -3,6 +3,8 @@
 #include "protocol/InputLimits.h"
 #include "protocol/MessageTable.h"
 
+#include <cmath>
+
 Client::Client(QObject *parent) : QObject(parent) {}
 
 void Client::fromJson(const QJsonObject &json)
@@ -20,5 +22,14 @@ void Client::fromJson(const QJsonObject &json)
     }
     discountPercent = json.value(Key::discountPercent).toDouble(0);
     bonusCount = json.value(Key::bonusCount).toDouble(0);
+    // Hundredths of a percent.
+    const int clamped = (std::isfinite(discountPercent)
+                             ? 0
+                             : InputLimits::clamp(discountPercent, InputLimits::maximumPercent * 100)) +
+                        InputLimits::clamp(bonusCount, InputLimits::maximumAmount);
+    if (clamped > 0)
+        qCWarning(lcLimits,
+                  "Client: %d figure(s) beyond what the screen shows, or not a number, shown clamped",
+                  clamped);
     emit changed();
 }

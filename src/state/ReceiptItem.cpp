@@ -28,7 +28,7 @@ bool shortenChange(QJsonValue &change)
     return cut;
 }
 
-QJsonArray cappedChanges(const QJsonArray &changes, ReceiptItem::Cuts *cuts)
+QJsonArray cappedChanges(const QJsonArray &changes, int *omitted, ReceiptItem::Cuts *cuts)
 {
     const qsizetype kept = qMin<qsizetype>(changes.size(), InputLimits::maximumRecipeChanges);
     QJsonArray result = changes;
@@ -47,8 +47,7 @@ QJsonArray cappedChanges(const QJsonArray &changes, ReceiptItem::Cuts *cuts)
             ++shortened;
         }
     }
-    if (rebuilt)
-        result.append(QJsonObject{{QStringLiteral("omitted"), double(changes.size() - kept)}});
+    *omitted = int(changes.size() - kept);
     if (cuts) {
         cuts->linesWithChangesOmitted += rebuilt ? 1 : 0;
         cuts->textsShortened += shortened;
@@ -69,7 +68,15 @@ void ReceiptItem::fromJson(const QJsonObject &json, Cuts *cuts)
     discountAmount = json.value(Key::discountAmount).toDouble(0);
     discountReceipt = json.value(Key::discountReceipt).toDouble(0);
     total = json.value(Key::total).toDouble(0);
-    receiptItemRecipeChanges = cappedChanges(json.value(Key::recipeChanges).toArray(), cuts);
+    receiptItemRecipeChanges =
+        cappedChanges(json.value(Key::recipeChanges).toArray(), &recipeChangesOmitted, cuts);
+    const int clamped = InputLimits::clamp(quantity, InputLimits::maximumQuantity) +
+                        InputLimits::clamp(menuPrice, InputLimits::maximumAmount) +
+                        InputLimits::clamp(discountAmount, InputLimits::maximumAmount) +
+                        InputLimits::clamp(discountReceipt, InputLimits::maximumAmount) +
+                        InputLimits::clamp(total, InputLimits::maximumAmount);
+    if (cuts)
+        cuts->figuresClamped += clamped;
     receiptUuid = json.value(Key::receiptUuid).toString();
 }
 
@@ -93,6 +100,11 @@ QList<ReceiptItem> ReceiptItem::listFromJson(const QJsonArray &array)
         qCWarning(lcLimits,
                   "Order: %d line(s) with over %d recipe changes, the limit; the rest counted in one chip",
                   cuts.linesWithChangesOmitted, InputLimits::maximumRecipeChanges);
+    }
+    if (cuts.figuresClamped > 0) {
+        qCWarning(lcLimits,
+                  "Order: %d figure(s) beyond what the screen shows, or not a number, shown clamped",
+                  cuts.figuresClamped);
     }
     if (cuts.textsShortened > 0) {
         qCWarning(lcLimits, "Order: %d text(s) over %d characters, the limit, cut to it", cuts.textsShortened,

@@ -15,9 +15,11 @@ struct ReceiptItem
     double discountAmount = 0;
     double discountReceipt = 0;
     double total = 0;
-    // The first InputLimits::maximumRecipeChanges changes; when there were
-    // more, one further element {"omitted": N} counts the rest.
+    // The first InputLimits::maximumRecipeChanges changes, as sent.
     QJsonArray receiptItemRecipeChanges;
+    // How many changes beyond those were left out: the display's own count,
+    // apart from anything the terminal sent.
+    int recipeChangesOmitted = 0;
     QString receiptUuid;
 
     // What the limits cut from the lines read.
@@ -26,6 +28,7 @@ struct ReceiptItem
         qsizetype linesOmitted = 0;
         int linesWithChangesOmitted = 0;
         int textsShortened = 0;
+        int figuresClamped = 0;
     };
 
     void fromJson(const QJsonObject &json, Cuts *cuts = nullptr);

@@ -37,6 +37,8 @@ QVariant ReceiptItemModel::data(const QModelIndex &index, int role) const
         return item.total + item.discountReceipt;
     case ReceiptUuidRole:
         return item.receiptUuid;
+    case RecipeChangesOmittedRole:
+        return item.recipeChangesOmitted;
     default:
         return {};
     }
@@ -47,6 +49,7 @@ QHash<int, QByteArray> ReceiptItemModel::roleNames() const
     return {
         {UuidRole, "uuid"},
         {MenuNameRole, "menuName"},
+        {RecipeChangesOmittedRole, "recipeChangesOmitted"},
         {QuantityRole, "quantity"},
         {MenuPriceRole, "menuPrice"},
         {DiscountAmountRole, "discountAmount"},

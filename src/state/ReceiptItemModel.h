@@ -24,6 +24,7 @@ public:
         ReceiptItemRecipeChangesRole,
         TotalRole,
         ReceiptUuidRole,
+        RecipeChangesOmittedRole,
     };
 
     explicit ReceiptItemModel(QObject *parent = nullptr);

@@ -25,11 +25,25 @@ Control {
     Component { id: priceComponent; OrderPriceWidget { width: root.s(428); height: root.s(104) } }
     Component { id: paymentComponent; PaymentDialog {} }
     Component { id: qrComponent; QRPaymentDialog {} }
+    Component { id: waitingComponent; QVWaitingDialog {} }
+    // The receipt panel with one line of the given name and changes.
+    Component {
+        id: panelComponent
+        ReceiptItemsWidget {
+            property string lineName: ""
+            property var changes: []
+            width: root.s(428); height: root.s(656)
+            receiptItemsModel: ListModel {}
+            Component.onCompleted: receiptItemsModel.append({
+                uuid: "L1", menuName: lineName, quantity: 1, menuPrice: 21500, discountAmount: 0,
+                discountReceipt: 0, receiptItemRecipeChanges: changes, recipeChangesOmitted: 3, total: 21500 })
+        }
+    }
     Component {
         id: delegateComponent
         ItemViewDelegate {
             width: root.s(368); uuid: "L1"; menuName: "Капучино 0,3 л"; discountAmount: 0; discountReceipt: 0
-            receiptItemRecipeChanges: [{ nomenclature: "Сироп карамель", quantity: 2 }]
+            receiptItemRecipeChanges: [{ nomenclature: "Сироп карамель", quantity: 2 }]; recipeChangesOmitted: 0
         }
     }
     Component {
@@ -41,7 +55,7 @@ Control {
             receiptItemsModel: ListModel {}
             Component.onCompleted: receiptItemsModel.append({
                 uuid: "L1", menuName: "Круассан", quantity: 1, menuPrice: 21500, discountAmount: 0,
-                discountReceipt: 0, receiptItemRecipeChanges: [], total: 21500 })
+                discountReceipt: 0, receiptItemRecipeChanges: [], recipeChangesOmitted: 0, total: 21500 })
         }
     }
 
@@ -91,9 +105,38 @@ Control {
             ]
             return [].concat(...widgets.map(([name, component, keys, ...values]) => values.map((v, i) => ({
                 tag: name + " " + (["small", "typical", "extreme"][i] || "extreme " + v.join(" ")),
-                component: component, mayShrink: i >= 2,
+                component: component, mayShrink: i >= 2, margin: 0,
                 props: keys.reduce((props, key, k) => Object.assign(props, { [key]: v[k] }), {})
             }))))
+        }
+
+        // Every text of the customer's side with the longest content a
+        // terminal may send stays inside its panel's inner margin, in its
+        // designed size: elided, or wrapped to two lines.
+        function test_textsInPlace_data() {
+            const longText = "Капучино на кокосовом молоке с двойной порцией эспрессо и карамельным сиропом ".repeat(7)
+            const word = "Щ".repeat(500)
+            const addresses = ["127.0.0.1", "192.168.1.10", "192.168.88.23", "172.17.0.1", "10.8.0.6",
+                               "10.20.30.40", "100.64.12.1", "169.254.3.3"].map(a => ({ address: a }))
+            return [
+                { tag: "line, long words", component: panelComponent, margin: root.s(24),
+                  props: { lineName: longText, changes: [{ nomenclature: longText, quantity: 1 }, { nomenclature: "Сыр", quantity: 2 }] } },
+                { tag: "line, one long word", component: panelComponent, margin: root.s(24),
+                  props: { lineName: word, changes: [{ nomenclature: word, quantity: 12345 }] } },
+                { tag: "client, long names", component: receiptComponent, margin: root.s(24),
+                  props: { clientName: longText, clientLastName: word, discountName: longText, discountPercent: 1250,
+                           bonusCount: most } },
+                { tag: "client, right-to-left override", component: receiptComponent, margin: root.s(24),
+                  props: { clientName: "\u202Eанна", discountName: "\u202E" + longText, discountPercent: 1000 } },
+                { tag: "waiting, eight addresses and a busy port", component: waitingComponent, margin: root.s(24),
+                  props: { appIp: addresses, listening: false, portBusy: true } },
+                { tag: "QR, no code", component: qrComponent, margin: root.s(24),
+                  props: { qrCodeTable: "data:image/png;base64,", amount: 100 } }
+            ]
+        }
+
+        function test_textsInPlace(data) {
+            test_figuresInPlace(data)
         }
 
         function test_figuresInPlace(data) {
@@ -116,9 +159,10 @@ Control {
             for (let i = 0; i < found.length; ++i) {
                 const r = rects[i]
                 const what = "\"" + found[i].text + "\" at " + r.x + ".." + (r.x + r.width)
-                verify(r.x >= -slack && r.y >= -slack && r.x + r.width <= widget.width + slack
+                const m = data.margin
+                verify(r.x >= m - slack && r.y >= -slack && r.x + r.width <= widget.width - m + slack
                        && r.y + r.height <= widget.height + slack,
-                       what + " lies inside the widget of width " + widget.width)
+                       what + " lies inside the widget of width " + widget.width + ", margin " + m)
                 if (!data.mayShrink)
                     fuzzyCompare(r.width, found[i].contentWidth, slack, what + " is at its designed size")
                 else

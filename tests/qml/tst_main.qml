@@ -12,6 +12,12 @@ Item {
     QtObject {
         id: appCore
 
+        // The pictures that have loaded, of those the state hub names.
+        property QtObject pictures: QtObject {
+            property string logo: ""
+            property var promoImagesToShow: []
+        }
+
         property QtObject appEnv: QtObject {
             signal showQRPaymentDialog
             signal showPaymentDialog
@@ -171,7 +177,7 @@ Item {
                 { tag: "bonusCount", item: "receiptItemsWidget", property: "bonusCount",
                   source: appCore.appEnv.client, key: "bonusCount", value: 12345 },
                 { tag: "logo", item: "receiptItemsWidget", property: "logo",
-                  source: appCore.appEnv, key: "logo", value: "qrc:/icons/logo.svg" },
+                  source: appCore.pictures, key: "logo", value: "qrc:/icons/logo.svg" },
                 { tag: "toPaymentAmount", item: "orderPriceWidget", property: "toPaymentAmount",
                   source: appCore.appEnv.order, key: "totalAmount", value: 150000 },
                 { tag: "discountAmount", item: "orderPriceWidget", property: "discountAmount",
@@ -193,7 +199,7 @@ Item {
                 { tag: "addresses", item: "waitingDialog", property: "appIp",
                   source: appCore.networkService, key: "avaliableIps", value: [{ address: "10.0.0.5" }] },
                 { tag: "promo images", item: "promoImages", property: "images",
-                  source: appCore.appEnv, key: "promoImagesToShow", value: [] }
+                  source: appCore.pictures, key: "promoImagesToShow", value: [] }
             ]
         }
 

@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtTest
+import qv4Test
 import "qrc:/qt/qml/qv4App/QVUI/Shared"
 import "qrc:/qt/qml/qv4App/QVUI/UIKit"
 import "qrc:/qt/qml/qv4App/QVUI/Entities"
@@ -37,6 +38,13 @@ Item {
             height: parent.height
             color: "white"
         }
+    }
+
+    // A window of another height for the QR dialog.
+    Item {
+        id: room
+        width: 1280
+        height: 776
     }
 
     Component {
@@ -265,19 +273,63 @@ Item {
             dialog.close()
         }
 
+        // Long payment texts: modules of at least 3 screen pixels wherever
+        // the window leaves room, the dialog growing within the window.
+        function test_qrSizes_data() {
+            return [
+                { tag: "120 characters at 1280x776", length: 120, height: 776, pixels: 3, side: 145 },
+                { tag: "300 characters at 1280x776", length: 300, height: 776, pixels: 3 },
+                { tag: "300 characters at 800x480", length: 300, height: 480, pixels: 3 },
+                { tag: "1000 characters at 1280x776", length: 1000, height: 776, pixels: 3 },
+                { tag: "1000 characters at 800x480", length: 1000, height: 480, pixels: 1 },
+                { tag: "2900 characters at 1280x776", length: 2900, height: 776, pixels: 2 }
+            ]
+        }
+
+        function test_qrSizes(data) {
+            let text = "https://qr.nspk.ru/AS1000670LSS7DN18SJQDNP4B05KLJL2?type=01&bank=100000000001&sum=10000&cur=RUB"
+            while (text.length < data.length)
+                text += "&x" + text.length
+            text = text.substring(0, data.length)
+            room.height = data.height
+            const dialog = createTemporaryObject(qrComponent, root, { parent: room })
+            dialog.qrCodeTable = Qr.dataUrl(text)
+            dialog.open()
+            const image = findChild(dialog.contentItem, "qrImage")
+            tryCompare(image, "status", Image.Ready)
+            verify(dialog.qrModules > 20)
+            const pixels = image.width / dialog.qrModules
+            verify(pixels >= data.pixels, pixels + " px a module")
+            if (data.side)
+                compare(image.width, root.s(data.side), "drawn as designed")
+            else
+                compare(pixels, Math.floor(pixels), "whole pixels a module")
+            verify(dialog.height <= room.height, "the dialog fits its window")
+            const summary = findChild(dialog.contentItem, "qrSummary")
+            const frame = findChild(dialog.contentItem, "qrFrame")
+            verify(summary.y >= frame.y + frame.height, "the summary below the code")
+            dialog.close()
+        }
+
         function test_qrFrame() {
             const dialog = createTemporaryObject(qrComponent, root)
             dialog.open()
             const frame = findChild(dialog.contentItem, "qrFrame")
             verify(!frame.visible, "no code: logo and summary only")
             dialog.qrCodeTable = "data:image/png;base64,"
-            verify(frame.visible, "the bare prefix is not empty: the white frame shows")
+            const missing = findChild(dialog.contentItem, "qrMissingLabel")
+            verify(!frame.visible, "a text too long for a code: never an empty white square")
+            verify(missing.visible, "the dialog says so instead")
+            verify(missing.text.length > 0)
+            compare(missing.y, root.s(94))
+            dialog.qrCodeTable = Qr.dataUrl("https://qr.example.com/p?s=15000")
+            verify(frame.visible, "a code")
+            verify(!missing.visible)
             compare(frame.width, root.s(166))
             compare(frame.y, root.s(94))
             compare(root.hex(frame.color), root.hex(Theme.colorTextPrimary))
             const image = findChild(dialog.contentItem, "qrImage")
             compare(image.width, root.s(145))
-            compare(String(image.source), "data:image/png;base64,")
             dialog.qrCodeTable = ""
             verify(!frame.visible, "an emptied code hides the frame")
             dialog.close()

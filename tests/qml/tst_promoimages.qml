@@ -131,6 +131,8 @@ Item {
             compare(String(p.next.source), root.urlB)
             compare(show.showInterval, 120)
             const shown = [String(p.main.source)]
+            const statusAtStart = []
+            p.fade.started.connect(() => statusAtStart.push(p.next.status))
             for (let i = 1; i <= 3; ++i) {
                 tryCompare(finishedSpy, "count", i, 3000)
                 shown.push(String(p.main.source))
@@ -140,16 +142,33 @@ Item {
                         "the entry after it waits behind")
             }
             compare(shown, [root.urlA, root.urlB, root.urlC, root.urlA])
+            compare(statusAtStart, [Image.Ready, Image.Ready, Image.Ready], "each fade onto a decoded picture")
             compare(show.currentIndex, 0)
         }
 
-        function test_intervalOfThePreloadedEntry() {
+        function test_ownInterval() {
             const show = create([entry(root.urlA, 3), entry(root.urlB, 7)])
-            compare(show.showInterval, 7000, "B, resolved behind A, sets the interval")
-            compare(parts(show).timer.interval, 7000)
+            compare(show.showInterval, 3000, "A's own timeout, not that of B behind it")
+            compare(parts(show).timer.interval, 3000)
             crossFade(show)
             compare(String(parts(show).main.source), root.urlB)
-            compare(show.showInterval, 3000, "A waits behind B now")
+            compare(show.showInterval, 7000)
+        }
+
+        // Sampled as the customer sees it: A (0.15 s) must go by faster than B (0.6 s).
+        function test_eachPictureStaysForItsOwnTimeout() {
+            const show = create([entry(root.urlA, 0.15), entry(root.urlB, 0.6)])
+            const shownAt = []
+            finishedSpy.clear()
+            for (let i = 1; i <= 4; ++i) {
+                tryCompare(finishedSpy, "count", i, 5000)
+                shownAt.push({ url: String(parts(show).main.source), at: Date.now() })
+            }
+            // shownAt: B, A, B, A. B stays from [0] to [1], A from [1] to [2].
+            compare(shownAt[0].url, root.urlB)
+            const stayB = shownAt[1].at - shownAt[0].at
+            const stayA = shownAt[2].at - shownAt[1].at
+            verify(stayB > 2 * stayA, "B " + stayB + " ms, A " + stayA + " ms")
         }
 
         function test_getImageUrl_data() {
@@ -179,12 +198,19 @@ Item {
             compare(show.getImageUrl(7), root.urlB, "an index past the end wraps")
         }
 
-        function test_entryWithoutUrlShowsEmptyForItsTurn() {
-            const show = create([entry(root.urlA, 1), { timeout: 1 }])
+        // Never a blank turn: an entry with nothing to show is passed over.
+        function test_entryWithoutPictureIsPassedOver() {
+            const show = create([entry(root.urlA, 1), { timeout: 1 }, entry(root.urlC, 1)])
             crossFade(show)
-            compare(String(parts(show).main.source), "")
+            compare(String(parts(show).main.source), root.urlC)
             crossFade(show)
             compare(String(parts(show).main.source), root.urlA)
+
+            const alone = create([entry(root.urlB, 1), { timeout: 1 }])
+            alone.nextImage()
+            verify(!parts(alone).fade.running, "nothing to fade to: the picture stays")
+            compare(String(parts(alone).main.source), root.urlB)
+            compare(parts(alone).main.opacity, 1)
         }
 
         function test_newListBeforeTheFirstCrossFade() {
@@ -192,7 +218,7 @@ Item {
             show.images = [entry(root.urlC, 2), entry(root.urlD, 3)]
             compare(String(parts(show).main.source), root.urlC, "takes effect at once")
             compare(String(parts(show).next.source), root.urlD)
-            compare(show.showInterval, 3000)
+            compare(show.showInterval, 2000)
         }
 
         function test_newListAfterACrossFade() {

@@ -1,4 +1,5 @@
 #include "core/AppStartup.h"
+#include "pictures/QrCodeImage.h"
 #include "state/ReceiptItemModel.h"
 
 #include <QCoreApplication>
@@ -14,6 +15,14 @@ public:
     Q_INVOKABLE void load(const QJsonArray &lines) { update(lines); }
 };
 
+// Payment codes as the display makes them (only those are served).
+class TestQr : public QObject
+{
+    Q_OBJECT
+public:
+    Q_INVOKABLE QString dataUrl(const QString &text) const { return QrCodeImage::dataUrl(text); }
+};
+
 // Documents of the module are reached through qrc:/qt/qml, as the display does.
 class Setup : public QObject
 {
@@ -25,6 +34,8 @@ public slots:
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
         AppStartup::addImageProviders(*engine);
         qmlRegisterType<TestReceiptModel>("qv4Test", 1, 0, "ReceiptModel");
+        qmlRegisterSingletonType<TestQr>("qv4Test", 1, 0, "Qr",
+                                         [](QQmlEngine *, QJSEngine *) -> QObject * { return new TestQr; });
     }
 };
 

@@ -20,6 +20,11 @@ Item {
         return DpiSettings.scaling(x)
     }
 
+    // A text without the marks that isolate the terminal's parts of it.
+    function plain(text) {
+        return text.replace(/[\u2068\u2069]/g, "")
+    }
+
     Component {
         id: priceComponent
         OrderPriceWidget {
@@ -51,6 +56,7 @@ Item {
             discountAmount: 0
             discountReceipt: 0
             receiptItemRecipeChanges: []
+            recipeChangesOmitted: 0
             total: 0
         }
     }
@@ -75,7 +81,7 @@ Item {
 
     function line(name) {
         return { uuid: name, menuName: name, quantity: 1, menuPrice: 10000, discountAmount: 0,
-                 discountReceipt: 0, receiptItemRecipeChanges: [], total: 10000 }
+                 discountReceipt: 0, receiptItemRecipeChanges: [], recipeChangesOmitted: 0, total: 10000 }
     }
 
     TestCase {
@@ -188,10 +194,10 @@ Item {
             view.discountName = "Постоянный"
             view.discountPercent = 500
             view.bonusCount = 12345
-            compare(findChild(view, "clientNameLabel").text, "Иван Петров")
+            compare(root.plain(findChild(view, "clientNameLabel").text), "Иван Петров")
             compare(findChild(view, "clientBonusLabel").text, "123,45")
             compare(findChild(view, "clientBonusUnitLabel").text, "б.")
-            compare(findChild(view, "clientDiscountLabel").text, "Постоянный (5 %)")
+            compare(root.plain(findChild(view, "clientDiscountLabel").text), "Постоянный (5 %)")
             compare(root.hex(findChild(view, "clientNameLabel").color), root.hex(Theme.colorBrand))
             compare(root.hex(findChild(view, "clientBonusLabel").color), root.hex(Theme.colorGreen))
             compare(root.hex(findChild(view, "clientBonusUnitLabel").color), root.hex(Theme.colorStrokeDark))
@@ -203,7 +209,10 @@ Item {
                 { tag: "whole", percent: 1500, text: "15" },
                 { tag: "half", percent: 1250, text: "12.5" },
                 { tag: "cut to five characters", percent: 12345, text: "123.4" },
-                { tag: "zero", percent: 0, text: "0" }
+                { tag: "zero", percent: 0, text: "0" },
+                { tag: "infinite, clamped", percent: Infinity, text: "999" },
+                { tag: "not a number", percent: NaN, text: "0" },
+                { tag: "tiny, no exponent", percent: 1e-7, text: "0" }
             ]
         }
 
@@ -212,7 +221,7 @@ Item {
             holder.view.clientUuid = "G-1"
             holder.view.discountName = "Скидка"
             holder.view.discountPercent = data.percent
-            compare(findChild(holder.view, "clientDiscountLabel").text, "Скидка (" + data.text + " %)")
+            compare(root.plain(findChild(holder.view, "clientDiscountLabel").text), "Скидка (" + data.text + " %)")
         }
 
         function test_nameIsNotTakenAsAPattern() {
@@ -220,7 +229,7 @@ Item {
             holder.view.clientUuid = "G-1"
             holder.view.clientName = "%2"
             holder.view.clientLastName = "Петров"
-            compare(findChild(holder.view, "clientNameLabel").text, "%2 Петров")
+            compare(root.plain(findChild(holder.view, "clientNameLabel").text), "%2 Петров")
         }
 
         function test_layout() {
@@ -316,11 +325,43 @@ Item {
                 verify(chip.x + chip.width <= flow.width + 0.5)
         }
 
-        function test_omittedRecipeChanges() {
-            // The display's count of the rest; a terminal's own change with the key shows as usual.
-            const delegate = createTemporaryObject(delegateComponent, root, {
-                receiptItemRecipeChanges: [{ nomenclature: "Сыр", omitted: 3 }, { omitted: 99950 }] })
-            compare(chips(delegate).map(chip => chip.text), ["Сыр x", "+99950"])
+        // A terminal's data cannot pose as the display's own: its marker of
+        // left-out changes, the direction of its own texts, a line's height,
+        // figures that would print as an exponent or "Inf".
+        function test_terminalDataStaysTerminalData_data() {
+            return [
+                { tag: "a change {omitted: 5} from the terminal",
+                  props: { receiptItemRecipeChanges: [{ omitted: 5 }] }, chips: [" x"], omitted: "" },
+                { tag: "the display's own count",
+                  props: { receiptItemRecipeChanges: [{ nomenclature: "Сыр", omitted: 3 }], recipeChangesOmitted: 99950 },
+                  chips: ["Сыр x"], omitted: "+99950" },
+                { tag: "a right-to-left override in the name",
+                  props: { menuName: "\u202EКапучино", quantity: 2, menuPrice: 15000 },
+                  name: "\u2068\u202EКапучино\u2069", unitPrice: "2 x 150,00" },
+                { tag: "499 combining marks", props: { menuName: "a" + "\u0301".repeat(499) }, clipped: true },
+                { tag: "an amount of 1e308", props: { menuPrice: 1e308, total: 1e308, quantity: 1 },
+                  unitPrice: "1 x 99 999 999,99", total: "99 999 999,99" },
+                { tag: "an infinite total", props: { total: Infinity }, total: "99 999 999,99" },
+                { tag: "not a number", props: { total: NaN }, total: "0,00" }
+            ]
+        }
+
+        function test_terminalDataStaysTerminalData(data) {
+            const delegate = createTemporaryObject(delegateComponent, root, data.props)
+            if (data.chips !== undefined) {
+                compare(chips(delegate).map(chip => chip.text), data.chips)
+                const omitted = findChild(delegate, "omittedChip")
+                compare(omitted.visible ? omitted.text : "", data.omitted)
+            }
+            const name = findChild(delegate, "itemNameLabel")
+            if (data.name !== undefined)
+                compare(name.text, data.name, "isolated: it cannot reorder what follows")
+            if (data.clipped)
+                verify(name.clip, "the line clips what it draws")
+            if (data.unitPrice !== undefined)
+                compare(findChild(delegate, "unitPriceLabel").text, data.unitPrice)
+            if (data.total !== undefined)
+                compare(findChild(delegate, "totalLabel").text, data.total)
         }
 
         function test_oddRecipeChanges() {
@@ -341,11 +382,14 @@ Item {
 
         function test_layout() {
             const delegate = createTemporaryObject(delegateComponent, root,
-                                                   { menuName: "Очень длинное название позиции, длиннее строки" })
+                                                   { menuName: "Очень длинное название позиции, длиннее одной строки списка, на две строки" })
             const name = findChild(delegate, "itemNameLabel")
             compare(name.x, root.s(12))
             compare(name.width, delegate.width)
-            compare(name.lineCount, 1)
+            compare(name.lineCount, 2, "a long name wraps to a second line")
+            delegate.menuName = "Очень длинное название позиции, длиннее строки ".repeat(5)
+            compare(name.lineCount, 2, "never a third")
+            verify(name.truncated, "elided there")
             compare(root.hex(name.color), root.hex(Theme.colorTextSecondary))
             const price = findChild(delegate, "priceRow")
             waitForItemPolished(price)
@@ -420,6 +464,21 @@ Item {
             model.clear()
             tryVerify(() => findChild(panel, "welcomeView").visible, 5000, "an emptied model brings the greeting back")
             verify(!findChild(panel, "receiptView").visible)
+        }
+
+        // A receipt sent whole at once shows that it goes on below.
+        function test_moreLinesThanThePanelHolds() {
+            const model = createTemporaryObject(listModelComponent, root)
+            const panel = createTemporaryObject(receiptComponent, root, { receiptItemsModel: model })
+            const indicator = findChild(panel, "receiptScrollIndicator")
+            model.append(root.line("A"))
+            tryVerify(() => findChild(panel, "receiptList").count === 1)
+            verify(!indicator.active, "a receipt that fits: no sign")
+            for (let i = 0; i < 30; ++i)
+                model.append(root.line("L" + i))
+            tryVerify(() => indicator.active, 5000, "30 lines: the indicator shows")
+            verify(indicator.visible && indicator.size < 0.5)
+            tryVerify(() => indicator.contentItem.opacity > 0, 5000, "drawn, not faded out")
         }
     }
 

@@ -349,17 +349,27 @@ Item {
             dialog.close()
         }
 
-        function test_manyAddressesRunPastTheCard() {
-            const dialog = createTemporaryObject(waitingDialogComponent, root)
+        function test_manyAddressesStayOnTheCard() {
+            const dialog = createTemporaryObject(waitingDialogComponent, root, { listening: false, portBusy: true })
             const list = []
             for (let i = 0; i < 20; ++i)
                 list.push({ address: "10.0.0." + i })
             dialog.appIp = list
             dialog.open()
-            compare(dialog.height, DpiSettings.scaling(252), "the card keeps its height")
-            const column = findChild(dialog.contentItem, "waitingAddresses")
-            tryVerify(() => column.mapToItem(dialog.contentItem, 0, column.height).y > dialog.height)
-            verify(!dialog.contentItem.clip)
+            compare(addressTexts(dialog).length, 6, "the first few")
+            const more = findChild(dialog.contentItem, "waitingMoreAddresses")
+            verify(more.visible)
+            compare(more.text, "и ещё 14")
+            tryVerify(() => dialog.height > DpiSettings.scaling(252), 5000, "the card grows with it")
+            const port = findChild(dialog.contentItem, "waitingPortProblem")
+            verify(port.visible)
+            verify(port.mapToItem(dialog.contentItem, 0, port.height).y <= dialog.height - DpiSettings.scaling(24),
+                   "the busy-port line too lies on the card")
+            verify(dialog.height <= root.height)
+            dialog.appIp = list.slice(0, 2)
+            dialog.listening = true
+            verify(!more.visible)
+            tryCompare(dialog, "height", DpiSettings.scaling(252), 1000, "back to its designed height")
             dialog.close()
         }
     }

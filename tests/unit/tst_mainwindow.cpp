@@ -1,6 +1,7 @@
 // Loads the real Main through the application's start-up path with a real
 // AppCore and drives it as a terminal does, over a WebSocket on 127.0.0.1.
 // Any QML warning or binding error along the way fails the test.
+#include "QrDecode.h"
 #include "core/AppCore.h"
 #include "core/AppStartup.h"
 #include "network/NetworkService.h"
@@ -95,6 +96,8 @@ private slots:
     void orderWithClientAndRecipeChanges();
     void cardPayment();
     void qrPayment();
+    void qrDecodesFromTheScreen_data();
+    void qrDecodesFromTheScreen();
     void paymentFinished();
     void promoPictures();
     void terminalDisconnects();
@@ -106,7 +109,11 @@ private:
     QList<QObject *> findAll(const QString &name) const;
     QObject *find(const QString &name) const;
     bool opened(const QString &dialog) const { return find(dialog)->property("opened").toBool(); }
-    QString text(const QString &name) const { return find(name)->property("text").toString(); }
+    // Without the marks that isolate the terminal's texts.
+    QString text(const QString &name) const
+    {
+        return find(name)->property("text").toString().remove(QChar(0x2068)).remove(QChar(0x2069));
+    }
     int contentStatus(const QString &dialog) const;
     void send(const QString &path, const QJsonObject &content);
     void expectNoWarnings();
@@ -359,6 +366,45 @@ void tst_MainWindow::qrPayment()
     QVERIFY(!opened("paymentDialog"));
 }
 
+// Real payment links, 100 to 300 characters, read from the window as a
+// phone would read them, on the designed screen and on a small one.
+void tst_MainWindow::qrDecodesFromTheScreen_data()
+{
+    QTest::addColumn<QSize>("window");
+    QTest::addColumn<int>("length");
+    for (const QSize size : {QSize(1280, 776), QSize(800, 480)}) {
+        for (const int length : {100, 200, 300})
+            QTest::addRow("%d characters at %dx%d", length, size.width(), size.height()) << size << length;
+    }
+}
+
+void tst_MainWindow::qrDecodesFromTheScreen()
+{
+    QFETCH(QSize, window);
+    QFETCH(int, length);
+    QString text =
+        QStringLiteral("https://qr.nspk.ru/AS1000670LSS7DN18SJQDNP4B05KLJL2?type=01&bank=100000000001");
+    while (text.size() < length)
+        text += QStringLiteral("&k%1=%2").arg(text.size()).arg(text.size() * 7919 % 100000);
+    text.truncate(length);
+    m_window->resize(window);
+    QTRY_COMPARE(m_window->contentItem()->size().toSize(), window);
+    send("payment", {{"amount", 15000}, {"receipt_uuid", "R-1"}, {"qrcode_table", text}});
+    QTRY_VERIFY(opened("qrPaymentDialog"));
+    QObject *image = find("qrImage");
+    QTRY_COMPARE(image->property("status").toInt(), 1);
+    QTest::qWait(100); // drawn at its size
+    const ZXing::Result read = decodeQr(m_window->grabWindow());
+    m_window->resize(1280, 776);
+    QVERIFY2(read.isValid(), ZXing::ToString(read.error()).c_str());
+    QCOMPARE(QString::fromStdString(read.text()), text);
+    const double modules = image->property("implicitWidth").toDouble();
+    QVERIFY2(
+        image->property("width").toDouble() / modules >= 3,
+        qPrintable(
+            QStringLiteral("%1 px for %2 modules").arg(image->property("width").toDouble()).arg(modules)));
+}
+
 void tst_MainWindow::paymentFinished()
 {
     send("payment", {{"is_finished", true}});
@@ -389,8 +435,9 @@ void tst_MainWindow::promoPictures()
                                   {"image", urls.at(i)},
                                   {"timeout", 5}});
     send("promo_image", {{"promo_images", promos}});
+    // Each shows once it has loaded.
     QTRY_COMPARE(main->property("source").toString(), urls.at(0));
-    QCOMPARE(find("nextImage")->property("source").toString(), urls.at(1));
+    QTRY_COMPARE(find("nextImage")->property("source").toString(), urls.at(1));
     QTRY_COMPARE(main->property("status").toInt(), 1);
     QCOMPARE(find("promoImages")->property("showInterval").toInt(), 5000);
 

@@ -235,6 +235,7 @@ void TestModels::receiptRoleNames()
         {262, "discountReceipt"},
         {263, "receiptItemRecipeChanges"},
         {264, "total"},
+        {266, "recipeChangesOmitted"}, // the display's own count, apart from the terminal's changes
     };
     QCOMPARE(model.roleNames(), expected);
     QVERIFY(!model.roleNames().contains(265));
@@ -283,7 +284,7 @@ void TestModels::receiptInvalidAccess_data()
     QTest::newRow("display role") << 0 << 0 << int(Qt::DisplayRole);
     QTest::newRow("edit role") << 0 << 0 << int(Qt::EditRole);
     QTest::newRow("user role 256") << 0 << 0 << 256;
-    QTest::newRow("role 266") << 0 << 0 << 266;
+    QTest::newRow("role 267") << 0 << 0 << 267;
     QTest::newRow("negative role") << 0 << 0 << -1;
     QTest::newRow("row equal to row count") << 2 << 0 << 257;
     QTest::newRow("negative row") << -1 << 0 << 257;

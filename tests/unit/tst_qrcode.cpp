@@ -1,12 +1,14 @@
 #include "DisplayHarness.h"
+#include "QrDecode.h"
 #include "pictures/QrCodeImage.h"
+#include "pictures/QrCodeImageProvider.h"
+
+#include <QBuffer>
 
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWebSocket>
-
-#include <ZXing/ReadBarcode.h>
 
 #include <memory>
 
@@ -35,12 +37,7 @@ QImage imageOf(const QString &dataUrl, QByteArray *png = nullptr)
 
 ZXing::Result decode(const QImage &image)
 {
-    const QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
-    ZXing::DecodeHints hints;
-    hints.setFormats(ZXing::BarcodeFormat::QRCode);
-    return ZXing::ReadBarcode(
-        {gray.constBits(), gray.width(), gray.height(), ZXing::ImageFormat::Lum, int(gray.bytesPerLine())},
-        hints);
+    return decodeQr(image);
 }
 
 bool darkAt(const QImage &image, int x, int y)
@@ -61,6 +58,7 @@ private slots:
     void overLongText_data();
     void overLongText();
     void overLongTextStillOpensTheQrDialog();
+    void providerServesOnlyTheDisplaysCodes();
 };
 
 void TestQrCode::roundTrip_data()
@@ -159,6 +157,27 @@ void TestQrCode::overLongTextStillOpensTheQrDialog()
         display.send(terminal, DisplayHarness::message("payment", QJsonObject{{"qrcode_table", sbpUrl}})));
     QCOMPARE(qr.count(), 2);
     QCOMPARE(QString::fromStdString(decode(imageOf(display.order()->qrCodeTable)).text()), sbpUrl);
+}
+
+// The dialog's image provider answers only for codes the display made, at
+// one pixel a module; any other Base64 from a picture address gives nothing.
+void TestQrCode::providerServesOnlyTheDisplaysCodes()
+{
+    QrCodeImageProvider provider;
+    const QString made = QrCodeImage::dataUrl(sbpUrl).mid(prefix.size());
+    QSize size;
+    const QImage code = provider.requestImage(made, &size, QSize());
+    QCOMPARE(code.size(), QrCodeImage::encodeModules(sbpUrl).size());
+    QCOMPARE(size, code.size());
+    QVERIFY(code.width() < 100);
+    QCOMPARE(QString::fromStdString(decode(code.scaled(code.size() * 4)).text()), sbpUrl);
+
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QVERIFY(QImage(50, 50, QImage::Format_Mono).save(&buffer, "PNG"));
+    QVERIFY(provider.requestImage(QString::fromLatin1(png.toBase64()), &size, QSize()).isNull());
+    QVERIFY(provider.requestImage(QString(), &size, QSize()).isNull());
 }
 
 QTEST_MAIN(TestQrCode)

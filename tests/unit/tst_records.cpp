@@ -650,8 +650,9 @@ void TestRecords::limits_data()
     QJsonArray changes;
     for (int i = 0; i < 51; ++i)
         changes.append(object("nomenclature", QStringLiteral("c%1").arg(i)));
+    // The display's count of the rest goes apart: nothing a terminal sends can pose as it.
     QJsonArray kept = changes;
-    kept.replace(50, object("omitted", 1));
+    kept.removeLast();
     QTest::newRow("51 recipe changes") << "line" << QJsonValue(object("receipt_item_recipe_changes", changes))
                                        << QJsonValue(kept) << "over 50 recipe changes";
     QTest::newRow("cut before a surrogate pair")
@@ -664,6 +665,14 @@ void TestRecords::limits_data()
                       QJsonArray{QJsonObject{{"nomenclature", a500 + u'b'}, {"quantity", a500 + u'1'}}}))
         << QJsonValue(QJsonArray{QJsonObject{{"nomenclature", a500}, {"quantity", a500}}})
         << "over 500 characters";
+    QTest::newRow("a line's total of 1e308")
+        << "line" << QJsonValue(object("total", 1e308)) << QJsonValue(9999999999.0) << "shown clamped";
+    QTest::newRow("a client's infinite discount")
+        << "client" << QJsonValue(object("discount_percent", std::numeric_limits<double>::infinity()))
+        << QJsonValue(99900.0) << "shown clamped";
+    QTest::newRow("an order's infinite discount")
+        << "order" << QJsonValue(object("discount_percent", -std::numeric_limits<double>::infinity()))
+        << QJsonValue(-9.99) << "shown clamped";
     QTest::newRow("a client's name") << "client" << QJsonValue(object("client_name", a500 + u'b'))
                                      << QJsonValue(a500) << "over 500 characters";
     QJsonArray lines;
@@ -702,7 +711,11 @@ void TestRecords::limits()
     if (record == "client") {
         Client client;
         client.fromJson(json.toObject());
-        got = client.clientName;
+        got = kept.isDouble() ? QJsonValue(client.discountPercent) : QJsonValue(client.clientName);
+    } else if (record == "order") {
+        Order order;
+        order.fromJson(json.toObject());
+        got = order.discountPercent;
     } else if (record == "promos") {
         PromoImageModel model;
         model.update(json.toArray());
@@ -713,9 +726,14 @@ void TestRecords::limits()
     } else {
         const QList<ReceiptItem> items =
             ReceiptItem::listFromJson(json.isArray() ? json.toArray() : QJsonArray{json});
-        got = json.isArray()   ? QJsonValue(items.size())
-              : kept.isArray() ? QJsonValue(items[0].receiptItemRecipeChanges)
-                               : QJsonValue(items[0].menuName);
+        got = json.isArray()    ? QJsonValue(items.size())
+              : kept.isArray()  ? QJsonValue(items[0].receiptItemRecipeChanges)
+              : kept.isDouble() ? QJsonValue(items[0].total)
+                                : QJsonValue(items[0].menuName);
+        if (kept.isArray()) {
+            const qsizetype sent = json[QLatin1String("receipt_item_recipe_changes")].toArray().size();
+            QCOMPARE(items[0].recipeChangesOmitted, int(sent - kept.toArray().size()));
+        }
     }
     QCOMPARE(got, kept);
 }

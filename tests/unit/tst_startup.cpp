@@ -505,14 +505,16 @@ void TestStartup::displayServerMissing()
 void TestStartup::appCoreProperties()
 {
     const QMetaObject &mo = AppCore::staticMetaObject;
-    QCOMPARE(mo.propertyCount() - mo.propertyOffset(), 2);
+    // The two services' objects, and the pictures that have loaded.
+    QCOMPARE(mo.propertyCount() - mo.propertyOffset(), 3);
+    QCOMPARE(QByteArray(mo.property(mo.propertyOffset() + 2).name()), QByteArray("pictures"));
     const QMetaProperty network = mo.property(mo.propertyOffset());
     const QMetaProperty env = mo.property(mo.propertyOffset() + 1);
     QCOMPARE(QByteArray(network.name()), QByteArray("networkService"));
     QCOMPARE(QByteArray(network.typeName()), QByteArray("NetworkService*"));
     QCOMPARE(QByteArray(env.name()), QByteArray("appEnv"));
     QCOMPARE(QByteArray(env.typeName()), QByteArray("AppEnv*"));
-    for (const QMetaProperty &p : {network, env}) {
+    for (const QMetaProperty &p : {network, env, mo.property(mo.propertyOffset() + 2)}) {
         QVERIFY(p.isConstant());
         QVERIFY(!p.isWritable());
         QVERIFY(!p.hasNotifySignal());

@@ -298,8 +298,70 @@ int main(int argc, char *argv[])
     check(waitFor([&] { return core.appEnv()->order()->expenseBonusCount != 0; }), "extreme bonuses shown");
     shoot(QStringLiteral("09-extreme-amounts"));
 
+    // The longest texts a terminal sends, and one that tries to turn the
+    // display's own text around: each stays in its panel, elided or on two lines.
+    const QString longName = QStringLiteral("Капучино на кокосовом молоке с двойной порцией эспрессо, "
+                                            "карамельным сиропом и корицей");
+    QJsonObject wordy =
+        line(QStringLiteral("W1"), longName, 1, 42000, 0, 42000,
+             {recipeChange(QStringLiteral("Сироп солёная карамель с морской солью и ванилью"), 1),
+              recipeChange(QStringLiteral("Без сахара"), 1)});
+    wordy.insert(QStringLiteral("receipt_uuid"), QStringLiteral("R-1045"));
+    send(
+        "order",
+        {{"receipt_items", QJsonArray{wordy}},
+         {"order", QJsonObject{{"to_payment", 42000}, {"discount", 4200}, {"discount_percent", 0.1}}},
+         {"guest", QJsonObject{{"uuid", "G-79"},
+                               {"client_name", "Александра-Виктория"},
+                               {"client_lastname", "Константинопольская-Преображенская"},
+                               {"discount_name", QStringLiteral("\u202EПрограмма лояльности «Друзья кофейни» "
+                                                                "для постоянных гостей сети")},
+                               {"discount_percent", 1000},
+                               {"bonus_count", 98765432}}}});
+    check(waitFor([&] { return core.appEnv()->client()->uuid == QLatin1String("G-79"); }),
+          "long texts shown");
+    shoot(QStringLiteral("11-long-texts"));
+
+    // A long payment text: drawn larger, at whole pixels a module, and still read from the screen.
+    QString longQr =
+        QStringLiteral("https://qr.nspk.ru/AS1000670LSS7DN18SJQDNP4B05KLJL2?type=01&bank=100000000001"
+                       "&sum=127500&cur=RUB&crc=C08B");
+    while (longQr.size() < 300)
+        longQr += QStringLiteral("&p%1=%2").arg(longQr.size()).arg(longQr.size() * 7919 % 100000);
+    longQr.truncate(300);
+    send("payment", {{"amount", 127500}, {"receipt_uuid", "R-1045"}, {"qrcode_table", longQr}});
+    check(waitFor([&] { return opened("qrPaymentDialog"); }), "QR dialog opens for a long text");
+    {
+        const QImage gray =
+            shoot(QStringLiteral("12-payment-qr-300-characters")).convertToFormat(QImage::Format_Grayscale8);
+        const ZXing::ImageView view(gray.constBits(), gray.width(), gray.height(), ZXing::ImageFormat::Lum,
+                                    int(gray.bytesPerLine()));
+        const ZXing::Result result =
+            ZXing::ReadBarcode(view, ZXing::DecodeHints().setFormats(ZXing::BarcodeFormat::QRCode));
+        check(result.isValid() && QString::fromStdString(result.text()) == longQr,
+              "a 300-character QR code on screen decodes to the payment text");
+    }
+    send("payment", {{"amount", 127500}, {"receipt_uuid", "R-1045"}, {"qrcode_table", QString(3000, u'a')}});
+    check(waitFor([&] {
+              QObject *missing = findByName(window, QStringLiteral("qrMissingLabel"));
+              return missing && missing->property("visible").toBool();
+          }),
+          "the dialog says a code too long cannot be shown");
+    shoot(QStringLiteral("13-payment-qr-too-long"));
+    send("payment", {{"is_finished", true}});
+    check(waitFor([&] { return !opened("qrPaymentDialog"); }), "QR dialog closes");
+
     terminal.close();
     check(waitFor([&] { return opened("waitingDialog"); }), "waiting dialog reopens on disconnect");
+    // A machine with many interfaces: the card holds them all, or says how many more.
+    if (QObject *waiting = findByName(window, QStringLiteral("waitingDialog"))) {
+        QJsonArray many;
+        for (const char *address : {"192.168.1.20", "10.0.0.5", "172.17.0.1", "10.8.0.6", "192.168.122.1",
+                                    "100.64.12.1", "169.254.3.3", "10.20.30.40"})
+            many.append(QJsonObject{{"address", address}});
+        QQmlProperty::write(waiting, QStringLiteral("appIp"), QVariant::fromValue(many));
+        shoot(QStringLiteral("14-waiting-many-addresses"));
+    }
     if (g_warnings > 0)
         std::fprintf(stderr, "FAILED: %d warnings in the log\n", g_warnings);
     return failures == 0 && g_warnings == 0 ? 0 : 1;

@@ -14,29 +14,35 @@ Column {
     required property real discountAmount
     required property real discountReceipt
     required property var receiptItemRecipeChanges
+    // Changes beyond those shown, counted by the display itself.
+    required property int recipeChangesOmitted
     required property real total
 
     spacing: DpiSettings.scaling(8)
 
+    // A long name wraps to a second line and is elided there.
     Label {
         objectName: "itemNameLabel"
         x: DpiSettings.scaling(12)
         width: _delegate.width
-        height: DpiSettings.scaling(20)
+        // One line in its designed height; two in theirs.
+        height: implicitHeight > DpiSettings.scaling(30) ? implicitHeight : DpiSettings.scaling(20)
         font.pixelSize: DpiSettings.scaling(16)
         color: Theme.colorTextSecondary
-        wrapMode: Text.NoWrap
-        elide: Text.ElideNone
-        maximumLineCount: 1
-        text: _delegate.menuName
+        wrapMode: Text.Wrap
+        elide: Text.ElideRight
+        maximumLineCount: 2
+        clip: true
+        text: Utils.isolate(_delegate.menuName)
     }
 
     Flow {
+        id: _flow
         objectName: "recipeChanges"
         x: DpiSettings.scaling(12)
         width: _delegate.width
         spacing: DpiSettings.scaling(4)
-        visible: _chips.count > 0
+        visible: _chips.count > 0 || _delegate.recipeChangesOmitted > 0
 
         Repeater {
             id: _chips
@@ -46,8 +52,13 @@ Column {
                 id: _chip
                 required property var modelData
                 objectName: "recipeChip"
-                readonly property string text: _chipLabel.text
-                width: _chipLabel.implicitWidth + DpiSettings.scaling(16)
+                readonly property var change: modelData && typeof modelData === "object" ? modelData : ({})
+                readonly property string name: change.nomenclature === undefined || change.nomenclature === null
+                                               ? "" : String(change.nomenclature)
+                readonly property string count: " x" + Utils.formatQuantity(change.quantity)
+                // What it says, without the marks that isolate the name.
+                readonly property string text: name + count
+                width: Math.min(_chipLabel.implicitWidth + DpiSettings.scaling(16), _flow.width)
                 height: DpiSettings.scaling(20)
                 radius: DpiSettings.scaling(32)
                 color: Theme.colorBackgroundAdditive
@@ -55,23 +66,34 @@ Column {
                 Label {
                     id: _chipLabel
                     x: DpiSettings.scaling(8)
+                    width: Math.min(implicitWidth, _chip.width - DpiSettings.scaling(16))
                     anchors.verticalCenter: parent.verticalCenter
+                    elide: Text.ElideMiddle
+                    clip: true
                     font.pixelSize: DpiSettings.scaling(12)
                     color: Theme.colorTextPrimary
-                    text: {
-                        const change = _chip.modelData
-                        if (!change || typeof change !== "object")
-                            return " x"
-                        // The display keeps a line's first changes and counts the rest in
-                        // one last element of its own.
-                        if (typeof change.omitted === "number" && change.nomenclature === undefined
-                                && change.quantity === undefined)
-                            return "+" + change.omitted
-                        const name = change.nomenclature === undefined || change.nomenclature === null
-                                ? "" : String(change.nomenclature)
-                        return name + " x" + Utils.formatQuantity(change.quantity)
-                    }
+                    text: Utils.isolate(_chip.name) + _chip.count
                 }
+            }
+        }
+
+        // The display's own count of the changes it left out.
+        Rectangle {
+            objectName: "omittedChip"
+            readonly property string text: "+" + _delegate.recipeChangesOmitted
+            visible: _delegate.recipeChangesOmitted > 0
+            width: _omittedLabel.implicitWidth + DpiSettings.scaling(16)
+            height: DpiSettings.scaling(20)
+            radius: DpiSettings.scaling(32)
+            color: Theme.colorBackgroundAdditive
+
+            Label {
+                id: _omittedLabel
+                x: DpiSettings.scaling(8)
+                anchors.verticalCenter: parent.verticalCenter
+                font.pixelSize: DpiSettings.scaling(12)
+                color: Theme.colorTextPrimary
+                text: parent.text
             }
         }
     }

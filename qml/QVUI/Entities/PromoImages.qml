@@ -8,7 +8,7 @@ Item {
     // Entries {"url", "timeout" (seconds)} in display order.
     property var images: []
     property int currentIndex: 0
-    // Display time of the entry resolved last, in milliseconds.
+    // Display time of the entry on screen, in milliseconds.
     property int showInterval: 10000
     property int transitionDuration: 500
     readonly property size pictureSize: Qt.size(Math.ceil(width), Math.ceil(height))
@@ -25,35 +25,84 @@ Item {
         return images && images.length > 0 ? images.length : 0
     }
 
-    function getImageUrl(index) {
+    function _entry(index) {
         const count = _count()
         if (count === 0)
-            return ""
+            return undefined
         // Indices are always taken within the current list.
         const entry = images[((index % count) + count) % count]
-        const valid = entry !== null && typeof entry === "object"
+        return entry !== null && typeof entry === "object" ? entry : undefined
+    }
 
-        const timeout = valid ? Number(entry.timeout) : 0
-        showInterval = timeout > 0 ? Math.min(Math.round(timeout * 1000), 2147483647) || 1
-                                   : defaultShowInterval
-
-        const url = valid ? entry.url : undefined
+    function _urlOf(entry) {
+        const url = entry ? entry.url : undefined
         return url === undefined || url === null ? "" : String(url)
     }
 
+    // The URL of entry `index`; its timeout becomes the interval in force.
+    function getImageUrl(index) {
+        if (_count() === 0)
+            return ""
+        const entry = _entry(index)
+        const timeout = entry ? Number(entry.timeout) : 0
+        showInterval = timeout > 0 ? Math.min(Math.round(timeout * 1000), 2147483647) || 1
+                                   : defaultShowInterval
+        return _urlOf(entry)
+    }
+
+    // Index in `images` of the entry the preloaded picture holds.
+    property int _nextIndex: 1
+    // Entries passed over since the last cross-fade, having no picture to show.
+    property int _skipped: 0
+    // A cross-fade is due and waits for its picture to be decoded.
+    property bool _fadeDue: false
+
     function nextImage() {
-        if (_count() <= 1)
+        if (_count() <= 1 || _fadeDue || _crossFadeAnimation.running)
             return
-        _crossFadeAnimation.start()
+        _fadeDue = true
+        _skipped = 0
+        _fadeWhenDecoded()
+    }
+
+    // A cross-fade starts only onto a decoded picture: the customer never
+    // sees a half-loaded or blank one. An entry whose picture fails is
+    // passed over for the one after it.
+    function _fadeWhenDecoded() {
+        if (!_fadeDue)
+            return
+        const status = _nextImage.status
+        if (status === Image.Loading)
+            return // called again when it has loaded
+        if (status === Image.Ready) {
+            _fadeDue = false
+            _crossFadeAnimation.start()
+            return
+        }
+        if (_skipped + 2 >= _count()) {
+            // Nothing else to show: the picture on screen stays.
+            _fadeDue = false
+            _preload(currentIndex + 1)
+            return
+        }
+        ++_skipped
+        _preload(_nextIndex + 1)
+        _fadeWhenDecoded()
+    }
+
+    function _preload(index) {
+        const count = _count()
+        _nextIndex = count > 0 ? ((index % count) + count) % count : 0
+        _nextImage.source = count > 1 ? _urlOf(_entry(_nextIndex)) : ""
     }
 
     // The pictures as first declared: the entry at currentIndex and, behind
-    // it, the one after it. The preloaded one is resolved last, so its
-    // timeout is the one in force.
+    // it, the one after it. Each picture stays for its own timeout.
     function _showDeclared() {
         const count = _count()
+        _fadeDue = false
+        _preload(currentIndex + 1)
         _mainImage.source = count > 0 ? getImageUrl(currentIndex) : ""
-        _nextImage.source = count > 1 ? getImageUrl(currentIndex + 1) : ""
     }
 
     function _imagesReplaced() {
@@ -76,10 +125,16 @@ Item {
             // No further cross-fade will come to replace the shown picture.
             currentIndex = 0
             _showDeclared()
-        } else if (currentIndex >= count) {
-            // The list shrank under the shown entry: go on as if it had just
-            // shown its last entry, so the next cross-fade brings the first.
-            currentIndex = count - 1
+        } else {
+            if (currentIndex >= count) {
+                // The list shrank under the shown entry: go on as if it had just
+                // shown its last entry, so the next cross-fade brings the first.
+                currentIndex = count - 1
+            }
+            // The next cross-fade brings the entry after it in the new list.
+            _skipped = 0
+            _preload(currentIndex + 1)
+            _fadeWhenDecoded()
         }
     }
 
@@ -118,6 +173,7 @@ Item {
         sourceSize: _image.pictureSize
         asynchronous: true
         opacity: 0
+        onStatusChanged: _image._fadeWhenDecoded()
     }
 
     ParallelAnimation {
@@ -141,20 +197,20 @@ Item {
             easing.type: Easing.InOutQuad
         }
 
-        onStarted: {
-            const count = _image._count()
-            _nextImage.source = count > 0 ? _image.getImageUrl((_image.currentIndex + 1) % count) : ""
-        }
         onFinished: {
             const count = _image._count()
             if (count === 0)
                 return
-            _image.currentIndex = (_image.currentIndex + 1) % count
+            // The picture that has faded in goes on as the main one (decoded
+            // already, unless the list changed meanwhile); the interval in
+            // force is its own entry's timeout.
+            _image.currentIndex = _image._nextIndex % count
             _mainImage.source = _image.getImageUrl(_image.currentIndex)
             _mainImage.opacity = 1
-            _nextImage.source = _image.getImageUrl((_image.currentIndex + 1) % count)
+            _image._preload(_image.currentIndex + 1)
             _nextImage.opacity = 0
             _image._crossFaded = true
+            _timer.restart()
         }
     }
 }

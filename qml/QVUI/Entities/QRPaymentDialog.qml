@@ -1,6 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
+import QtQuick.Window
 import "../Shared"
 import "../UIKit"
 
@@ -15,11 +16,33 @@ Dialog {
     property string currency: "₽"
     property string qrCodeTable: ""
 
+    readonly property string _prefix: "data:image/png;base64,"
+    // The text did not fit in a QR code: there is no code to show.
+    readonly property bool qrMissing: qrCodeTable === _prefix
+    // Modules a side: the code is served at one pixel a module.
+    property int qrModules: 0
+    // Where the code would be drawn as designed, and the most the window
+    // leaves it (at most scaling(400), the dialog grows with it).
+    readonly property real _designSide: DpiSettings.scaling(145)
+    readonly property real _roomSide: Math.max(_designSide,
+            Math.min(DpiSettings.scaling(400),
+                     (parent ? parent.height : 0) - DpiSettings.scaling(16) - DpiSettings.scaling(426 - 145)))
+    readonly property real _pixelRatio: Screen.devicePixelRatio > 0 ? Screen.devicePixelRatio : 1
+    // A code whose modules would come out under 3 screen pixels is drawn as
+    // large as the dialog allows, at whole screen pixels a module.
+    readonly property real qrSide: {
+        const modules = qrModules
+        if (modules <= 0 || _designSide * _pixelRatio / modules >= 3)
+            return _designSide
+        const pixels = Math.floor(_roomSide * _pixelRatio / modules)
+        return pixels >= 1 ? modules * pixels / _pixelRatio : _roomSide
+    }
+
     parent: T.Overlay.overlay
     x: (parent.width - width) / 2
     y: (parent.height - height) / 2
-    width: DpiSettings.scaling(428)
-    height: DpiSettings.scaling(426)
+    width: Math.max(DpiSettings.scaling(428), qrSide + DpiSettings.scaling(21 + 48))
+    height: DpiSettings.scaling(426) + qrSide - DpiSettings.scaling(145)
     padding: 0
     modal: true
     dim: true
@@ -125,17 +148,17 @@ Dialog {
                     objectName: "qrFrame"
                     anchors.horizontalCenter: parent.horizontalCenter
                     y: DpiSettings.scaling(94)
-                    width: DpiSettings.scaling(166)
-                    height: DpiSettings.scaling(166)
+                    width: _dialog.qrSide + DpiSettings.scaling(21)
+                    height: width
                     radius: DpiSettings.scaling(8)
                     color: Theme.colorTextPrimary
-                    visible: _dialog.qrCodeTable !== ""
+                    visible: _dialog.qrCodeTable !== "" && !_dialog.qrMissing
 
                     Image {
                         objectName: "qrImage"
                         anchors.centerIn: parent
-                        width: DpiSettings.scaling(145)
-                        height: DpiSettings.scaling(145)
+                        width: _dialog.qrSide
+                        height: _dialog.qrSide
                         fillMode: Image.Stretch
                         // Crisp module edges rather than a blurred code.
                         smooth: false
@@ -143,18 +166,35 @@ Dialog {
                         // code comes with the dialog's first frame; a data URL would
                         // be loaded in the background, after an empty frame.
                         source: {
-                            const prefix = "data:image/png;base64,"
                             const url = _dialog.qrCodeTable
-                            return url.startsWith(prefix) && url.length > prefix.length
-                                    ? "image://qrcode/" + url.substring(prefix.length) : url
+                            return url.startsWith(_dialog._prefix) && url.length > _dialog._prefix.length
+                                    ? "image://qrcode/" + url.substring(_dialog._prefix.length) : ""
                         }
+                        onStatusChanged: _dialog.qrModules = status === Image.Ready ? implicitWidth : 0
                     }
+                }
+
+                // No empty white square: the customer is told instead.
+                Label {
+                    objectName: "qrMissingLabel"
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    y: DpiSettings.scaling(94)
+                    width: DpiSettings.scaling(228)
+                    height: DpiSettings.scaling(166)
+                    visible: _dialog.qrMissing
+                    horizontalAlignment: Text.AlignHCenter
+                    verticalAlignment: Text.AlignVCenter
+                    wrapMode: Text.WordWrap
+                    font.pixelSize: DpiSettings.scaling(16)
+                    font.weight: Font.Normal
+                    color: Theme.colorTextSecondary
+                    text: qsTr("QR-код не удалось показать. Попросите кассира выбрать другой способ оплаты")
                 }
 
                 Column {
                     objectName: "qrSummary"
                     anchors.horizontalCenter: parent.horizontalCenter
-                    y: DpiSettings.scaling(282)
+                    y: DpiSettings.scaling(282) + _dialog.qrSide - _dialog._designSide
                     width: DpiSettings.scaling(380)
                     height: DpiSettings.scaling(120)
 

@@ -33,26 +33,30 @@ Column {
 
         Label {
             objectName: "clientNameLabel"
-            width: _view.width - DpiSettings.scaling(96)
+            // Gives way to the balance, which ends at the view's edge.
+            width: Math.max(DpiSettings.scaling(60),
+                            Math.min(_view.width - DpiSettings.scaling(96),
+                                     _view.width - DpiSettings.scaling(36) - _balance.width))
             height: parent.height
             verticalAlignment: Text.AlignVCenter
             elide: Text.ElideRight
+            clip: true
             font.pixelSize: DpiSettings.scaling(14)
             font.weight: Font.DemiBold
             color: Theme.colorBrand
             // Concatenated, not .arg(): a name may itself hold "%2".
-            text: _view.clientName + " " + _view.clientLastName
+            text: Utils.isolate(_view.clientName) + " " + Utils.isolate(_view.clientLastName)
         }
 
-        // The balance may run on past the view into the panel's margin, to
-        // 4 px short of the panel's edge; a longer one shrinks to fit.
+        // The balance ends at the view's right edge, the panel's inner
+        // margin; a longer one shrinks to fit.
         Row {
             id: _balance
             height: parent.height
             spacing: DpiSettings.scaling(6)
             readonly property FitScale fit: FitScale {
                 natural: _balance.width
-                available: _view.width + DpiSettings.scaling(20) - _balance.x
+                available: _view.width - _balance.x
                 origin.y: _balanceLabel.y + _balanceLabel.baselineOffset
             }
             transform: fit.factor < 1 ? [fit] : []
@@ -91,10 +95,12 @@ Column {
         width: _view.width
         height: DpiSettings.scaling(40)
         verticalAlignment: Text.AlignVCenter
+        // The name gives way to the percentage, which stays whole.
+        elide: Text.ElideMiddle
+        clip: true
         font.pixelSize: DpiSettings.scaling(14)
         font.weight: Font.DemiBold
         color: Theme.colorTextPrimary
-        // Shortest round-trip decimal, cut to five characters.
-        text: _view.discountName + " (" + String(_view.discountPercent / 100).substring(0, 5) + " %)"
+        text: Utils.isolate(_view.discountName) + " (" + Utils.formatPercent(_view.discountPercent / 100) + " %)"
     }
 }

@@ -5,14 +5,19 @@ QtObject {
     // Fraction digits of a money amount.
     readonly property int fractionalCount: 2
 
+    // The largest amount shown, in minor units (99 999 999,99): beyond it
+    // digits would no longer be digits (an exponent) nor fit a column.
+    readonly property real maximumMoney: 9999999999
+
     // Minor units (hundredths) to "1 234 567,89". Amounts with a fraction of a
-    // minor unit are first rounded to the nearest one, half away from zero.
+    // minor unit are first rounded to the nearest one, half away from zero;
+    // larger ones than maximumMoney show as it.
     function formatMoney(money) {
         let value = Number(money)
-        if (!isFinite(value))
+        if (isNaN(value))
             value = 0
         const unit = Math.pow(10, fractionalCount)
-        const magnitude = Math.round(Math.abs(value))
+        const magnitude = Math.min(Math.round(Math.abs(value)), maximumMoney)
         const negative = value < 0 && magnitude > 0
 
         const fraction = magnitude % unit
@@ -29,6 +34,25 @@ QtObject {
             wholeText += whole[i]
         }
         return (negative ? "-" : "") + wholeText + "," + fractionText
+    }
+
+    // A percentage: the shortest decimal that reads back as the value, cut
+    // to five characters; within -999..999 and never in exponent form.
+    function formatPercent(value) {
+        let number = Number(value)
+        if (isNaN(number))
+            number = 0
+        number = Math.max(-999, Math.min(999, number))
+        if (Math.abs(number) < 1e-6)
+            number = 0
+        return String(number).substring(0, 5)
+    }
+
+    // Text from the terminal, isolated for bidirectional layout: whatever
+    // direction marks it holds stay inside it and cannot reorder the
+    // display's own text around it.
+    function isolate(text) {
+        return "\u2068" + (text === undefined || text === null ? "" : String(text)) + "\u2069"
     }
 
     // A count in the general format with at most six significant digits,

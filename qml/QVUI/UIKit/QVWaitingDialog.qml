@@ -16,13 +16,16 @@ Dialog {
     property bool portBusy: false
     property bool addressMissing: false
     property int port: 30058
+    // Addresses listed; any further ones are counted in one line.
+    readonly property int shownAddresses: 6
+    readonly property var _addresses: Array.isArray(appIp) ? appIp : []
 
     parent: T.Overlay.overlay
     x: (parent.width - width) / 2
     y: (parent.height - height) / 2
     // The size of the card, which fills the dialog.
     width: DpiSettings.scaling(384)
-    height: DpiSettings.scaling(252)
+    height: contentItem.implicitHeight
     padding: 0
     modal: true
     closePolicy: Popup.NoAutoClose
@@ -43,7 +46,8 @@ Dialog {
     contentItem: Rectangle {
         objectName: "waitingCard"
         implicitWidth: DpiSettings.scaling(384)
-        implicitHeight: DpiSettings.scaling(252)
+        // Grows with what it lists, never below its designed height.
+        implicitHeight: Math.max(DpiSettings.scaling(252), _column.y + _column.height + DpiSettings.scaling(38))
         radius: DpiSettings.scaling(12)
         color: Theme.colorBackgroundPrimary
 
@@ -61,6 +65,7 @@ Dialog {
         }
 
         Column {
+            id: _column
             x: DpiSettings.scaling(24)
             y: DpiSettings.scaling(38)
             width: parent.width - DpiSettings.scaling(48)
@@ -96,17 +101,28 @@ Dialog {
                 }
 
                 Repeater {
-                    model: _dialog.appIp
+                    model: _dialog._addresses.slice(0, _dialog.shownAddresses)
 
                     Label {
                         required property var modelData
                         objectName: "waitingAddress"
                         width: parent.width
                         horizontalAlignment: Text.AlignHCenter
+                        elide: Text.ElideRight
                         font.pixelSize: DpiSettings.scaling(12)
                         color: Theme.colorTextSecondary
                         text: modelData && modelData.address !== undefined ? String(modelData.address) : ""
                     }
+                }
+
+                Label {
+                    objectName: "waitingMoreAddresses"
+                    width: parent.width
+                    visible: _dialog._addresses.length > _dialog.shownAddresses
+                    horizontalAlignment: Text.AlignHCenter
+                    font.pixelSize: DpiSettings.scaling(12)
+                    color: Theme.colorTextSecondary
+                    text: qsTr("и ещё %1").arg(_dialog._addresses.length - _dialog.shownAddresses)
                 }
             }
 

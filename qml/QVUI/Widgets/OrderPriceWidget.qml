@@ -93,8 +93,7 @@ Rectangle {
                 font.pixelSize: DpiSettings.scaling(16)
                 font.weight: Font.DemiBold
                 color: Theme.colorTextPrimary
-                // Shortest round-trip decimal, cut to five characters.
-                text: String(_panel.discountPercentAmount * 100).substring(0, 5) + "% ("
+                text: Utils.formatPercent(_panel.discountPercentAmount * 100) + "% ("
                       + Utils.formatMoney(_panel.discountAmount) + ")"
                 readonly property FitScale fit: FitScale {
                     natural: _discountLabel.implicitWidth

@@ -95,6 +95,13 @@ Rectangle {
             delegate: ItemViewDelegate {
                 width: ListView.view.width - DpiSettings.scaling(12)
             }
+
+            // In the margin the lines leave free: shown for as long as lines
+            // lie beyond the view, so that a receipt sent whole says it goes on.
+            ScrollIndicator.vertical: ScrollIndicator {
+                objectName: "receiptScrollIndicator"
+                active: _list.contentHeight > _list.height + 1
+            }
         }
     }
 

@@ -1,0 +1,293 @@
+#include "PicturePreloader.h"
+
+#include "pictures/PictureGuard.h"
+#include "promo/PromoImageService.h"
+#include "protocol/InputLimits.h"
+#include "state/AppEnv.h"
+
+#include <QBuffer>
+#include <QDate>
+#include <QDateTime>
+#include <QImageReader>
+#include <QJsonObject>
+#include <QNetworkReply>
+#include <QSet>
+#include <QTimer>
+#include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace {
+
+// A transfer that failed on the way (no server, no route, no answer), as
+// opposed to a server that answered, or a picture that is refused.
+bool unreachable(QNetworkReply *reply)
+{
+    if (!reply->property(PictureGuard::refusedProperty).toString().isEmpty())
+        return reply->property(PictureGuard::stalledProperty).toBool();
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid())
+        return status.toInt() >= 500;
+    return reply->error() != QNetworkReply::NoError && reply->error() < QNetworkReply::ContentAccessDenied;
+}
+
+QString failureOf(QNetworkReply *reply)
+{
+    const QString refused = reply->property(PictureGuard::refusedProperty).toString();
+    if (!refused.isEmpty())
+        return QStringLiteral("refused: ") + refused;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 400)
+        return QStringLiteral("the server answered HTTP %1").arg(status);
+    if (reply->error() != QNetworkReply::NoError) {
+        // Qt's text may quote the address; the log line names it once, cut.
+        QString text = reply->errorString();
+        text.replace(reply->url().toString(), QStringLiteral("it"));
+        return text;
+    }
+    return {};
+}
+
+bool decodable(const QByteArray &data)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    return QImageReader(&buffer).canRead();
+}
+
+} // namespace
+
+PicturePreloader::PicturePreloader(AppEnv *env, QObject *parent) : QObject(parent), m_env(env)
+{
+    connect(m_env, &AppEnv::logoChanged, this, &PicturePreloader::updateWanted);
+    connect(m_env, &AppEnv::promoImagesToShowChanged, this, &PicturePreloader::updateWanted);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &PicturePreloader::retryDue);
+}
+
+PicturePreloader::~PicturePreloader()
+{
+    m_closing = true;
+    for (Picture &picture : m_pictures) {
+        if (picture.reply)
+            picture.reply->abort();
+    }
+}
+
+void PicturePreloader::setNetworkAccessManager(QNetworkAccessManager *manager)
+{
+    m_manager = manager;
+}
+
+QNetworkAccessManager *PicturePreloader::manager()
+{
+    if (!m_manager)
+        m_manager = new PictureGuard::GuardedNetworkAccessManager(this);
+    return m_manager;
+}
+
+bool PicturePreloader::isReady(const QString &url) const
+{
+    const auto it = m_pictures.constFind(url);
+    return it != m_pictures.constEnd() && it->ready;
+}
+
+void PicturePreloader::updateWanted()
+{
+    // The logo, what is due now, and whatever else is due today: each is
+    // in hand by the time the slideshow comes to it.
+    QStringList wanted;
+    if (!m_env->logo().isEmpty())
+        wanted.append(m_env->logo());
+    const QJsonArray shown = m_env->promoImagesToShow();
+    for (const QJsonValue &entry : shown) {
+        const QString url = entry.toObject().value(QLatin1String("url")).toString();
+        if (!url.isEmpty())
+            wanted.append(url);
+    }
+    wanted += PromoImageService::urlsDueOn(m_env->promoImageModel()->toList(), QDate::currentDate());
+    wanted.removeDuplicates();
+    // As many as the slideshow shows at most, besides the logo.
+    if (wanted.size() > InputLimits::maximumPromoEntries + 1)
+        wanted.resize(InputLimits::maximumPromoEntries + 1);
+
+    const QSet<QString> keep(wanted.cbegin(), wanted.cend());
+    for (auto it = m_pictures.begin(); it != m_pictures.end();) {
+        if (keep.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        if (it->reply)
+            it->reply->abort();
+        it = m_pictures.erase(it);
+    }
+    m_waiting.removeIf([&](const QString &url) { return !keep.contains(url); });
+    for (const QString &url : wanted) {
+        if (!m_pictures.contains(url))
+            load(url);
+    }
+    scheduleRetry();
+    publish();
+}
+
+void PicturePreloader::load(const QString &url)
+{
+    Picture &picture = m_pictures[url];
+    picture.loading = true;
+    const QUrl address(url);
+    const QString scheme = address.scheme();
+    if (url.size() > maximumUrlLength && scheme != QLatin1String("data")) {
+        done(url, QStringLiteral("refused: an address of %1 characters, over the limit of %2")
+                      .arg(url.size())
+                      .arg(maximumUrlLength));
+        return;
+    }
+    if (scheme == QLatin1String("file") || scheme == QLatin1String("qrc")) {
+        const QString path =
+            scheme == QLatin1String("qrc") ? QLatin1Char(':') + address.path() : address.toLocalFile();
+        const PictureGuard::Limits limits = PictureGuard::limits();
+        QtConcurrent::run([path, limits] {
+            return PictureGuard::inspectFile(path, limits);
+        }).then(this, [this, url](const QString &reason) {
+            if (m_pictures.contains(url))
+                done(url, reason.isEmpty() || reason.startsWith(QLatin1String("cannot"))
+                              ? reason
+                              : QStringLiteral("refused: ") + reason);
+        });
+        return;
+    }
+    if (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+        scheme == QLatin1String("data")) {
+        m_waiting.append(url);
+        startFetches();
+        return;
+    }
+    done(url, QStringLiteral("not an address the display loads pictures from (http, https, file, data)"));
+}
+
+void PicturePreloader::startFetches()
+{
+    while (m_fetching < maximumFetches && !m_waiting.isEmpty()) {
+        const QString url = m_waiting.takeFirst();
+        const auto it = m_pictures.constFind(url);
+        if (it != m_pictures.constEnd() && it->loading && !it->reply)
+            fetch(url, false);
+    }
+}
+
+void PicturePreloader::fetch(const QString &url, bool fromCache)
+{
+    QNetworkRequest request{QUrl(url)};
+    request.setAttribute(PictureGuard::quietAttribute, true);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                         fromCache ? QNetworkRequest::AlwaysCache : QNetworkRequest::PreferNetwork);
+    QNetworkReply *reply = manager()->get(request);
+    m_pictures[url].reply = reply;
+    ++m_fetching;
+    connect(reply, &QNetworkReply::finished, this, [this, url, reply, fromCache] {
+        reply->deleteLater();
+        --m_fetching;
+        if (m_closing)
+            return;
+        const auto it = m_pictures.find(url);
+        if (it != m_pictures.end() && it->reply == reply)
+            fetched(url, reply, fromCache);
+        startFetches();
+    });
+}
+
+void PicturePreloader::fetched(const QString &url, QNetworkReply *reply, bool fromCache)
+{
+    Picture &picture = m_pictures[url];
+    picture.reply = nullptr;
+    QString failure = failureOf(reply);
+    if (failure.isEmpty() && !decodable(reply->readAll()))
+        failure = QStringLiteral("not a picture the display can decode");
+    if (fromCache) {
+        // Shown from the cache, or not at all: the network's failure is what is said.
+        done(url, picture.cacheFailure, failure.isEmpty());
+        return;
+    }
+    if (!failure.isEmpty() && unreachable(reply)) {
+        picture.cacheFailure = failure;
+        fetch(url, true);
+        return;
+    }
+    done(url, failure);
+}
+
+void PicturePreloader::done(const QString &url, const QString &failure, bool fromCache)
+{
+    Picture &picture = m_pictures[url];
+    picture.loading = false;
+    const bool wasReady = picture.ready;
+    if (failure.isEmpty()) {
+        picture.failures = 0;
+        picture.ready = true;
+        picture.retryAt = 0;
+        PictureGuard::setServedFromCache(QUrl(url), false);
+    } else {
+        const qint64 delay =
+            std::min<qint64>(qint64(m_delays.firstMs) << std::min(picture.failures, 20), m_delays.maximumMs);
+        ++picture.failures;
+        picture.ready = fromCache || (picture.ready && PictureGuard::servedFromCache(QUrl(url)));
+        if (fromCache)
+            PictureGuard::setServedFromCache(QUrl(url), true);
+        qCWarning(lcImages).noquote()
+            << QStringLiteral("Picture %1 failed: %2; %3next try in %4 s")
+                   .arg(PictureGuard::shortUrl(QUrl(url)), failure,
+                        picture.ready ? QStringLiteral("shown from the disk cache; ") : QString())
+                   .arg(double(delay) / 1000);
+        picture.retryAt = QDateTime::currentMSecsSinceEpoch() + delay;
+        scheduleRetry();
+    }
+    if (picture.ready != wasReady)
+        publish();
+}
+
+void PicturePreloader::scheduleRetry()
+{
+    qint64 earliest = 0;
+    for (const Picture &picture : std::as_const(m_pictures)) {
+        if (picture.retryAt > 0 && (earliest == 0 || picture.retryAt < earliest))
+            earliest = picture.retryAt;
+    }
+    if (earliest == 0)
+        m_retry.stop();
+    else
+        m_retry.start(int(std::max<qint64>(0, earliest - QDateTime::currentMSecsSinceEpoch())));
+}
+
+void PicturePreloader::retryDue()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    QStringList due;
+    for (auto it = m_pictures.begin(); it != m_pictures.end(); ++it) {
+        if (it->retryAt > 0 && it->retryAt <= now) {
+            it->retryAt = 0;
+            due.append(it.key());
+        }
+    }
+    for (const QString &url : std::as_const(due)) {
+        if (m_pictures.contains(url))
+            load(url);
+    }
+    scheduleRetry();
+}
+
+void PicturePreloader::publish()
+{
+    const QString logo = isReady(m_env->logo()) ? m_env->logo() : QString();
+    if (logo != m_logo) {
+        m_logo = logo;
+        emit logoChanged();
+    }
+    QJsonArray shown;
+    const QJsonArray due = m_env->promoImagesToShow();
+    for (const QJsonValue &entry : due) {
+        if (isReady(entry.toObject().value(QLatin1String("url")).toString()))
+            shown.append(entry);
+    }
+    m_promoImagesToShow = shown;
+    emit promoImagesToShowChanged();
+}

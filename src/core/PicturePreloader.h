@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QHash>
+#include <QJsonArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+
+class AppEnv;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Fetches every picture the screen will want (the logo, the promo pictures
+// due today) before it is shown, and hands the interface only those that
+// loaded: a picture that fails never leaves a hole on the screen. A failed
+// picture is tried again later, waiting twice as long each time, with one
+// warning per attempt. When its server cannot be reached, the copy in the
+// disk cache is shown, however old.
+class PicturePreloader : public QObject
+{
+    Q_OBJECT
+    // The logo's URL once it has loaded, empty until then.
+    Q_PROPERTY(QString logo READ logo NOTIFY logoChanged FINAL)
+    // AppEnv's promoImagesToShow without the entries whose picture has not loaded.
+    Q_PROPERTY(QJsonArray promoImagesToShow READ promoImagesToShow NOTIFY promoImagesToShowChanged FINAL)
+public:
+    struct Delays
+    {
+        int firstMs = 30000;
+        int maximumMs = 600000;
+    };
+    // Longer addresses are refused: a file path or a made-up address of
+    // megabytes would otherwise be quoted whole by Qt's image loader.
+    static constexpr qsizetype maximumUrlLength = 8192;
+    // Transfers at once: each may hold up to the picture limit (20 MiB) in
+    // memory until it is judged, so a catalogue of hundreds waits in turn.
+    static constexpr int maximumFetches = 2;
+
+    explicit PicturePreloader(AppEnv *env, QObject *parent = nullptr);
+    ~PicturePreloader() override;
+
+    // The manager that fetches (with the interface's disk cache); one
+    // without a cache is made when none is given.
+    void setNetworkAccessManager(QNetworkAccessManager *manager);
+    void setDelays(const Delays &delays) { m_delays = delays; }
+
+    QString logo() const { return m_logo; }
+    QJsonArray promoImagesToShow() const { return m_promoImagesToShow; }
+    bool isReady(const QString &url) const;
+
+signals:
+    void logoChanged();
+    void promoImagesToShowChanged();
+
+private:
+    struct Picture
+    {
+        bool ready = false;
+        bool loading = false;
+        int failures = 0;
+        QPointer<QNetworkReply> reply;
+        QString cacheFailure; // why the network failed, while the cache is asked
+        qint64 retryAt = 0;   // when to try again (ms since the epoch); 0 for never
+    };
+
+    void updateWanted();
+    void load(const QString &url);
+    void fetch(const QString &url, bool fromCache);
+    void startFetches();
+    void scheduleRetry();
+    void retryDue();
+    void fetched(const QString &url, QNetworkReply *reply, bool fromCache);
+    void done(const QString &url, const QString &failure, bool fromCache = false);
+    void publish();
+    QNetworkAccessManager *manager();
+
+    AppEnv *m_env;
+    QNetworkAccessManager *m_manager = nullptr;
+    Delays m_delays;
+    QHash<QString, Picture> m_pictures;
+    QString m_logo;
+    QJsonArray m_promoImagesToShow;
+    QTimer m_retry;        // for the earliest retryAt
+    QStringList m_waiting; // for a transfer, in turn
+    int m_fetching = 0;
+    bool m_closing = false;
+};
