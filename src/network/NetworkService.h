@@ -129,6 +129,7 @@ private:
     template <typename T> void resumeWhenFinished(const QFuture<T> &future);
     void applyStep(const Step &step);
     void applyOrder(const QJsonObject &content, const QFuture<void> &logged);
+    void loadFailed();
     void applyBonus(const QJsonObject &content);
     void resetScreen();
 
