@@ -8,6 +8,7 @@
 #include "core/AllocatorTuning.h"
 #include "core/AppCore.h"
 
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <memory>
@@ -23,8 +24,16 @@ private slots:
     void pongsNeverReadCloseTheSocket();
     void connectionsCannotLockOutTheTerminal_data();
     void connectionsCannotLockOutTheTerminal();
+    void attacksEndAndMemoryComesBack_data();
+    void attacksEndAndMemoryComesBack();
 
 private:
+    // Connects a terminal, sends an order: how many ms after the send it is
+    // applied, or -1.
+    qint64 nextOrderShows();
+    // `connections` peers send orders just under the message cap for `ms`.
+    void floodLargeOrders(int connections, int ms);
+
     NetworkService *service() const { return m_core->networkService(); }
     bool connectionsAre(int count) const
     {
@@ -32,6 +41,7 @@ private:
     }
 
     std::unique_ptr<AppCore> m_core;
+    int m_tag = 1000;
     static inline QtMessageHandler s_previous = nullptr;
     static inline QStringList s_linkWarnings; // hundreds of peers coming and going: kept, not printed
 };
@@ -125,6 +135,99 @@ void TestLinkLimits::connectionsCannotLockOutTheTerminal()
     peers.clear();
     QVERIFY(spinUntil(
         [&] { return service()->connectionCount() == 0 && service()->pendingMessageCount() == 0; }));
+}
+
+qint64 TestLinkLimits::nextOrderShows()
+{
+    RawTerminal terminal(service()->serverPort());
+    if (!terminal.open())
+        return -1;
+    const int tag = ++m_tag;
+    QElapsedTimer timer;
+    timer.start();
+    terminal.sendBinary(SoakMessages::order(3, tag));
+    terminal.socket().flush();
+    const bool shown = spinUntil([&] { return m_core->appEnv()->order()->totalAmount == tag; });
+    const qint64 elapsed = timer.elapsed();
+    terminal.socket().abort();
+    return shown && connectionsAre(0) ? elapsed : -1;
+}
+
+void TestLinkLimits::floodLargeOrders(int connections, int ms)
+{
+    const qsizetype cap = qsizetype(NetworkService::maxIncomingSize) - 16;
+    int lines = 50000;
+    lines = int(qint64(lines) * cap / SoakMessages::order(lines, 0).size());
+    QByteArray message = SoakMessages::order(lines, 0);
+    while (message.size() > cap)
+        message = SoakMessages::order(lines -= 10, 0);
+    const QByteArray frame = RawTerminal::binaryFrame(message);
+    QVERIFY(frame.size() < qsizetype(NetworkService::maxIncomingSize));
+    std::vector<std::unique_ptr<RawTerminal>> peers;
+    std::vector<qint64> offsets(connections, 0);
+    for (int i = 0; i < connections; ++i) {
+        peers.push_back(std::make_unique<RawTerminal>(service()->serverPort()));
+        QVERIFY(peers.back()->open());
+    }
+    // Straight to the kernel: this process buffers none of it.
+    QElapsedTimer timer;
+    timer.start();
+    int sent = 0;
+    spinUntil(
+        [&] {
+            for (int i = 0; i < connections; ++i) {
+                offsets[i] += peers[i]->pushRaw(frame.constData() + offsets[i], frame.size() - offsets[i]);
+                if (offsets[i] == frame.size()) {
+                    offsets[i] = 0;
+                    ++sent;
+                }
+            }
+            return timer.elapsed() >= ms;
+        },
+        ms + 1000);
+    qInfo("%d messages of %lld bytes sent", sent, qint64(frame.size()));
+    peers.clear();
+    QVERIFY(connectionsAre(0));
+}
+
+void TestLinkLimits::attacksEndAndMemoryComesBack_data()
+{
+    QTest::addColumn<QString>("attack");
+    QTest::addColumn<int>("peakMb"); // what it may add while it goes on
+    QTest::newRow("4 connections flooding 16 MiB orders") << "flood" << 1536;
+}
+
+void TestLinkLimits::attacksEndAndMemoryComesBack()
+{
+    QFETCH(QString, attack);
+    QFETCH(int, peakMb);
+    QVERIFY(nextOrderShows() >= 0);
+    const qint64 before = ProcessMemory::residentKb();
+    ProcessMemory::resetPeak();
+    if (attack == "flood")
+        floodLargeOrders(4, 3000);
+    const qint64 peak = ProcessMemory::peakKb() - before;
+
+    // What the display itself gives back: nothing here asks the allocator.
+    QElapsedTimer timer;
+    timer.start();
+    qint64 after = 0;
+    const bool back = spinUntil(
+        [&] {
+            after = ProcessMemory::residentAsIsKb();
+            return after - before <= 32 * 1024;
+        },
+        60000);
+    qInfo("%s: peak +%lld kB; %lld kB over the start %lld ms after it ended", QTest::currentDataTag(), peak,
+          after - before, timer.elapsed());
+    const qint64 elapsed = nextOrderShows();
+    qInfo("%s: the next order showed %lld ms after it was sent", QTest::currentDataTag(), elapsed);
+    QVERIFY(elapsed >= 0);
+    if (ProcessMemory::meaningful) {
+        QVERIFY2(peak <= peakMb * 1024, qPrintable(QStringLiteral("peak +%1 kB").arg(peak)));
+        QVERIFY2(back, qPrintable(QStringLiteral("%1 kB held after 60 s").arg(after - before)));
+    }
+    QVERIFY2(elapsed <= (ProcessMemory::meaningful ? 1000 : 15000), qPrintable(QString::number(elapsed)));
 }
 
 QTEST_GUILESS_MAIN(TestLinkLimits)
