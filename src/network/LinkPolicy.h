@@ -21,7 +21,8 @@ struct Peer
 // 0 when there is room. A newcomer is always admitted: at its host's share
 // the host's own silent-longest connection goes, when the display is full
 // the one silent longest of all.
-quint64 makeRoom(const QList<Peer> &peers, const QHostAddress &address, int maxConnections, int maxPerAddress);
+quint64 makeRoom(const QList<Peer> &peers, const QHostAddress &address, int maxConnections,
+                 int maxPerAddress);
 
 // When all unfinished messages together hold more than `budget` bytes, the
 // connection holding the most; else 0.

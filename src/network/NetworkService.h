@@ -39,6 +39,9 @@ public:
     static constexpr quint64 maxIncomingSize = TerminalLinks::maxIncomingSize;
     static constexpr std::chrono::milliseconds handshakeTimeout = TerminalLinks::handshakeTimeout;
     static constexpr int maxConnections = TerminalLinks::maxConnections;
+    static constexpr int maxPerAddress = TerminalLinks::maxPerAddress;
+    static constexpr qint64 unfinishedBudget = TerminalLinks::unfinishedBudget;
+    static constexpr int comingsLoggedPerMinute = TerminalLinks::comingsLoggedPerMinute;
     static constexpr qint64 maxUnsentBytes = TerminalLinks::maxUnsentBytes;
     static constexpr std::chrono::milliseconds listenRetryInterval = TerminalLinks::listenRetryInterval;
 
