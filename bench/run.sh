@@ -7,6 +7,9 @@
 #                                # against a BusyIndicator and a Chromium page
 #   bash bench/run.sh pixel      # message to pixel and payment to QR under Xvfb on both scene
 #                                # graphs (bench/pixel.sh; only when named: about 40 minutes)
+#   bash bench/run.sh month [DAYS [MESSAGES_PER_DAY]]
+#                                # a month of a busy till replayed (bench_month; only when named:
+#                                # about 10 to 20 minutes for 30 days of 6 700 messages)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${QV4_BENCH_DIR:-$root/build-bench}"
@@ -38,6 +41,7 @@ if command -v xvfb-run >/dev/null; then
     run idle bash "$root/bench/idle-cpu.sh" "$build/appqv4App" "$build/bench/bench_idle_floor"
 fi
 [[ "$filter" == pixel ]] && run pixel bash "$root/bench/pixel.sh" "$build/appqv4App" "$build"
+[[ "$filter" == month ]] && run month "$build/bench/bench_month" "${2:-30}" "${3:-6700}" "$build/month-last-screen.png"
 if command -v xvfb-run >/dev/null; then
     # As the display chooses here, then forced onto OpenGL (the floor is OpenGL both times).
     run startup xvfb-run -a -s "-screen 0 1280x800x24" \

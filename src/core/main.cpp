@@ -100,7 +100,7 @@ int main(int argc, char *argv[])
     if (const int exitCode = answerBeforeStart(commandLine, arguments, argc, argv); exitCode >= 0)
         return exitCode;
 
-    // While the process is still one thread; answered before the window.
+    // Before Qt starts its threads; answered before the window.
     RendererChoice::Probe rendererProbe = RendererChoice::start(commandLine.renderer, argc, argv);
     QGuiApplication app(argc, argv);
     AppStartup::configureApplication(app);

@@ -57,7 +57,9 @@ struct Probe
 };
 
 // Starts the probe if the choice needs it. Call before the application
-// object exists, with main's arguments, while the process has one thread.
+// object exists, with main's arguments, before Qt starts any thread (the
+// allocator's watcher, which only calls the C library, may run: glibc's
+// fork keeps malloc usable in the child).
 Probe start(const QString &option, int argc, char *argv[]);
 
 // Takes the probe's answer, decides, sets Qt Quick's graphics API (before

@@ -256,16 +256,30 @@ void NetworkService::applyOrder(const QJsonObject &content, const QFuture<void> 
         // The load's future finishes on this thread, right after the model took
         // the lines: go on there and then, without another trip through the
         // event queue.
-        .then(QtFuture::Launch::Sync, [self = QPointer<NetworkService>(this), this, order, guest]() {
-            if (!self)
-                return;
-            m_env->order()->fromJson(order);
-            emit m_env->orderChanged();
-            m_env->client()->fromJson(guest);
-            emit m_env->clientChanged();
-            m_busy = false;
-            drain();
-        });
+        .then(QtFuture::Launch::Sync,
+              [self = QPointer<NetworkService>(this), this, order, guest]() {
+                  if (!self)
+                      return;
+                  m_env->order()->fromJson(order);
+                  emit m_env->orderChanged();
+                  m_env->client()->fromJson(guest);
+                  emit m_env->clientChanged();
+                  m_busy = false;
+                  drain();
+              })
+        // A load that never put its lines in place (its parse ran out of
+        // memory, say) must not hold back every message behind it. The screen
+        // keeps the order before whole rather than mix its lines with these totals.
+        .onCanceled(this, [this] { loadFailed(); })
+        .onFailed(this, [this] { loadFailed(); });
+}
+
+void NetworkService::loadFailed()
+{
+    // Rare (out of memory): not worth a rate limit.
+    qCWarning(lcLink).noquote() << "the receipt lines of an order could not be loaded; it is skipped";
+    m_busy = false;
+    drain();
 }
 
 void NetworkService::applyBonus(const QJsonObject &content)

@@ -41,6 +41,9 @@ public:
     static constexpr quint64 maxIncomingSize = TerminalLinks::maxIncomingSize;
     static constexpr std::chrono::milliseconds handshakeTimeout = TerminalLinks::handshakeTimeout;
     static constexpr int maxConnections = TerminalLinks::maxConnections;
+    static constexpr int maxPerAddress = TerminalLinks::maxPerAddress;
+    static constexpr qint64 unfinishedBudget = TerminalLinks::unfinishedBudget;
+    static constexpr int comingsLoggedPerMinute = TerminalLinks::comingsLoggedPerMinute;
     static constexpr qint64 maxUnsentBytes = TerminalLinks::maxUnsentBytes;
     static constexpr std::chrono::milliseconds listenRetryInterval = TerminalLinks::listenRetryInterval;
 
@@ -132,6 +135,7 @@ private:
     template <typename T> void resumeWhenFinished(const QFuture<T> &future);
     void applyStep(const Step &step);
     void applyOrder(const QJsonObject &content, const QFuture<void> &logged);
+    void loadFailed();
     void applyBonus(const QJsonObject &content);
     void resetScreen();
 

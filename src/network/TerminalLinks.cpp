@@ -199,8 +199,8 @@ void TerminalLinks::acceptConnections()
         admit(tcp);
 }
 
-// Admission: the allow-list first, then the connection limit, where the
-// oldest link that never sent a message makes room.
+// Admission: the allow-list first, then the connection limits, where the
+// link silent longest makes room.
 void TerminalLinks::admit(QTcpSocket *tcp)
 {
     const QString peer = LinkLog::peerName(tcp->peerAddress(), tcp->peerPort());
@@ -214,21 +214,14 @@ void TerminalLinks::admit(QTcpSocket *tcp)
         tcp->deleteLater();
         return;
     }
-    if (m_links.size() >= maxConnections) {
-        const auto idle =
-            std::find_if(m_links.cbegin(), m_links.cend(), [](const Link &link) { return !link.sentBinary; });
-        if (idle == m_links.cend()) {
-            if (warnOnce(QStringLiteral("full ") + LinkLog::peerName(tcp->peerAddress(), 0)))
-                qCWarning(lcLink).noquote()
-                    << QStringLiteral("%1: refused, %2 connections open and each has sent messages")
-                           .arg(peer)
-                           .arg(maxConnections);
-            tcp->abort();
-            tcp->deleteLater();
-            return;
-        }
-        drop(idle->id,
-             QStringLiteral("replaced by %1 at the limit of %2 connections").arg(peer).arg(maxConnections));
+    // A newcomer is always admitted: a host holding its share, or all of
+    // them together filling the display, cannot lock the terminal out.
+    if (const quint64 room =
+            LinkPolicy::makeRoom(policyPeers(), tcp->peerAddress(), maxConnections, maxPerAddress)) {
+        drop(room, QStringLiteral("closed to make room for %1 (at most %2 connections, %3 from one host)")
+                       .arg(peer)
+                       .arg(maxConnections)
+                       .arg(maxPerAddress));
     }
 
     SocketOptions::enableKeepAlive(tcp);
@@ -236,7 +229,8 @@ void TerminalLinks::admit(QTcpSocket *tcp)
     link.id = m_nextLinkId++;
     link.tcp = tcp;
     link.peer = peer;
-    link.acceptedAt = m_clock.elapsed();
+    link.address = tcp->peerAddress();
+    link.acceptedAt = link.lastMessage = m_clock.elapsed();
     m_links.append(link);
     // Until the handshake is done; afterwards the socket reports it.
     connect(tcp, &QAbstractSocket::disconnected, this, [this, tcp] { onHandshakeAbandoned(tcp); });
@@ -286,8 +280,7 @@ void TerminalLinks::drop(quint64 id, const QString &because)
         if (linkIndex(id) >= 0)
             forget(socket);
     } else {
-        qCWarning(lcLink).noquote() << link.peer + QLatin1String(": dropped before its handshake, ") +
-                                           because;
+        logComing(link.peer, link.address, QLatin1String("dropped before its handshake, ") + because);
         if (QTcpSocket *tcp = link.tcp) {
             tcp->disconnect(this);
             m_links.removeAt(index);
@@ -299,9 +292,11 @@ void TerminalLinks::drop(quint64 id, const QString &because)
     }
 }
 
-// The heartbeat: handshake deadline, silence, backlog, then a ping if one is due.
+// The heartbeat: unfinished messages, handshake deadline, silence, backlog,
+// then a ping if one is due.
 void TerminalLinks::checkLinks()
 {
+    checkUnfinished();
     const qint64 now = m_clock.elapsed();
     // Decided first, done after: dropping a link changes the list.
     QList<QPair<quint64, QString>> drops;
@@ -338,6 +333,112 @@ void TerminalLinks::checkBacklog(quint64 id)
         drop(id, QStringLiteral("more than %1 bytes waiting to be sent").arg(maxUnsentBytes));
 }
 
+void TerminalLinks::bytesCame(quint64 id)
+{
+    const int index = linkIndex(id);
+    if (index < 0 || !m_links[index].socket || !m_links[index].tcp)
+        return;
+    Link &link = m_links[index];
+    // Bytes are a sign of life, in the middle of a long frame too; what they
+    // may hold back is bounded by the budget and the time limit.
+    const qint64 now = m_clock.elapsed();
+    link.lastSign = now;
+    link.partialFrame = link.tcp->bytesAvailable();
+    if (link.partialFrame + link.unfinishedFrames == 0)
+        link.unfinishedSince = 0;
+    else if (link.unfinishedSince == 0)
+        link.unfinishedSince = now;
+    checkBacklog(id);
+    checkUnfinished();
+}
+
+void TerminalLinks::frameCame(quint64 id, qsizetype size, bool last)
+{
+    const int index = linkIndex(id);
+    if (index < 0)
+        return;
+    Link &link = m_links[index];
+    const qint64 now = m_clock.elapsed();
+    link.lastSign = now;
+    if (last) {
+        link.unfinishedFrames = link.partialFrame = link.unfinishedSince = 0;
+    } else {
+        link.unfinishedFrames += size;
+        if (link.unfinishedSince == 0)
+            link.unfinishedSince = now;
+    }
+}
+
+QList<LinkPolicy::Peer> TerminalLinks::policyPeers() const
+{
+    QList<LinkPolicy::Peer> peers;
+    peers.reserve(m_links.size());
+    for (const Link &link : m_links) {
+        peers.append({link.id, link.address, link.lastMessage, link.unfinishedFrames + link.partialFrame,
+                      link.unfinishedSince});
+    }
+    return peers;
+}
+
+void TerminalLinks::checkUnfinished()
+{
+    const auto slow = LinkPolicy::tooSlow(policyPeers(), m_clock.elapsed(), m_timing.unfinishedLimit.count());
+    for (const quint64 id : slow) {
+        close(id, QWebSocketProtocol::CloseCodePolicyViolated,
+              QStringLiteral("a message not whole within %1 s").arg(seconds(m_timing.unfinishedLimit)));
+    }
+    while (const quint64 id = LinkPolicy::overBudget(policyPeers(), unfinishedBudget)) {
+        close(id, QWebSocketProtocol::CloseCodeTooMuchData,
+              QStringLiteral("unfinished messages over %1 bytes in all, this one holding the most")
+                  .arg(unfinishedBudget));
+    }
+}
+
+void TerminalLinks::close(quint64 id, QWebSocketProtocol::CloseCode code, const QString &because)
+{
+    const int index = linkIndex(id);
+    if (index < 0)
+        return;
+    const QString why = QStringLiteral("closed with code %1: %2").arg(int(code)).arg(because);
+    // The close frame goes out at once; then the connection is cut, so that
+    // what it holds is freed now, whether or not the peer answers.
+    m_links[index].droppedBecause = why;
+    if (QPointer<QWebSocket> socket = m_links[index].socket) {
+        QPointer<QTcpSocket> tcp = m_links[index].tcp;
+        socket->close(code, because);
+        if (tcp)
+            tcp->flush();
+    }
+    drop(id, why);
+}
+
+void TerminalLinks::logComing(const QString &peer, const QHostAddress &address, const QString &what)
+{
+    const qint64 now = m_clock.elapsed();
+    constexpr qint64 minute = 60 * 1000;
+    // Many addresses (an IPv6 subnet has plenty) must not grow this for ever.
+    if (m_comings.size() >= 1024)
+        m_comings.removeIf(
+            [now](auto it) { return now - it.value().since >= minute && it.value().left == 0; });
+    if (m_comings.size() >= 4096)
+        m_comings.clear();
+    Comings &host = m_comings[LinkLog::peerName(address, 0)];
+    if (host.logged > 0 && now - host.since >= minute)
+        host.logged = 0;
+    if (host.logged == 0)
+        host.since = now;
+    if (host.logged >= comingsLoggedPerMinute) {
+        ++host.left;
+        return;
+    }
+    ++host.logged;
+    QString line = peer + QLatin1String(": ") + what;
+    if (host.left > 0)
+        line +=
+            QStringLiteral(" (%1 such lines of this host left out before)").arg(std::exchange(host.left, 0));
+    qCWarning(lcLink).noquote() << line;
+}
+
 quint64 TerminalLinks::attach(QWebSocket *socket)
 {
     // Qt leaves accepted sockets without a parent; they are ours until they
@@ -369,20 +470,24 @@ quint64 TerminalLinks::attach(QWebSocket *socket)
             m_links[i].lastSign = m_clock.elapsed();
     };
     connect(socket, &QWebSocket::pong, this, alive);
-    connect(socket, &QWebSocket::binaryFrameReceived, this, alive);
-    connect(socket, &QWebSocket::textFrameReceived, this, alive);
+    connect(socket, &QWebSocket::binaryFrameReceived, this,
+            [this, id](const QByteArray &frame, bool last) { frameCame(id, frame.size(), last); });
+    connect(socket, &QWebSocket::textFrameReceived, this, [this, id](const QString &frame, bool last) {
+        frameCame(id, frame.size() * qsizetype(sizeof(QChar)), last);
+    });
     connect(socket, &QWebSocket::aboutToClose, this, [this, id] {
         const int i = linkIndex(id);
         if (i >= 0)
             m_links[i].peerClosed = true;
     });
-    // Pongs to a flood of pings pile up if the peer does not read them.
+    // Pongs to a flood of pings pile up if the peer does not read them,
+    // and a frame arriving slowly stays in the socket's buffer.
     // Queued: checked once the socket has handled what it read.
     if (link.tcp) {
         connect(
-            link.tcp, &QIODevice::readyRead, this, [this, id] { checkBacklog(id); }, Qt::QueuedConnection);
+            link.tcp, &QIODevice::readyRead, this, [this, id] { bytesCame(id); }, Qt::QueuedConnection);
     }
-    qCWarning(lcLink).noquote() << link.peer + QLatin1String(": connected");
+    logComing(link.peer, link.address, QStringLiteral("connected"));
     updateTimers();
     return id;
 }
@@ -392,7 +497,7 @@ quint64 TerminalLinks::noteMessage(const QObject *socket)
     const int index = socket ? linkIndex(socket) : -1;
     if (index < 0)
         return 0;
-    m_links[index].sentBinary = true;
+    m_links[index].lastMessage = m_clock.elapsed();
     return m_links[index].id;
 }
 
@@ -414,7 +519,7 @@ void TerminalLinks::forget(QWebSocket *socket)
             QStringLiteral("code %1, reason \"%2\"").arg(int(socket->closeCode())).arg(socket->closeReason());
     else if (why.isEmpty())
         why = QStringLiteral("connection lost without a close frame");
-    qCWarning(lcLink).noquote() << link.peer + QLatin1String(": disconnected, ") + why;
+    logComing(link.peer, link.address, QLatin1String("disconnected, ") + why);
 
     emit closed(socket, link.id, m_openSockets == 0);
     updateTimers();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LinkPolicy.h"
+
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
@@ -9,6 +11,7 @@
 #include <QPointer>
 #include <QTcpServer>
 #include <QTimer>
+#include <QWebSocketProtocol>
 
 #include <chrono>
 #include <functional>
@@ -34,9 +37,16 @@ public:
     static constexpr quint64 maxIncomingSize = 16 * 1024 * 1024;
     // A peer that opens a connection but never finishes its handshake is dropped.
     static constexpr std::chrono::milliseconds handshakeTimeout{10000};
-    // Connections open at once, handshakes included. At the limit a newcomer
-    // takes the place of the oldest that never sent a message.
+    // Connections open at once, handshakes included, and from one host. A
+    // newcomer is always admitted: at either limit the connection silent
+    // longest (of that host, or of all) makes room.
     static constexpr int maxConnections = 64;
+    static constexpr int maxPerAddress = 8;
+    // Bytes of messages not yet whole, all connections together: past it the
+    // connection holding the most is closed (1009).
+    static constexpr qint64 unfinishedBudget = 64 * 1024 * 1024;
+    // Connect and disconnect lines of one host, at most this many a minute.
+    static constexpr int comingsLoggedPerMinute = 10;
     // What may wait to be sent to one peer (pongs, pings) before it is dropped.
     static constexpr qint64 maxUnsentBytes = 1024 * 1024;
     static constexpr std::chrono::milliseconds listenRetryInterval{2000};
@@ -44,11 +54,14 @@ public:
     struct Timing
     {
         // Each peer is pinged this often, and dropped after this long without
-        // a pong or a frame: a link whose cable was pulled sends no FIN.
+        // a pong or a byte: a link whose cable was pulled sends no FIN.
         std::chrono::milliseconds pingInterval{5000};
         std::chrono::milliseconds silenceLimit{15000};
         // The machine's addresses are read again this often while no terminal is connected.
         std::chrono::milliseconds addressPollInterval{3000};
+        // A message not whole this long after its first byte closes its
+        // connection (1008), however many fragments keep it alive.
+        std::chrono::milliseconds unfinishedLimit{60000};
     };
     using AddressSource = std::function<QList<QHostAddress>()>;
 
@@ -75,8 +88,8 @@ public:
     // A socket the upgrader finished: its link's id, or 0 if that link was
     // dropped meanwhile (the socket is then aborted and released).
     quint64 attach(QWebSocket *socket);
-    // A message came on this socket: it may no longer make room for a
-    // newcomer. Returns its link's id, 0 if unknown.
+    // A message came on this socket: its silence starts again. Returns its
+    // link's id, 0 if unknown.
     quint64 noteMessage(const QObject *socket);
     // The socket disconnected: forgotten, and reported by closed().
     void forget(QWebSocket *socket);
@@ -97,12 +110,16 @@ private:
         QPointer<QTcpSocket> tcp;
         QWebSocket *socket = nullptr; // once the handshake is done
         QString peer;
+        QHostAddress address;
         qint64 acceptedAt = 0; // on m_clock, ms
-        qint64 lastSign = 0;   // of life: a pong or a frame
+        qint64 lastSign = 0;   // of life: a pong or a byte
         qint64 lastPing = 0;
-        bool sentBinary = false;
-        bool peerClosed = false; // a close frame came, so its code and reason mean something
-        QString droppedBecause;  // when we dropped it
+        qint64 lastMessage = 0;      // or when it was accepted
+        qint64 unfinishedFrames = 0; // bytes of the frames of a message not yet whole
+        qint64 partialFrame = 0;     // bytes of a frame not yet whole
+        qint64 unfinishedSince = 0;  // when the first of them came; 0: none
+        bool peerClosed = false;     // a close frame came, so its code and reason mean something
+        QString droppedBecause;      // when we dropped or closed it
     };
     void acceptConnections();
     void admit(QTcpSocket *tcp);
@@ -112,6 +129,12 @@ private:
     void onHandshakeAbandoned(QTcpSocket *tcp);
     void checkLinks();
     void checkBacklog(quint64 id);
+    void bytesCame(quint64 id);
+    void frameCame(quint64 id, qsizetype size, bool last);
+    void checkUnfinished();
+    void close(quint64 id, QWebSocketProtocol::CloseCode code, const QString &because);
+    QList<LinkPolicy::Peer> policyPeers() const;
+    void logComing(const QString &peer, const QHostAddress &address, const QString &what);
     bool warnOnce(const QString &key);
     void tryListen();
     void refreshAddresses();
@@ -137,4 +160,11 @@ private:
     QTimer m_listenTimer;
     QTimer m_addressTimer;
     QHash<QString, qint64> m_warned; // what was warned about, and when
+    struct Comings
+    {
+        qint64 since = 0; // the minute being counted
+        int logged = 0;
+        int left = 0; // lines left out since the last one written
+    };
+    QHash<QString, Comings> m_comings; // by host
 };

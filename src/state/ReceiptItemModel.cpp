@@ -2,7 +2,18 @@
 
 #include <QThreadPool>
 
+#include <atomic>
+#include <new>
 #include <utility>
+
+namespace {
+std::atomic<int> g_failingLoads{0};
+} // namespace
+
+void ReceiptItemModel::failLoadsForTesting(int count)
+{
+    g_failingLoads = count;
+}
 
 ReceiptItemModel::ReceiptItemModel(QObject *parent) : QAbstractListModel(parent) {}
 
@@ -67,6 +78,8 @@ QFuture<void> ReceiptItemModel::update(const QJsonArray &array)
 QFuture<void> ReceiptItemModel::updateAfter(const QJsonArray &array, const QFuture<void> &gate)
 {
     auto parse = [array]() {
+        if (g_failingLoads.load(std::memory_order_relaxed) > 0 && g_failingLoads.fetch_sub(1) > 0)
+            throw std::bad_alloc();
         return ReceiptItem::listFromJson(array);
     };
     return m_loader.load(

@@ -43,6 +43,9 @@ public:
     void clear();
     QList<ReceiptItem> itemsByReceiptUuid(const QString &receiptUuid) const;
 
+    // Test seam: the next `count` loads fail as a parse out of memory does.
+    static void failLoadsForTesting(int count);
+
 private:
     void install(QList<ReceiptItem> &&items);
 

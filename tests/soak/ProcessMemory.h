@@ -44,6 +44,13 @@ inline qint64 residentKb()
     return statusKb("VmRSS:");
 }
 
+// VmRSS in kB as the display keeps it, without asking the allocator for anything.
+inline qint64 residentAsIsKb()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return statusKb("VmRSS:");
+}
+
 // The peak resident memory since the last resetPeak() (VmHWM).
 inline qint64 peakKb()
 {

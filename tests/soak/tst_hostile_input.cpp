@@ -286,6 +286,18 @@ void TestHostileInput::hostile()
     // guard against lasted seconds to minutes.
     QVERIFY2(elapsed <= (ProcessMemory::meaningful ? 1000 : 15000),
              qPrintable(QStringLiteral("%1 ms").arg(elapsed)));
+    // What a message made the display hold goes back once the next one
+    // replaced it; a picture still shown stays.
+    if (!picture && ProcessMemory::meaningful) {
+        qint64 after = 0;
+        QVERIFY2(spinUntil(
+                     [&] {
+                         after = ProcessMemory::residentAsIsKb();
+                         return after - start <= 32 * 1024;
+                     },
+                     60000),
+                 qPrintable(QStringLiteral("%1 kB held after 60 s").arg(after - start)));
+    }
 }
 
 int main(int argc, char *argv[])

@@ -86,11 +86,12 @@ public:
 
     // Straight to the kernel, never buffered in this process (so that what
     // the peer refuses does not count as our memory); returns bytes taken.
-    qint64 pushRaw(const QByteArray &bytes)
+    qint64 pushRaw(const QByteArray &bytes) { return pushRaw(bytes.constData(), bytes.size()); }
+    qint64 pushRaw(const char *bytes, qint64 size)
     {
         m_socket.flush();
-        const ssize_t n = ::send(int(m_socket.socketDescriptor()), bytes.constData(), size_t(bytes.size()),
-                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+        const ssize_t n =
+            ::send(int(m_socket.socketDescriptor()), bytes, size_t(size), MSG_DONTWAIT | MSG_NOSIGNAL);
         return n < 0 ? 0 : n;
     }
 

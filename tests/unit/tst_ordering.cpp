@@ -77,6 +77,7 @@ private slots:
     void linesAppearOnlyAfterTheirLogLine();
     void paymentWaitsForTheOrderBeforeIt();
     void disconnectWhileAnOrderLoads();
+    void queueGoesOnAfterACancelledLoad();
     void oversizeMessageClosesThatTerminalOnly_data();
     void oversizeMessageClosesThatTerminalOnly();
     void messageAtTheCapIsAccepted();
@@ -241,6 +242,29 @@ void TestOrdering::disconnectWhileAnOrderLoads()
     // The message came before the disconnect: its totals and client stay.
     QCOMPARE(m_display->order()->totalAmount, 100005.0);
     QCOMPARE(m_display->client()->uuid, QString("g5"));
+}
+
+void TestOrdering::queueGoesOnAfterACancelledLoad()
+{
+    QWebSocket terminal;
+    QVERIFY(m_display->open(terminal));
+    QVERIFY(m_display->send(terminal, numberedOrder(1, 4)));
+
+    // Its parse runs out of memory, and the load ends cancelled.
+    ReceiptItemModel::failLoadsForTesting(1);
+    QVERIFY(m_display->send(
+        terminal,
+        {numberedOrder(2, 3),
+         DisplayHarness::message("payment", QJsonObject{{"amount", 4200}, {"receipt_uuid", "r1"}})}));
+    // The order before stays whole: its lines with its totals.
+    QCOMPARE(linesFrom(m_display->receipt()), 1);
+    QCOMPARE(m_display->order()->totalAmount, 100001.0);
+    QCOMPARE(m_display->order()->receiptPaymentAmount, 4200);
+    QCOMPARE(m_display->order()->receiptPaymentDiscount, 4);
+
+    QVERIFY(m_display->send(terminal, numberedOrder(3, 5)));
+    QCOMPARE(linesFrom(m_display->receipt()), 3);
+    QCOMPARE(m_display->order()->totalAmount, 100003.0);
 }
 
 void TestOrdering::oversizeMessageClosesThatTerminalOnly_data()
