@@ -57,6 +57,9 @@ NetworkService::NetworkService(AppEnv *env, QObject *parent)
 
     for (const MessageTable::KindEntry &kind : MessageTable::kinds())
         m_paths.insert(kind.path, int(kind.kind));
+
+    m_outcomeShown.setSingleShot(true);
+    connect(&m_outcomeShown, &QTimer::timeout, this, &NetworkService::endPaymentOutcome);
 }
 
 NetworkService::~NetworkService()
@@ -246,6 +249,10 @@ void NetworkService::applyStep(const Step &step)
 
 void NetworkService::applyOrder(const QJsonObject &content, const QFuture<void> &logged)
 {
+    // The next customer's lines end the thanks; the empty order that clears
+    // the screen after a sale does not.
+    if (!content.value(Key::receiptItems).toArray().isEmpty())
+        endPaymentOutcome();
     m_busy = true;
     // Only what the continuation needs: the parsed message itself is then
     // released by the pool task that reads its lines, not on this thread.
@@ -298,14 +305,33 @@ void NetworkService::resetScreen()
     m_env->receiptItemModel()->clear();
     m_env->promoImageModel()->clear();
     resetPaymentParams();
+    endPaymentOutcome();
     emit m_env->closePaymentDialogs();
+}
+
+void NetworkService::showPaymentOutcome(const QString &result)
+{
+    using namespace std::chrono_literals;
+    m_env->setPaymentOutcome(result);
+    m_outcomeShown.start(result == QLatin1String("success") ? 5s : 8s);
+}
+
+void NetworkService::endPaymentOutcome()
+{
+    m_outcomeShown.stop();
+    if (!m_env->paymentOutcome().isEmpty())
+        m_env->setPaymentOutcome(QString());
 }
 
 void NetworkService::processPayment(const QJsonObject &content)
 {
+    endPaymentOutcome();
     if (content.value(Key::isFinished).toBool(false)) {
         emit m_env->closePaymentDialogs();
         resetPaymentParams();
+        const QString result = content.value(Key::result).toString();
+        if (MessageTable::paymentResults().contains(result))
+            showPaymentOutcome(result);
         return;
     }
 

@@ -12,6 +12,7 @@
 #include <QList>
 #include <QPointer>
 #include <QQueue>
+#include <QTimer>
 #include <QWebSocketServer>
 
 #include <chrono>
@@ -138,6 +139,8 @@ private:
     void loadFailed();
     void applyBonus(const QJsonObject &content);
     void resetScreen();
+    void showPaymentOutcome(const QString &result);
+    void endPaymentOutcome();
 
     QJsonArray m_avaliableIps;
     AppEnv *m_env;
@@ -150,5 +153,6 @@ private:
     QQueue<Step> m_pending;
     bool m_busy = false;
     bool m_resumeScheduled = false;
+    QTimer m_outcomeShown; // how long the end of a payment stays
     MessageIntake m_intake; // last: its threads end before the rest goes
 };

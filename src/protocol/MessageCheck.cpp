@@ -217,6 +217,11 @@ private:
                 if (!problem.isEmpty())
                     add(problem);
             }
+            const QJsonValue result = content.value(Key::result);
+            if (result.isString() && !MessageTable::paymentResults().contains(result.toString()))
+                add(QStringLiteral("\"result\" is %1, neither \"success\" nor \"declined\"; the dialog closes "
+                                   "without an outcome")
+                        .arg(quoted(result.toString())));
             return;
         }
         if (kind != QLatin1String("promo_image"))
@@ -301,9 +306,17 @@ private:
         qsizetype known = 0;
         for (const Field &f : shape) {
             const QJsonValue v = object.value(f.key);
+            const bool absent = v.isUndefined() || v.isNull() || v == QJsonValue(QString());
+            if (absent && !f.whenMissing.isEmpty()) {
+                m_at.push_back({&f.key, 0});
+                add(QStringLiteral("\"%1\" is missing; %2").arg(name(), f.whenMissing));
+                m_at.pop_back();
+            }
             if (v.isUndefined())
                 continue;
             ++known;
+            if (absent && !f.whenMissing.isEmpty())
+                continue;
             m_at.push_back({&f.key, 0});
             value(v, f);
             m_at.pop_back();

@@ -20,8 +20,16 @@ Field nested(QLatin1String key, Type type, const Shape *shape)
     return {QString(key), type, QString(), shape};
 }
 
+Field shownUnless(QLatin1String key, Type type, const char *whenMissing)
+{
+    Field f = field(key, type);
+    f.whenMissing = QString::fromUtf8(whenMissing);
+    return f;
+}
+
 // A recipe change is kept as the terminal sent it and printed "name xquantity".
-const Shape recipeChangeShape = {field(Key::nomenclature, Type::String), field(Key::quantity, Type::Shown)};
+const Shape recipeChangeShape = {field(Key::nomenclature, Type::String),
+                                 shownUnless(Key::quantity, Type::Shown, "the chip shows the name alone")};
 
 const Shape receiptItemShape = {
     field(Key::uuid, Type::String),
@@ -61,7 +69,8 @@ const Shape promoContent = {nested(Key::promoImages, Type::ObjectArray, &promoSh
 const Shape logoContent = {field(Key::logo, Type::String)};
 const Shape paymentContent = {field(Key::isFinished, Type::Boolean),
                               field(Key::amount, Type::Integer, "hundredths"),
-                              field(Key::receiptUuid, Type::String), field(Key::qrcodeTable, Type::String)};
+                              field(Key::receiptUuid, Type::String), field(Key::qrcodeTable, Type::String),
+                              field(Key::result, Type::String)};
 const Shape bonusContent = {field(Key::count, Type::Integer, "hundredths"),
                             field(Key::isReplenishment, Type::Boolean)};
 
@@ -84,6 +93,12 @@ const std::vector<KindEntry> &kinds()
 const Shape &envelope()
 {
     return envelopeShape;
+}
+
+const QStringList &paymentResults()
+{
+    static const QStringList results = {QStringLiteral("success"), QStringLiteral("declined")};
+    return results;
 }
 
 const QStringList &weekdays()

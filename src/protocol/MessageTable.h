@@ -56,6 +56,7 @@ inline constexpr QLatin1String logo{"logo"};
 inline constexpr QLatin1String isFinished{"is_finished"};
 inline constexpr QLatin1String amount{"amount"};
 inline constexpr QLatin1String qrcodeTable{"qrcode_table"};
+inline constexpr QLatin1String result{"result"};
 inline constexpr QLatin1String count{"count"};
 inline constexpr QLatin1String isReplenishment{"is_replenisment"}; // spelt as terminals send it
 } // namespace Key
@@ -90,6 +91,9 @@ struct Field
     // About a person: a warning names the key and the JSON type, never the
     // value, since warnings go to the journal of every shop.
     bool personal = false;
+    // Set where a missing (null, "") value shows something the terminal may
+    // not mean: what the screen then shows, for the check's warning.
+    QString whenMissing = {};
 };
 
 struct KindEntry
@@ -106,6 +110,10 @@ const Shape &envelope();
 // A promo entry's "schedule": its keys, Monday first (Qt's day 1), and the
 // "hh:mm" of a window's bounds (invalid if it is not one).
 const QStringList &weekdays();
+
+// The outcomes a finished payment may name; any other leaves the screen as
+// a payment without one.
+const QStringList &paymentResults();
 QTime timeOfDay(const QString &text);
 
 } // namespace MessageTable

@@ -32,3 +32,9 @@ void AppEnv::setLogo(const QString &value)
     m_logo = value;
     emit logoChanged();
 }
+
+void AppEnv::setPaymentOutcome(const QString &value)
+{
+    m_paymentOutcome = value;
+    emit paymentOutcomeChanged();
+}

@@ -20,6 +20,8 @@ class AppEnv : public QObject
     Q_PROPERTY(bool useFullScreen READ useFullScreen NOTIFY useFullScreenChanged FINAL)
     Q_PROPERTY(QJsonArray promoImagesToShow READ promoImagesToShow NOTIFY promoImagesToShowChanged FINAL)
     Q_PROPERTY(QString logo READ logo NOTIFY logoChanged FINAL)
+    // "success" or "declined" while the end of a payment is shown, else "".
+    Q_PROPERTY(QString paymentOutcome READ paymentOutcome NOTIFY paymentOutcomeChanged FINAL)
     Q_PROPERTY(QString shortVersionString READ shortVersionString NOTIFY shortVersionStringChanged FINAL)
     Q_PROPERTY(QString longVersionString READ longVersionString NOTIFY longVersionStringChanged FINAL)
 public:
@@ -32,6 +34,7 @@ public:
     bool useFullScreen() const { return m_useFullScreen; }
     QJsonArray promoImagesToShow() const { return m_promoImagesToShow; }
     QString logo() const { return m_logo; }
+    QString paymentOutcome() const { return m_paymentOutcome; }
     QString shortVersionString() const { return m_shortVersionString; }
     QString longVersionString() const { return m_longVersionString; }
 
@@ -39,6 +42,7 @@ public:
     void setUseFullScreen(bool value);
     void setPromoImagesToShow(const QJsonArray &value);
     void setLogo(const QString &value);
+    void setPaymentOutcome(const QString &value);
 
 signals:
     void orderChanged();
@@ -46,6 +50,7 @@ signals:
     void useFullScreenChanged();
     void promoImagesToShowChanged();
     void logoChanged();
+    void paymentOutcomeChanged();
     void shortVersionStringChanged();
     void longVersionStringChanged();
     void showQRPaymentDialog();
@@ -56,6 +61,7 @@ private:
     bool m_useFullScreen = false;
     QJsonArray m_promoImagesToShow;
     QString m_logo;
+    QString m_paymentOutcome;
     QString m_shortVersionString;
     QString m_longVersionString;
     Order m_order;

@@ -53,6 +53,8 @@ public:
         QObject::connect(env, &AppEnv::showPaymentDialog, &m_context, [this]() { events << "showCard"; });
         QObject::connect(env, &AppEnv::closePaymentDialogs, &m_context, [this]() { events << "close"; });
         QObject::connect(env, &AppEnv::clientChanged, &m_context, [this]() { events << "client"; });
+        QObject::connect(env, &AppEnv::paymentOutcomeChanged, &m_context,
+                         [this, env]() { events << QStringLiteral("outcome(%1)").arg(env->paymentOutcome()); });
         QObject::connect(display.service(), &NetworkService::terminalDisconnected, &m_context,
                          [this]() { events << "disconnected"; });
     }
@@ -91,6 +93,8 @@ private slots:
     void cardDialogWithoutQrText();
     void finished_data();
     void finished();
+    void outcomeEnds_data();
+    void outcomeEnds();
     void qrThenCardKeepsQrImage();
     void sameQrTextTwice();
     void disconnectDuringPayment();
@@ -265,6 +269,14 @@ void TestPayment::finished_data()
                                                  {"receipt_uuid", "R1"}}
                                   << closed;
     QTest::newRow("alone") << QJsonObject{{"is_finished", true}} << closed;
+    QTest::newRow("paid") << QJsonObject{{"is_finished", true}, {"result", "success"}}
+                          << closed + QStringList{"outcome(success)"};
+    QTest::newRow("declined") << QJsonObject{{"is_finished", true}, {"result", "declined"}}
+                              << closed + QStringList{"outcome(declined)"};
+    // Tills that send no outcome, or another word, see nothing new.
+    QTest::newRow("an unknown result") << QJsonObject{{"is_finished", true}, {"result", "ok"}} << closed;
+    QTest::newRow("a result while paying") << QJsonObject{{"result", "success"}, {"amount", 500}}
+                                           << QStringList{"order(500,0,qr)", "order(500,0,qr)", "showCard"};
     // Only the literal true finishes; anything else is a new request.
     QTest::newRow("as string") << QJsonObject{{"is_finished", "true"}, {"amount", 500}}
                                << QStringList{"order(500,0,qr)", "order(500,0,qr)", "showCard"};
@@ -287,6 +299,33 @@ void TestPayment::finished()
     QCOMPARE(recorder.events, events);
     // Bonus figures are not payment figures.
     QCOMPARE(m_display->order()->expenseBonusCount, 300);
+}
+
+void TestPayment::outcomeEnds_data()
+{
+    QTest::addColumn<QByteArray>("next");
+    QTest::addColumn<QString>("outcome");
+
+    // The empty order that tills send to clear the screen after a sale.
+    QTest::newRow("an empty order keeps it") << raw(R"({"path":"order","content":{}})") << "success";
+    QTest::newRow("the next customer's lines end it") << orderWithLines(R"([{"quantity":1}])") << QString();
+    QTest::newRow("a new payment ends it") << payment({{"amount", 500}}) << QString();
+    QTest::newRow("a bonus keeps it") << DisplayHarness::message("bonus", QJsonObject{{"count", 0}}) << "success";
+    QTest::newRow("the terminal leaving ends it") << QByteArray() << QString();
+}
+
+void TestPayment::outcomeEnds()
+{
+    QFETCH(QByteArray, next);
+    QFETCH(QString, outcome);
+
+    QVERIFY(m_display->send(m_terminal, payment({{"is_finished", true}, {"result", "success"}})));
+    QCOMPARE(m_display->env()->paymentOutcome(), QStringLiteral("success"));
+    if (next.isEmpty())
+        QVERIFY(m_display->close(m_terminal));
+    else
+        QVERIFY(m_display->send(m_terminal, next));
+    QTRY_COMPARE(m_display->env()->paymentOutcome(), outcome);
 }
 
 void TestPayment::qrThenCardKeepsQrImage()

@@ -85,8 +85,9 @@ for example in full-sale qr-sale promo-rotation malformed; do
     expect_file "usr/share/qv4-order-screen/examples/$example.jsonl"
 done
 expect_file usr/share/qv4-order-screen/examples/images/logo.png
+expect_file usr/share/doc/qv4-order-screen/README.md
 for doc in protocol administration security limits diagnostics; do
-    expect_file "usr/share/doc/qv4-order-screen/$doc.md"
+    expect_file "usr/share/doc/qv4-order-screen/docs/$doc.md"
 done
 expect_file usr/share/doc/qv4-order-screen/copyright
 # Opt-in only: nothing that starts the display for every user.
@@ -113,6 +114,9 @@ grep -qx 'Exec=/usr/libexec/qv4-order-screen/qv4-order-screen-kiosk' \
     "$root/usr/share/qv4-order-screen/autostart/qv4-order-screen.desktop" ||
     fail "the autostart entry does not run the launcher"
 readelf -S "$root/usr/bin/appqv4App" | grep -q '\.symtab' && fail "appqv4App is not stripped"
+# The installed documents link only to what the package installs.
+bash "$(dirname "${BASH_SOURCE[0]}")/../tests/check-docs.sh" --links "$root/usr/share/doc/qv4-order-screen" ||
+    fail "the installed documents have dead links"
 
 # The changelog's newest entry is this version; the copyright file is
 # machine-readable and carries the font's licence.

@@ -4,10 +4,45 @@
 #   simulator on the display's machine and the terminal get through, another
 #   address is dropped;
 # - the timestamped QT_MESSAGE_PATTERN of docs/diagnostics.md keeps the
-#   category prefix that the diagnostics examples show.
+#   category prefix that the diagnostics examples show;
+# - every relative link of README.md and docs/ leads to a file, and every
+#   #anchor to a heading of it.
 # Exit 77 (skipped) when nothing could be run.
 # Usage: check-docs.sh SOURCE_DIR DISPLAY SIMULATOR WORK_DIR
+#        check-docs.sh --links DIR   (links of every .md under DIR, as installed)
 set -uo pipefail
+
+# Prints each link that leads nowhere, as FILE: TARGET; links in code are not links.
+dead_links() {
+    python3 - "$@" <<'PY'
+import os, re, sys
+def anchors(path):
+    text = re.sub(r"```.*?```", "", open(path, encoding="utf-8").read(), flags=re.S)
+    slugs = set()
+    for heading in re.findall(r"^#+[ \t]+(.+?)[ \t]*$", text, flags=re.M):
+        slug = re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-")
+        slugs.add(slug)
+    return slugs
+for path in sys.argv[1:]:
+    text = re.sub(r"```.*?```", "", open(path, encoding="utf-8").read(), flags=re.S)
+    text = re.sub(r"`[^`\n]*`", "", text)
+    for target in re.findall(r"\]\(([^)\s]+)\)", text):
+        if re.match(r"[a-z]+:", target):
+            continue
+        file, _, anchor = target.partition("#")
+        resolved = os.path.normpath(os.path.join(os.path.dirname(path), file)) if file else path
+        if not os.path.exists(resolved) or (anchor and anchor not in anchors(resolved)):
+            print(f"{path}: {target}")
+PY
+}
+
+if [[ ${1:-} == --links ]]; then
+    mapfile -t documents < <(find "$2" -name '*.md' | sort)
+    dead=$(dead_links "${documents[@]}")
+    [[ -z $dead ]] || { echo "FAIL: dead links:"; echo "$dead"; exit 1; }
+    echo "${#documents[@]} documents, no dead link"
+    exit 0
+fi
 
 src=$1 app=$2 sim=$3 work=$4
 rm -rf "$work" && mkdir -p "$work"
@@ -78,6 +113,11 @@ status=$?
     { echo "192.168.1.99 was not dropped: exit $status, $(cat "$work/foreign.err")"; exit 1; }
 NETNS
 fi
+
+# --- Links ----------------------------------------------------------------------
+ran=$((ran + 1))
+dead=$(cd "$src" && dead_links README.md docs/*.md)
+[[ -z $dead ]] || fail "dead links: $dead"
 
 ((ran)) || exit 77
 if ((failures)); then

@@ -55,7 +55,9 @@ Column {
                 readonly property var change: modelData && typeof modelData === "object" ? modelData : ({})
                 readonly property string name: change.nomenclature === undefined || change.nomenclature === null
                                                ? "" : String(change.nomenclature)
-                readonly property string count: " x" + Utils.formatQuantity(change.quantity)
+                // No quantity: the name alone, not a dangling " x".
+                readonly property string shownQuantity: Utils.formatQuantity(change.quantity)
+                readonly property string count: shownQuantity === "" ? "" : " x" + shownQuantity
                 // What it says, without the marks that isolate the name.
                 readonly property string text: name + count
                 width: Math.min(_chipLabel.implicitWidth + DpiSettings.scaling(16), _flow.width)

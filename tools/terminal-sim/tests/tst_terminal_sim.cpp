@@ -623,6 +623,11 @@ void TestTerminalSim::checkWarnsOfBadInput_data()
         R"(payment: "amount" expects an integral number of hundredths, got 465.3)");
     row("payment: amount past 32 bits", R"({"path":"payment","content":{"amount":1e12}})",
         R"(payment: "amount" expects an integral number of hundredths from -2147483648 to 2147483647, got 1e+12)");
+    row("payment: an unknown result", R"({"path":"payment","content":{"is_finished":true,"result":"ok"}})",
+        R"(payment: "result" is "ok", neither "success" nor "declined"; the dialog closes without an outcome)");
+    row("order: a recipe change without quantity",
+        R"({"path":"order","content":{"receipt_items":[{"receipt_item_recipe_changes":[{"nomenclature":"Без лука"}]}]}})",
+        R"(order: "receipt_items[0].receipt_item_recipe_changes[0].quantity" is missing; the chip shows the name alone)");
     row("bonus: the correct spelling", R"({"path":"bonus","content":{"count":100,"is_replenishment":true}})",
         R"(bonus: "is_replenishment" is not read; did you mean "is_replenisment"?)");
 }
