@@ -136,6 +136,15 @@ ApplicationWindow {
         amount: appCore.appEnv.order.receiptPaymentAmount
     }
 
+    // Up while the terminal's word on the payment is shown; the display's
+    // own rules end it (a few seconds, the next customer, a dead link).
+    PaymentOutcomeDialog {
+        id: _outcomeDialog
+        objectName: "paymentOutcomeDialog"
+        backgroundItem: _app.contentItem
+        outcome: appCore.appEnv.paymentOutcome || "success"
+    }
+
     Connections {
         target: appCore.networkService
 
@@ -168,6 +177,12 @@ ApplicationWindow {
                 _qrPaymentDialog.close()
             if (!_paymentDialog.opened)
                 _paymentDialog.open()
+        }
+        function onPaymentOutcomeChanged() {
+            if (appCore.appEnv.paymentOutcome !== "")
+                _outcomeDialog.open()
+            else if (_outcomeDialog.opened)
+                _outcomeDialog.close()
         }
     }
 

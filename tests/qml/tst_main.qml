@@ -27,6 +27,7 @@ Item {
             property var promoImagesToShow: [[]]
             property var receiptItemModel: ListModel {}
             property string logo: ""
+            property string paymentOutcome: ""
             property string longVersionString: "1.1.0-29-stable"
             property QtObject client: QtObject {
                 property string uuid: ""

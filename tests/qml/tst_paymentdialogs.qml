@@ -62,6 +62,13 @@ Item {
         QVWaitingDialog {}
     }
 
+    Component {
+        id: outcomeComponent
+        PaymentOutcomeDialog {
+            backgroundItem: root
+        }
+    }
+
     TestCase {
         name: "PaymentDialogs"
         when: windowShown
@@ -85,7 +92,8 @@ Item {
             return [
                 { tag: "card", component: paymentComponent, height: 312 },
                 { tag: "QR", component: qrComponent, height: 426 },
-                { tag: "waiting", component: waitingComponent, height: 252 }
+                { tag: "waiting", component: waitingComponent, height: 252 },
+                { tag: "payment outcome", component: outcomeComponent, height: 312 }
             ]
         }
 
@@ -147,6 +155,28 @@ Item {
             compare(hint.wrapMode, Text.WordWrap)
             dialog.amount = 0
             compare(findChild(content, "paymentAmount").text, "0,00")
+            dialog.close()
+        }
+
+        function test_outcome_data() {
+            return [
+                { tag: "paid", outcome: "success", title: "Оплата прошла", hint: "Спасибо за покупку!",
+                  colour: Theme.colorGreen },
+                { tag: "declined", outcome: "declined", title: "Оплата не прошла",
+                  hint: "Попробуйте ещё раз или выберите другой способ оплаты", colour: Theme.colorRed }
+            ]
+        }
+
+        function test_outcome(data) {
+            const dialog = createTemporaryObject(outcomeComponent, root, { outcome: data.outcome })
+            dialog.open()
+            const content = dialog.contentItem
+            compare(findChild(content, "outcomeTitle").text, data.title)
+            const hint = findChild(content, "outcomeHint")
+            compare(hint.text, data.hint)
+            verify(hint.x >= 0 && hint.x + hint.width <= dialog.width, "inside the card")
+            verify(hint.y + hint.height <= dialog.height, "inside the card")
+            compare(root.hex(findChild(content, "outcomeMark").color), root.hex(data.colour))
             dialog.close()
         }
 
