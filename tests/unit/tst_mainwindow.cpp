@@ -203,6 +203,8 @@ void tst_MainWindow::waitingForATerminal()
     QVERIFY(!opened("qrPaymentDialog"));
     QCOMPARE(findAll("waitingAddress").size(), m_core->networkService()->avaliableIps().size());
     QCOMPARE(text("waitingTitle"), QStringLiteral("Ожидание подключения"));
+    // The port the display listens on, under the addresses.
+    QCOMPARE(text("waitingPort"), QStringLiteral("порт %1").arg(m_core->networkService()->port()));
     QCOMPARE(text("versionLabel"), QStringLiteral("Версия приложения 1.1.0-29-stable"));
     QVERIFY(find("welcomeView")->property("visible").toBool());
     QVERIFY(!find("totalsRow")->property("visible").toBool());

@@ -124,6 +124,16 @@ Dialog {
                     color: Theme.colorTextSecondary
                     text: qsTr("и ещё %1").arg(_dialog._addresses.length - _dialog.shownAddresses)
                 }
+
+                // The installer points the till at ws://ADDRESS:PORT/.
+                Label {
+                    objectName: "waitingPort"
+                    width: parent.width
+                    horizontalAlignment: Text.AlignHCenter
+                    font.pixelSize: DpiSettings.scaling(12)
+                    color: Theme.colorTextSecondary
+                    text: qsTr("порт %1").arg(_dialog.port)
+                }
             }
 
             Label {
