@@ -2,10 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Window
 
-import "QVUI/Shared"
-import "QVUI/UIKit"
-import "QVUI/Widgets"
-import "QVUI/Entities"
+import qv4App
 
 ApplicationWindow {
     id: _app

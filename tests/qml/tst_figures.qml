@@ -1,10 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtTest
-import "qrc:/qt/qml/qv4App/QVUI/Shared"
-import "qrc:/qt/qml/qv4App/QVUI/UIKit"
-import "qrc:/qt/qml/qv4App/QVUI/Entities"
-import "qrc:/qt/qml/qv4App/QVUI/Widgets"
+import qv4App
 
 // Every money figure stays inside its widget and clear of every other text,
 // from the smallest amounts to the largest the terminal can send. Set in the

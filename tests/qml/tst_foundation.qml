@@ -1,7 +1,6 @@
 import QtQuick
 import QtTest
-import "qrc:/qt/qml/qv4App/QVUI/Shared"
-import "qrc:/qt/qml/qv4App/QVUI/UIKit"
+import qv4App
 
 Item {
     id: root
@@ -121,13 +120,6 @@ Item {
         }
     }
 
-    Component {
-        id: buttonComponent
-        ImageButton {
-            source: "qrc:/icons/close.svg"
-        }
-    }
-
     TestCase {
         name: "Theme"
         when: windowShown
@@ -220,18 +212,6 @@ Item {
             Theme.theme = "light"
             compare(Theme.state, "light")
             verify(!Theme.isDark)
-        }
-
-        // The module's documents reach Theme by a relative folder import; the
-        // test reaches it by URL. Both must be one object, or switching here
-        // would not show in the documents.
-        function test_documentsShareTheSingleton() {
-            const button = createTemporaryObject(buttonComponent, root)
-            verify(button)
-            compare(root.hex(button.enabledColor), "#252525")
-            Theme.theme = "light"
-            compare(root.hex(button.enabledColor), "#ffffff")
-            compare(root.hex(button.color), "#ffffff")
         }
     }
 }

@@ -1,8 +1,7 @@
 import QtQuick
 import QtQuick.Window
 import QtTest
-import "qrc:/qt/qml/qv4App/QVUI/Shared"
-import "qrc:/qt/qml/qv4App/QVUI/UIKit"
+import qv4App
 
 // Main against a stand-in for the application core, reached the way the real
 // one is: by the name "appCore" in the document's context.

@@ -2,9 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtTest
 import qv4Test
-import "qrc:/qt/qml/qv4App/QVUI/Shared"
-import "qrc:/qt/qml/qv4App/QVUI/UIKit"
-import "qrc:/qt/qml/qv4App/QVUI/Entities"
+import qv4App
 
 Item {
     id: root

@@ -1,11 +1,7 @@
 import QtQuick
 import QtTest
 import qv4Test
-import "qrc:/qt/qml/qv4App/QVUI/Shared"
-import "qrc:/qt/qml/qv4App/QVUI/UIKit"
-import "qrc:/qt/qml/qv4App/QVUI/Features"
-import "qrc:/qt/qml/qv4App/QVUI/Entities"
-import "qrc:/qt/qml/qv4App/QVUI/Widgets"
+import qv4App
 
 Item {
     id: root

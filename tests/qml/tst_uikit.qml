@@ -1,8 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtTest
-import "qrc:/qt/qml/qv4App/QVUI/Shared"
-import "qrc:/qt/qml/qv4App/QVUI/UIKit"
+import qv4App
 
 Item {
     id: root

@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
-import "../Shared"
-import "../UIKit"
+import qv4App
 
 // One receipt line: name, recipe-change chips, unit price and total.
 Column {

@@ -1,8 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
-import "../Shared"
-import "../UIKit"
+import qv4App
 
 // Asks the customer to pay the amount on the card terminal.
 Dialog {

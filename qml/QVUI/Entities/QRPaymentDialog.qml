@@ -2,8 +2,7 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
 import QtQuick.Window
-import "../Shared"
-import "../UIKit"
+import qv4App
 
 // SBP payment: the QR code to scan and what the payment comes to.
 Dialog {

@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
-import "../Shared"
-import "../UIKit"
+import qv4App
 
 // The loyalty client of the order: name, bonus balance and discount.
 Column {

@@ -1,5 +1,5 @@
 import QtQuick
-import "../Shared"
+import qv4App
 
 Rectangle {
     id: _button

@@ -1,7 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Templates as T
-import "../Shared"
+import qv4App
 
 // Covers the display while no terminal is connected and lists the addresses
 // the terminal can be pointed at. The customer cannot close it.
