@@ -111,6 +111,7 @@ ApplicationWindow {
     QVWaitingDialog {
         id: _waitingDialog
         objectName: "waitingDialog"
+        backgroundItem: _app.contentItem
         appIp: appCore.networkService.avaliableIps
         listening: appCore.networkService.listening !== false
         portBusy: appCore.networkService.portBusy === true
@@ -121,6 +122,7 @@ ApplicationWindow {
     QRPaymentDialog {
         id: _qrPaymentDialog
         objectName: "qrPaymentDialog"
+        backgroundItem: _app.contentItem
         qrCodeTable: appCore.appEnv.order.qrCodeTable
         amount: appCore.appEnv.order.receiptPaymentAmount
         discount: appCore.appEnv.order.receiptPaymentDiscount
@@ -130,6 +132,7 @@ ApplicationWindow {
     PaymentDialog {
         id: _paymentDialog
         objectName: "paymentDialog"
+        backgroundItem: _app.contentItem
         amount: appCore.appEnv.order.receiptPaymentAmount
     }
 

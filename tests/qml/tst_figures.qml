@@ -14,15 +14,12 @@ Control {
 
     QVFonts {}
 
-    // The dialogs blur the main window's content item, found by this id.
-    Item { id: _app; property Item contentItem: root }
-
     function s(x) { return DpiSettings.scaling(x) }
 
     Component { id: priceComponent; OrderPriceWidget { width: root.s(428); height: root.s(104) } }
-    Component { id: paymentComponent; PaymentDialog {} }
-    Component { id: qrComponent; QRPaymentDialog {} }
-    Component { id: waitingComponent; QVWaitingDialog {} }
+    Component { id: paymentComponent; PaymentDialog { backgroundItem: root } }
+    Component { id: qrComponent; QRPaymentDialog { backgroundItem: root } }
+    Component { id: waitingComponent; QVWaitingDialog { backgroundItem: root } }
     // The receipt panel with one line of the given name and changes.
     Component {
         id: panelComponent

@@ -124,6 +124,13 @@ Item {
             compare(String(window.background.color), String(Theme.colorBackgroundSecondary))
         }
 
+        // Every dialog blurs what the window shows behind it.
+        function test_dialogsBlurTheWindow() {
+            const d = dialogs()
+            for (const name of ["waiting", "qr", "card"])
+                compare(d[name].backgroundItem, window.contentItem, name)
+        }
+
         function test_fullScreenFollowsTheFlag() {
             appCore.appEnv.useFullScreen = true
             compare(window.visibility, Window.FullScreen)

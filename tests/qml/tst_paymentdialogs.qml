@@ -9,12 +9,6 @@ Item {
     width: 1280
     height: 776
 
-    // The dialogs blur the main window's content item, found by this id.
-    Item {
-        id: _app
-        property Item contentItem: root
-    }
-
     function hex(color) {
         return String(color).toLowerCase()
     }
@@ -47,17 +41,17 @@ Item {
 
     Component {
         id: paymentComponent
-        PaymentDialog {}
+        PaymentDialog { backgroundItem: root }
     }
 
     Component {
         id: qrComponent
-        QRPaymentDialog {}
+        QRPaymentDialog { backgroundItem: root }
     }
 
     Component {
         id: waitingComponent
-        QVWaitingDialog {}
+        QVWaitingDialog { backgroundItem: root }
     }
 
     TestCase {
@@ -93,7 +87,6 @@ Item {
             verify(dialog.dim)
             compare(dialog.closePolicy, Popup.NoAutoClose)
             compare(dialog.padding, 0)
-            compare(dialog.backgroundItem, root)
             dialog.open()
             verify(dialog.opened)
             compare(dialog.height, root.s(data.height))

@@ -133,7 +133,7 @@ Column {
                 font.pixelSize: DpiSettings.scaling(14)
                 font.weight: Font.DemiBold
                 color: Theme.colorStrokeDark
-                text: "₽"
+                text: Utils.currency
             }
         }
 
@@ -163,7 +163,7 @@ Column {
                 font.pixelSize: DpiSettings.scaling(14)
                 font.weight: Font.DemiBold
                 color: Theme.colorStrokeDark
-                text: "₽"
+                text: Utils.currency
             }
         }
     }

@@ -2,6 +2,9 @@ pragma Singleton
 import QtQuick
 
 QtObject {
+    // The sign written after every amount.
+    readonly property string currency: "₽"
+
     // Fraction digits of a money amount.
     readonly property int fractionalCount: 2
 

@@ -68,7 +68,7 @@ Rectangle {
                     font.pixelSize: DpiSettings.scaling(14)
                     font.weight: Font.DemiBold
                     color: Theme.colorStrokeDark
-                    text: "₽"
+                    text: Utils.currency
                 }
             }
         }
