@@ -51,6 +51,10 @@ Item {
             signal terminalConnected
             signal terminalDisconnected
             property var avaliableIps: []
+            property bool listening: true
+            property bool portBusy: false
+            property bool addressMissing: false
+            property int port: 30058
         }
     }
 

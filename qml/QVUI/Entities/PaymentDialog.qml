@@ -79,7 +79,8 @@ ModalDialog {
                     y: DpiSettings.scaling(108)
                     width: DpiSettings.scaling(120)
                     height: DpiSettings.scaling(120)
-                    sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+                    sourceSize.width: Math.ceil(width)
+                    sourceSize.height: Math.ceil(height)
                     source: "qrc:/icons/terminal.svg"
                 }
 

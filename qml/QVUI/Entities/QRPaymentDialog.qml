@@ -121,7 +121,8 @@ ModalDialog {
                     y: DpiSettings.scaling(24)
                     width: DpiSettings.scaling(100)
                     height: DpiSettings.scaling(54)
-                    sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+                    sourceSize.width: Math.ceil(width)
+                    sourceSize.height: Math.ceil(height)
                     source: "qrc:/icons/sbp.svg"
                 }
 
