@@ -58,6 +58,7 @@ Item {
                 { tag: "rounded to six digits", quantity: 2.0000001, text: "2" },
                 { tag: "large", quantity: 1234567, text: "1.23457e+06" },
                 { tag: "largest plain", quantity: 999999, text: "999999" },
+                { tag: "rounded into exponent form", quantity: 999999.7, text: "1e+06" },
                 { tag: "small", quantity: 0.00001, text: "1e-05" },
                 { tag: "smallest plain", quantity: 0.0001, text: "0.0001" },
                 { tag: "negative", quantity: -1.25, text: "-1.25" },
