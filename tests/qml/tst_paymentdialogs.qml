@@ -121,20 +121,26 @@ Item {
             const dialog = createTemporaryObject(paymentComponent, root)
             compare(dialog.amount, 12000)
             compare(dialog.currency, "₽")
-            compare(dialog.width, root.s(428))
             dialog.open()
             const content = dialog.contentItem
             compare(findChild(content, "paymentTitle").text, "Сумма к оплате")
-            compare(findChild(content, "paymentTitle").y, root.s(24))
             compare(findChild(content, "paymentTitle").font.weight, Font.DemiBold)
             compare(findChild(content, "paymentAmount").text, "120,00")
             compare(findChild(content, "paymentCurrency").text, "₽")
             compare(root.hex(findChild(content, "paymentCurrency").color), root.hex(Theme.colorTextDisable))
             const hint = findChild(content, "paymentHint")
             compare(hint.text, "Воспользуйтесь терминалом для оплаты")
-            compare(hint.width, root.s(228))
-            compare(hint.y, root.s(240))
             verify(hint.lineCount > 1, "wrapped at word boundaries")
+            // Title, amount and hint from top to bottom inside the card, none over another.
+            let above = null
+            for (const name of ["paymentTitle", "paymentAmount", "paymentHint"]) {
+                const part = findChild(content, name)
+                const r = part.mapToItem(content, 0, 0, part.width, part.height)
+                verify(r.x >= 0 && r.x + r.width <= content.width && r.y + r.height <= content.height, name)
+                if (above)
+                    verify(above.y + above.height <= r.y, name + " below the one before")
+                above = r
+            }
             compare(hint.wrapMode, Text.WordWrap)
             dialog.amount = 0
             compare(findChild(content, "paymentAmount").text, "0,00")
@@ -312,15 +318,16 @@ Item {
             verify(!frame.visible, "a text too long for a code: never an empty white square")
             verify(missing.visible, "the dialog says so instead")
             verify(missing.text.length > 0)
-            compare(missing.y, root.s(94))
             dialog.qrCodeTable = Qr.dataUrl("https://qr.example.com/p?s=15000")
             verify(frame.visible, "a code")
             verify(!missing.visible)
-            compare(frame.width, root.s(166))
-            compare(frame.y, root.s(94))
+            compare(missing.y, frame.y, "the message takes the code's place")
             compare(root.hex(frame.color), root.hex(Theme.colorTextPrimary))
+            // The code on its light frame, a margin all round.
             const image = findChild(dialog.contentItem, "qrImage")
-            compare(image.width, root.s(145))
+            compare(image.width, dialog.qrSide)
+            verify(image.x > 0 && image.x + image.width < frame.width)
+            verify(image.y > 0 && image.y + image.height < frame.height)
             dialog.qrCodeTable = ""
             verify(!frame.visible, "an emptied code hides the frame")
             dialog.close()
