@@ -2,13 +2,13 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtQuick.Window
 
-import "QVUI/Shared"
-import "QVUI/UIKit"
-import "QVUI/Widgets"
-import "QVUI/Entities"
+import qv4App
 
 ApplicationWindow {
     id: _app
+
+    // The display's core, given in the context as "appCore" and read here only.
+    readonly property var core: appCore // qmllint disable unqualified
 
     // Designed for 1280 × 776; on a smaller screen the window opens at the
     // screen's available size instead, so that none of it lies off-screen.
@@ -17,7 +17,7 @@ ApplicationWindow {
     visible: true
     title: qsTr("QUORVEX ORDER SCREEN V4")
     font.family: "Onest"
-    visibility: appCore.appEnv.useFullScreen ? Window.FullScreen : Window.AutomaticVisibility
+    visibility: _app.core.appEnv.useFullScreen ? Window.FullScreen : Window.AutomaticVisibility
 
     background: Rectangle {
         color: Theme.colorBackgroundSecondary
@@ -29,28 +29,28 @@ ApplicationWindow {
         target: _app
         property: "x"
         value: Screen.virtualX
-        when: appCore.appEnv.useFullScreen
+        when: _app.core.appEnv.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
     Binding {
         target: _app
         property: "y"
         value: Screen.virtualY
-        when: appCore.appEnv.useFullScreen
+        when: _app.core.appEnv.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
     Binding {
         target: _app
         property: "width"
         value: Screen.width
-        when: appCore.appEnv.useFullScreen
+        when: _app.core.appEnv.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
     Binding {
         target: _app
         property: "height"
         value: Screen.height
-        when: appCore.appEnv.useFullScreen
+        when: _app.core.appEnv.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
 
@@ -60,7 +60,7 @@ ApplicationWindow {
         width: parent.width
         height: parent.height
         // Only the pictures that have loaded: a failing one never leaves a hole.
-        images: appCore.pictures.promoImagesToShow
+        images: _app.core.pictures.promoImagesToShow
     }
 
     Column {
@@ -75,14 +75,14 @@ ApplicationWindow {
             objectName: "receiptItemsWidget"
             width: parent.width
             height: parent.height - _orderPriceWidget.height
-            receiptItemsModel: appCore.appEnv.receiptItemModel
-            clientUuid: appCore.appEnv.client.uuid
-            clientName: appCore.appEnv.client.clientName
-            clientLastName: appCore.appEnv.client.clientLastName
-            discountName: appCore.appEnv.client.discountName
-            discountPercent: appCore.appEnv.client.discountPercent
-            bonusCount: appCore.appEnv.client.bonusCount
-            logo: appCore.pictures.logo
+            receiptItemsModel: _app.core.appEnv.receiptItemModel
+            clientUuid: _app.core.appEnv.client.uuid
+            clientName: _app.core.appEnv.client.clientName
+            clientLastName: _app.core.appEnv.client.clientLastName
+            discountName: _app.core.appEnv.client.discountName
+            discountPercent: _app.core.appEnv.client.discountPercent
+            bonusCount: _app.core.appEnv.client.bonusCount
+            logo: _app.core.pictures.logo
         }
 
         OrderPriceWidget {
@@ -90,10 +90,10 @@ ApplicationWindow {
             objectName: "orderPriceWidget"
             width: parent.width
             height: DpiSettings.scaling(104)
-            toPaymentAmount: appCore.appEnv.order.totalAmount
-            discountAmount: appCore.appEnv.order.discount
-            discountPercentAmount: appCore.appEnv.order.discountPercent
-            bonusExpense: appCore.appEnv.order.expenseBonusCount
+            toPaymentAmount: _app.core.appEnv.order.totalAmount
+            discountAmount: _app.core.appEnv.order.discount
+            discountPercentAmount: _app.core.appEnv.order.discountPercent
+            bonusExpense: _app.core.appEnv.order.expenseBonusCount
         }
     }
 
@@ -105,7 +105,7 @@ ApplicationWindow {
         font.pixelSize: DpiSettings.scaling(12)
         font.weight: Font.Normal
         color: Theme.colorTextCaption
-        text: qsTr("Версия приложения %1").arg(appCore.appEnv.longVersionString)
+        text: qsTr("Версия приложения %1").arg(_app.core.appEnv.longVersionString)
     }
 
     QVFonts {
@@ -114,26 +114,29 @@ ApplicationWindow {
     QVWaitingDialog {
         id: _waitingDialog
         objectName: "waitingDialog"
-        appIp: appCore.networkService.avaliableIps
-        listening: appCore.networkService.listening !== false
-        portBusy: appCore.networkService.portBusy === true
-        addressMissing: appCore.networkService.addressMissing === true
-        port: appCore.networkService.port || 30058
+        backgroundItem: _app.contentItem
+        appIp: _app.core.networkService.avaliableIps
+        listening: _app.core.networkService.listening
+        portBusy: _app.core.networkService.portBusy
+        addressMissing: _app.core.networkService.addressMissing
+        port: _app.core.networkService.port
     }
 
     QRPaymentDialog {
         id: _qrPaymentDialog
         objectName: "qrPaymentDialog"
-        qrCodeTable: appCore.appEnv.order.qrCodeTable
-        amount: appCore.appEnv.order.receiptPaymentAmount
-        discount: appCore.appEnv.order.receiptPaymentDiscount
-        bonus: appCore.appEnv.order.replenishmentBonus
+        backgroundItem: _app.contentItem
+        qrCodeTable: _app.core.appEnv.order.qrCodeTable
+        amount: _app.core.appEnv.order.receiptPaymentAmount
+        discount: _app.core.appEnv.order.receiptPaymentDiscount
+        bonus: _app.core.appEnv.order.replenishmentBonus
     }
 
     PaymentDialog {
         id: _paymentDialog
         objectName: "paymentDialog"
-        amount: appCore.appEnv.order.receiptPaymentAmount
+        backgroundItem: _app.contentItem
+        amount: _app.core.appEnv.order.receiptPaymentAmount
     }
 
     // Up while the terminal's word on the payment is shown; the display's
@@ -142,11 +145,11 @@ ApplicationWindow {
         id: _outcomeDialog
         objectName: "paymentOutcomeDialog"
         backgroundItem: _app.contentItem
-        outcome: appCore.appEnv.paymentOutcome || "success"
+        outcome: _app.core.appEnv.paymentOutcome || "success"
     }
 
     Connections {
-        target: appCore.networkService
+        target: _app.core.networkService
 
         function onTerminalConnected() {
             _waitingDialog.close()
@@ -158,7 +161,7 @@ ApplicationWindow {
 
     // At most one payment dialog is open; a show signal for the open one changes nothing.
     Connections {
-        target: appCore.appEnv
+        target: _app.core.appEnv
 
         function onClosePaymentDialogs() {
             if (_qrPaymentDialog.opened)
@@ -179,7 +182,7 @@ ApplicationWindow {
                 _paymentDialog.open()
         }
         function onPaymentOutcomeChanged() {
-            if (appCore.appEnv.paymentOutcome !== "")
+            if (_app.core.appEnv.paymentOutcome !== "")
                 _outcomeDialog.open()
             else if (_outcomeDialog.opened)
                 _outcomeDialog.close()

@@ -26,7 +26,7 @@ class QWebSocket;
 class NetworkService : public IService
 {
     Q_OBJECT
-    Q_PROPERTY(QJsonArray avaliableIps READ avaliableIps NOTIFY avaliableIpsChanged FINAL)
+    Q_PROPERTY(QJsonArray avaliableIps READ avaliableIps NOTIFY avaliableIpsChanged FINAL) // name kept as written
     Q_PROPERTY(bool listening READ isListening NOTIFY listeningChanged FINAL)
     // Why not: the port is held by another program (else some other reason).
     Q_PROPERTY(bool portBusy READ isPortBusy NOTIFY listeningChanged FINAL)
@@ -99,7 +99,7 @@ public slots:
 
 private slots:
     void newConnection();
-    void binaryMessageRecived(QByteArray message);
+    void binaryMessageRecived(QByteArray message); // name kept as written
     void textMessageIgnored();
     void onTerminalDisconnected();
 

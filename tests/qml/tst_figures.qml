@@ -1,10 +1,7 @@
 import QtQuick
 import QtQuick.Controls.Basic
 import QtTest
-import "qrc:/qt/qml/qv4App/QVUI/Shared"
-import "qrc:/qt/qml/qv4App/QVUI/UIKit"
-import "qrc:/qt/qml/qv4App/QVUI/Entities"
-import "qrc:/qt/qml/qv4App/QVUI/Widgets"
+import qv4App
 
 // Every money figure stays inside its widget and clear of every other text,
 // from the smallest amounts to the largest the terminal can send. Set in the
@@ -17,15 +14,12 @@ Control {
 
     QVFonts {}
 
-    // The dialogs blur the main window's content item, found by this id.
-    Item { id: _app; property Item contentItem: root }
-
     function s(x) { return DpiSettings.scaling(x) }
 
     Component { id: priceComponent; OrderPriceWidget { width: root.s(428); height: root.s(104) } }
-    Component { id: paymentComponent; PaymentDialog {} }
-    Component { id: qrComponent; QRPaymentDialog {} }
-    Component { id: waitingComponent; QVWaitingDialog {} }
+    Component { id: paymentComponent; PaymentDialog { backgroundItem: root } }
+    Component { id: qrComponent; QRPaymentDialog { backgroundItem: root } }
+    Component { id: waitingComponent; QVWaitingDialog { backgroundItem: root } }
     // The receipt panel with one line of the given name and changes.
     Component {
         id: panelComponent
@@ -89,25 +83,49 @@ Control {
             return text.mapToItem(widget, x, y, text.contentWidth, text.contentHeight)
         }
 
-        // Per widget: its component, the properties set, then their small, typical
-        // and extreme values; only extreme ones may shrink to fit.
+        // Each widget with small, typical and extreme figures; only extreme
+        // ones may shrink to fit.
         function test_figuresInPlace_data() {
-            const widgets = [
-                ["totals", priceComponent, ["toPaymentAmount", "discountAmount", "discountPercentAmount", "bonusExpense"],
-                 [1, 0, 0, 1], [131500, 5200, 0.038, 4000], [most, most, 0.1234, most], [most, most, 0.07, most],
-                 [most, most, 0.1234, 0]],
-                ["line", delegateComponent, ["quantity", "menuPrice", "total"], [1, 1, 1], [2, 18000, 32400],
-                 [999999, most, most]],
-                ["client", receiptComponent, ["bonusCount"], [0], [154320], [most]],
-                ["card", paymentComponent, ["amount"], [0], [127500], [mostInt]],
-                ["QR", qrComponent, ["amount", "discount", "bonus"], [1, 0, 0], [127500, 5200, 1315],
-                 [mostInt, mostInt, mostInt]]
+            return [
+                { tag: "totals small", component: priceComponent, mayShrink: false, margin: 0,
+                  props: { toPaymentAmount: 1, discountAmount: 0, discountPercentAmount: 0, bonusExpense: 1 } },
+                { tag: "totals typical", component: priceComponent, mayShrink: false, margin: 0,
+                  props: { toPaymentAmount: 131500, discountAmount: 5200, discountPercentAmount: 0.038,
+                           bonusExpense: 4000 } },
+                { tag: "totals extreme", component: priceComponent, mayShrink: true, margin: 0,
+                  props: { toPaymentAmount: most, discountAmount: most, discountPercentAmount: 0.1234,
+                           bonusExpense: most } },
+                { tag: "totals extreme, a short percentage", component: priceComponent, mayShrink: true, margin: 0,
+                  props: { toPaymentAmount: most, discountAmount: most, discountPercentAmount: 0.07,
+                           bonusExpense: most } },
+                { tag: "totals extreme, no bonuses", component: priceComponent, mayShrink: true, margin: 0,
+                  props: { toPaymentAmount: most, discountAmount: most, discountPercentAmount: 0.1234,
+                           bonusExpense: 0 } },
+                { tag: "line small", component: delegateComponent, mayShrink: false, margin: 0,
+                  props: { quantity: 1, menuPrice: 1, total: 1 } },
+                { tag: "line typical", component: delegateComponent, mayShrink: false, margin: 0,
+                  props: { quantity: 2, menuPrice: 18000, total: 32400 } },
+                { tag: "line extreme", component: delegateComponent, mayShrink: true, margin: 0,
+                  props: { quantity: 999999, menuPrice: most, total: most } },
+                { tag: "client small", component: receiptComponent, mayShrink: false, margin: 0,
+                  props: { bonusCount: 0 } },
+                { tag: "client typical", component: receiptComponent, mayShrink: false, margin: 0,
+                  props: { bonusCount: 154320 } },
+                { tag: "client extreme", component: receiptComponent, mayShrink: true, margin: 0,
+                  props: { bonusCount: most } },
+                { tag: "card small", component: paymentComponent, mayShrink: false, margin: 0,
+                  props: { amount: 0 } },
+                { tag: "card typical", component: paymentComponent, mayShrink: false, margin: 0,
+                  props: { amount: 127500 } },
+                { tag: "card extreme", component: paymentComponent, mayShrink: true, margin: 0,
+                  props: { amount: mostInt } },
+                { tag: "QR small", component: qrComponent, mayShrink: false, margin: 0,
+                  props: { amount: 1, discount: 0, bonus: 0 } },
+                { tag: "QR typical", component: qrComponent, mayShrink: false, margin: 0,
+                  props: { amount: 127500, discount: 5200, bonus: 1315 } },
+                { tag: "QR extreme", component: qrComponent, mayShrink: true, margin: 0,
+                  props: { amount: mostInt, discount: mostInt, bonus: mostInt } }
             ]
-            return [].concat(...widgets.map(([name, component, keys, ...values]) => values.map((v, i) => ({
-                tag: name + " " + (["small", "typical", "extreme"][i] || "extreme " + v.join(" ")),
-                component: component, mayShrink: i >= 2, margin: 0,
-                props: keys.reduce((props, key, k) => Object.assign(props, { [key]: v[k] }), {})
-            }))))
         }
 
         // Every text of the customer's side with the longest content a

@@ -2,20 +2,12 @@ import QtQuick
 import QtQuick.Controls.Basic
 import QtTest
 import qv4Test
-import "qrc:/qt/qml/qv4App/QVUI/Shared"
-import "qrc:/qt/qml/qv4App/QVUI/UIKit"
-import "qrc:/qt/qml/qv4App/QVUI/Entities"
+import qv4App
 
 Item {
     id: root
     width: 1280
     height: 776
-
-    // The dialogs blur the main window's content item, found by this id.
-    Item {
-        id: _app
-        property Item contentItem: root
-    }
 
     function hex(color) {
         return String(color).toLowerCase()
@@ -49,17 +41,17 @@ Item {
 
     Component {
         id: paymentComponent
-        PaymentDialog {}
+        PaymentDialog { backgroundItem: root }
     }
 
     Component {
         id: qrComponent
-        QRPaymentDialog {}
+        QRPaymentDialog { backgroundItem: root }
     }
 
     Component {
         id: waitingComponent
-        QVWaitingDialog {}
+        QVWaitingDialog { backgroundItem: root }
     }
 
     Component {
@@ -103,7 +95,6 @@ Item {
             verify(dialog.dim)
             compare(dialog.closePolicy, Popup.NoAutoClose)
             compare(dialog.padding, 0)
-            compare(dialog.backgroundItem, root)
             dialog.open()
             verify(dialog.opened)
             compare(dialog.height, root.s(data.height))
@@ -138,20 +129,26 @@ Item {
             const dialog = createTemporaryObject(paymentComponent, root)
             compare(dialog.amount, 12000)
             compare(dialog.currency, "₽")
-            compare(dialog.width, root.s(428))
             dialog.open()
             const content = dialog.contentItem
             compare(findChild(content, "paymentTitle").text, "Сумма к оплате")
-            compare(findChild(content, "paymentTitle").y, root.s(24))
             compare(findChild(content, "paymentTitle").font.weight, Font.DemiBold)
             compare(findChild(content, "paymentAmount").text, "120,00")
             compare(findChild(content, "paymentCurrency").text, "₽")
             compare(root.hex(findChild(content, "paymentCurrency").color), root.hex(Theme.colorTextDisable))
             const hint = findChild(content, "paymentHint")
             compare(hint.text, "Воспользуйтесь терминалом для оплаты")
-            compare(hint.width, root.s(228))
-            compare(hint.y, root.s(240))
             verify(hint.lineCount > 1, "wrapped at word boundaries")
+            // Title, amount and hint from top to bottom inside the card, none over another.
+            let above = null
+            for (const name of ["paymentTitle", "paymentAmount", "paymentHint"]) {
+                const part = findChild(content, name)
+                const r = part.mapToItem(content, 0, 0, part.width, part.height)
+                verify(r.x >= 0 && r.x + r.width <= content.width && r.y + r.height <= content.height, name)
+                if (above)
+                    verify(above.y + above.height <= r.y, name + " below the one before")
+                above = r
+            }
             compare(hint.wrapMode, Text.WordWrap)
             dialog.amount = 0
             compare(findChild(content, "paymentAmount").text, "0,00")
@@ -351,15 +348,16 @@ Item {
             verify(!frame.visible, "a text too long for a code: never an empty white square")
             verify(missing.visible, "the dialog says so instead")
             verify(missing.text.length > 0)
-            compare(missing.y, root.s(94))
             dialog.qrCodeTable = Qr.dataUrl("https://qr.example.com/p?s=15000")
             verify(frame.visible, "a code")
             verify(!missing.visible)
-            compare(frame.width, root.s(166))
-            compare(frame.y, root.s(94))
+            compare(missing.y, frame.y, "the message takes the code's place")
             compare(root.hex(frame.color), root.hex(Theme.colorTextPrimary))
+            // The code on its light frame, a margin all round.
             const image = findChild(dialog.contentItem, "qrImage")
-            compare(image.width, root.s(145))
+            compare(image.width, dialog.qrSide)
+            verify(image.x > 0 && image.x + image.width < frame.width)
+            verify(image.y > 0 && image.y + image.height < frame.height)
             dialog.qrCodeTable = ""
             verify(!frame.visible, "an emptied code hides the frame")
             dialog.close()

@@ -1,6 +1,6 @@
 import QtQuick
 import QtTest
-import "qrc:/qt/qml/qv4App/QVUI/Entities"
+import qv4App
 
 Item {
     id: root

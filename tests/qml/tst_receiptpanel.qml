@@ -1,11 +1,7 @@
 import QtQuick
 import QtTest
 import qv4Test
-import "qrc:/qt/qml/qv4App/QVUI/Shared"
-import "qrc:/qt/qml/qv4App/QVUI/UIKit"
-import "qrc:/qt/qml/qv4App/QVUI/Features"
-import "qrc:/qt/qml/qv4App/QVUI/Entities"
-import "qrc:/qt/qml/qv4App/QVUI/Widgets"
+import qv4App
 
 Item {
     id: root
@@ -18,6 +14,17 @@ Item {
 
     function s(x) {
         return DpiSettings.scaling(x)
+    }
+
+    // Where `item` lies in `panel`'s coordinates.
+    function rect(item, panel) {
+        return item.mapToItem(panel, 0, 0, item.width, item.height)
+    }
+
+    // The room between `item` and each edge of `panel`.
+    function margins(item, panel) {
+        const r = rect(item, panel)
+        return { left: r.x, right: panel.width - r.x - r.width, top: r.y, bottom: panel.height - r.y - r.height }
     }
 
     // A text without the marks that isolate the terminal's parts of it.
@@ -146,14 +153,16 @@ Item {
                                                 { toPaymentAmount: 100, bonusExpense: 1 })
             const row = findChild(panel, "totalsRow")
             waitForItemPolished(row)
-            compare(row.y, root.s(29))
-            compare(row.width, panel.width - root.s(48))
-            compare(row.height, root.s(46))
-            compare(row.x, root.s(24))
-            fuzzyCompare(findChild(panel, "bonusColumn").x, row.width * 0.70 + root.s(53), 1e-6)
-            const discount = findChild(panel, "discountColumn")
-            fuzzyCompare(discount.x, row.width * 0.40 + root.s(26.5), 1e-6)
-            fuzzyCompare(discount.y, (row.height - root.s(38)) / 2, 1e-6)
+            const m = root.margins(row, panel)
+            verify(m.left > 0 && m.top >= 0 && m.bottom >= 0, "inside its panel")
+            fuzzyCompare(m.right, m.left, 1e-6)
+            // The three figures side by side, left to right, none over another.
+            const toPay = root.rect(row.children[0], row) // the amount to pay, first
+            const discount = root.rect(findChild(panel, "discountColumn"), row)
+            const bonus = root.rect(findChild(panel, "bonusColumn"), row)
+            verify(toPay.x >= 0 && toPay.x + toPay.width <= discount.x)
+            verify(discount.x + discount.width <= bonus.x)
+            verify(discount.y >= 0 && discount.y + discount.height <= row.height, "inside the row")
         }
     }
 
@@ -444,22 +453,27 @@ Item {
             verify(findChild(panel, "receiptView").visible)
             waitForItemPolished(findChild(panel, "receiptView"))
 
-            // No client: the list starts at the top.
+            // No client: the list fills the panel inside its margins.
             verify(!findChild(panel, "clientInfoView").visible)
-            compare(list.mapToItem(panel, 0, 0).y, root.s(24))
-            compare(list.height, panel.height - root.s(48))
-            compare(list.width, panel.width - root.s(48))
+            const alone = root.margins(list, panel)
+            verify(alone.left > 0 && alone.top > 0, "inside its panel")
+            fuzzyCompare(alone.right, alone.left, 1e-6)
+            fuzzyCompare(alone.bottom, alone.top, 1e-6)
             verify(list.clip)
-            compare(list.spacing, root.s(10))
 
+            // A client: shown above the list, which starts below it, within the
+            // same side margins.
             panel.clientUuid = "G-1"
-            verify(findChild(panel, "clientInfoView").visible)
-            compare(list.height, panel.height - root.s(152))
-            const listY = root.s(24) + root.s(40) * 2 + 1 + root.s(18)
-            tryVerify(() => list.mapToItem(panel, 0, 0).y === listY)
+            const client = findChild(panel, "clientInfoView")
+            verify(client.visible)
+            tryVerify(() => root.rect(list, panel).y >= root.rect(client, panel).y + client.height)
+            const withClient = root.margins(list, panel)
+            verify(withClient.bottom >= 0, "inside its panel")
+            fuzzyCompare(withClient.left, alone.left, 1e-6)
+            fuzzyCompare(withClient.right, alone.right, 1e-6)
 
             tryVerify(() => list.itemAtIndex(0) !== null)
-            compare(list.itemAtIndex(0).width, list.width - root.s(12))
+            verify(list.itemAtIndex(0).width <= list.width, "a line within the list")
 
             model.clear()
             tryVerify(() => findChild(panel, "welcomeView").visible, 5000, "an emptied model brings the greeting back")

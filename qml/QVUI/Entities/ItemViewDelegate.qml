@@ -1,7 +1,7 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls.Basic
-import "../Shared"
-import "../UIKit"
+import qv4App
 
 // One receipt line: name, recipe-change chips, unit price and total.
 Column {
@@ -136,7 +136,7 @@ Column {
                 font.pixelSize: DpiSettings.scaling(14)
                 font.weight: Font.DemiBold
                 color: Theme.colorStrokeDark
-                text: "₽"
+                text: Utils.currency
             }
         }
 
@@ -166,7 +166,7 @@ Column {
                 font.pixelSize: DpiSettings.scaling(14)
                 font.weight: Font.DemiBold
                 color: Theme.colorStrokeDark
-                text: "₽"
+                text: Utils.currency
             }
         }
     }

@@ -1,39 +1,16 @@
 import QtQuick
 import QtQuick.Controls.Basic
-import QtQuick.Templates as T
-import "../Shared"
-import "../UIKit"
+import qv4App
 
 // How a payment ended, in the payment dialogs' card: paid, or not.
-Dialog {
+ModalDialog {
     id: _dialog
 
-    property Item backgroundItem: null
     property string outcome: "success" // or "declined"
     readonly property bool paid: outcome === "success"
 
-    parent: T.Overlay.overlay
-    x: (parent.width - width) / 2
-    y: (parent.height - height) / 2
     width: DpiSettings.scaling(428)
     height: DpiSettings.scaling(312)
-    padding: 0
-    modal: true
-    dim: true
-    closePolicy: Popup.NoAutoClose
-
-    background: Item {}
-
-    T.Overlay.modal: Rectangle {
-        color: "#AA000000"
-
-        BackdropBlur {
-            anchors.fill: parent
-            z: -1
-            source: _dialog.backgroundItem
-            radius: DpiSettings.scaling(48)
-        }
-    }
 
     contentItem: Item {
         implicitWidth: _dialog.width
@@ -48,7 +25,6 @@ Dialog {
         // A tick or a cross of two rounded strokes in a coloured disc: the
         // tick's strokes meet at (42, 62), the cross's at the centre.
         Rectangle {
-            id: _mark
             objectName: "outcomeMark"
             anchors.horizontalCenter: parent.horizontalCenter
             y: DpiSettings.scaling(52)

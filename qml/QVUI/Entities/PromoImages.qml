@@ -160,7 +160,8 @@ Item {
         fillMode: Image.PreserveAspectCrop
         // Decoded no larger than the window: a photo of thousands of pixels
         // a side would otherwise be held at full size while it shows.
-        sourceSize: _image.pictureSize
+        sourceSize.width: _image.pictureSize.width
+        sourceSize.height: _image.pictureSize.height
         asynchronous: true
         opacity: 1
     }
@@ -170,7 +171,8 @@ Item {
         objectName: "nextImage"
         anchors.fill: parent
         fillMode: Image.PreserveAspectCrop
-        sourceSize: _image.pictureSize
+        sourceSize.width: _image.pictureSize.width
+        sourceSize.height: _image.pictureSize.height
         asynchronous: true
         opacity: 0
         onStatusChanged: _image._fadeWhenDecoded()

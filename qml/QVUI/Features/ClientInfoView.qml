@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
-import "../Shared"
-import "../UIKit"
+import qv4App
 
 // The loyalty client of the order: name, bonus balance and discount.
 Column {
@@ -26,7 +25,8 @@ Column {
             anchors.verticalCenter: parent.verticalCenter
             width: DpiSettings.scaling(20)
             height: DpiSettings.scaling(20)
-            sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+            sourceSize.width: Math.ceil(width)
+            sourceSize.height: Math.ceil(height)
             // Read once a client shows, not at start-up.
             source: _view.visible ? "qrc:/icons/person.svg" : ""
         }

@@ -2,6 +2,9 @@ pragma Singleton
 import QtQuick
 
 QtObject {
+    // The sign written after every amount.
+    readonly property string currency: "₽"
+
     // Fraction digits of a money amount.
     readonly property int fractionalCount: 2
 
@@ -67,24 +70,7 @@ QtObject {
             return String(value)
         if (value === 0)
             return "0"
-        const exponential = value.toExponential(5) // d.ddddde±x, rounded to six digits
-        const exponent = parseInt(exponential.substring(exponential.indexOf("e") + 1))
-        if (exponent < -4 || exponent >= 6) {
-            const mantissa = _stripZeros(exponential.substring(0, exponential.indexOf("e")))
-            const digits = String(Math.abs(exponent))
-            return mantissa + "e" + (exponent < 0 ? "-" : "+") + (digits.length < 2 ? "0" + digits : digits)
-        }
-        return _stripZeros(value.toFixed(Math.max(0, 5 - exponent)))
-    }
-
-    function _stripZeros(text) {
-        if (text.indexOf(".") < 0)
-            return text
-        let end = text.length
-        while (text[end - 1] === "0")
-            --end
-        if (text[end - 1] === ".")
-            --end
-        return text.substring(0, end)
+        // The C locale: a point, no grouping, as "%g".
+        return value.toLocaleString(Qt.locale("C"), "g", 6)
     }
 }

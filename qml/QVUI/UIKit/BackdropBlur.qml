@@ -1,5 +1,5 @@
 import QtQuick
-import qv4App as Core
+import qv4App
 
 // The blurred copy of the window behind a modal dialog. Where the scene graph
 // draws shader effects, a fast blur, loaded only while shown (a hidden blur
@@ -36,7 +36,7 @@ Item {
         }
     }
 
-    Core.BlurredBackdrop {
+    BlurredBackdrop {
         objectName: "blurPicture"
         anchors.fill: parent
         visible: !_backdrop.effectsDrawn

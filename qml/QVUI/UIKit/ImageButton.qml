@@ -1,5 +1,5 @@
 import QtQuick
-import "../Shared"
+import qv4App
 
 Rectangle {
     id: _button
@@ -34,7 +34,8 @@ Rectangle {
         // button) needs no decoder at start-up.
         source: _button.visible ? _button.source : ""
         // Rasterise vector icons at the size they are shown.
-        sourceSize: Qt.size(Math.max(1, Math.ceil(width)), Math.max(1, Math.ceil(height)))
+        sourceSize.width: Math.max(1, Math.ceil(width))
+        sourceSize.height: Math.max(1, Math.ceil(height))
         mipmap: true
         antialiasing: true
         autoTransform: true

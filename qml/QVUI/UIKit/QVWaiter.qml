@@ -1,4 +1,5 @@
 import QtQuick
+import qv4App
 
 // Busy spinner: three arcs turning at one, two and three turns per cycle.
 Canvas {

@@ -1,14 +1,13 @@
+pragma ComponentBehavior: Bound
 import QtQuick
 import QtQuick.Controls.Basic
-import QtQuick.Templates as T
-import "../Shared"
+import qv4App
 
 // Covers the display while no terminal is connected and lists the addresses
 // the terminal can be pointed at. The customer cannot close it.
-Dialog {
+ModalDialog {
     id: _dialog
 
-    property Item backgroundItem: _app.contentItem
     property var appIp: []
     // Whether terminals can reach the display at all; if not, the port and
     // whether another program holds it.
@@ -20,30 +19,11 @@ Dialog {
     readonly property int shownAddresses: 6
     readonly property var _addresses: Array.isArray(appIp) ? appIp : []
 
-    parent: T.Overlay.overlay
-    x: (parent.width - width) / 2
-    y: (parent.height - height) / 2
     // The size of the card, which fills the dialog.
     width: DpiSettings.scaling(384)
     height: contentItem.implicitHeight
-    padding: 0
-    modal: true
-    closePolicy: Popup.NoAutoClose
-
-    background: Item {}
-
-    T.Overlay.modal: Rectangle {
-        color: "#AA000000"
-
-        BackdropBlur {
-            anchors.fill: parent
-            z: -1
-            source: _dialog.backgroundItem
-            radius: DpiSettings.scaling(48)
-        }
-    }
-
-    contentItem: Rectangle {
+    // Made with the dialog, not deferred: the ids inside are reached from outside it.
+    contentItem: Rectangle { // qmllint disable deferred-property-id
         objectName: "waitingCard"
         implicitWidth: DpiSettings.scaling(384)
         // Grows with what it lists, never below its designed height.

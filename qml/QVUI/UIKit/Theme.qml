@@ -18,6 +18,8 @@ Item {
     readonly property color colorIconDisable: "#717171"
     readonly property color colorStrokeLight: "#9DA4AE"
     readonly property color colorSelected: "#1A009CF3"
+    // Darkens the window behind a dialog.
+    readonly property color colorScrim: "#AA000000"
 
     readonly property color colorBrand: "#009CF3"
     readonly property color colorBrandDark: "#0579BA"

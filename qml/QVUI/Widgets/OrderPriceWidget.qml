@@ -1,7 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
-import "../Shared"
-import "../UIKit"
+import qv4App
 
 // Lower panel of the right-hand column: amount to pay, discount, bonuses spent.
 Rectangle {
@@ -69,7 +68,7 @@ Rectangle {
                     font.pixelSize: DpiSettings.scaling(14)
                     font.weight: Font.DemiBold
                     color: Theme.colorStrokeDark
-                    text: "₽"
+                    text: Utils.currency
                 }
             }
         }

@@ -1,10 +1,6 @@
 import QtQuick
 import QtQuick.Controls.Basic
-import "../Shared"
-import "../UIKit"
-import "../Features"
-import "../Entities"
-import qv4App as Core
+import qv4App
 
 // Upper panel of the right-hand column: a greeting while the receipt is
 // empty, otherwise the client and the receipt lines.
@@ -38,7 +34,8 @@ Rectangle {
             width: DpiSettings.scaling(168)
             height: DpiSettings.scaling(88)
             fillMode: Image.PreserveAspectFit
-            sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+            sourceSize.width: Math.ceil(width)
+            sourceSize.height: Math.ceil(height)
             // Even a local file: a heavy one would hold the window still while it decodes.
             asynchronous: true
             source: _panel.logo !== undefined && _panel.logo !== null && String(_panel.logo) !== ""
@@ -110,7 +107,7 @@ Rectangle {
     // just added or whose quantity changed, with the lines above it filling
     // the panel; another receipt, or a shorter list, starts from the top. A
     // customer's flick stands until the next message.
-    Core.ReceiptFollow {
+    ReceiptFollow {
         id: _follow
 
         property int topRow: -1
@@ -133,7 +130,7 @@ Rectangle {
         onReplaced: row => {
             if (_list.count === 0)
                 return
-            if (row === Core.ReceiptFollow.FromTop) {
+            if (row === ReceiptFollow.FromTop) {
                 _list.positionViewAtBeginning()
                 return
             }
