@@ -1,6 +1,7 @@
 #include "PicturePreloader.h"
 
 #include "pictures/PictureGuard.h"
+#include "pictures/PicturePool.h"
 #include "promo/PromoImageService.h"
 #include "protocol/InputLimits.h"
 #include "state/AppEnv.h"
@@ -146,13 +147,22 @@ void PicturePreloader::load(const QString &url)
         const QString path =
             scheme == QLatin1String("qrc") ? QLatin1Char(':') + address.path() : address.toLocalFile();
         const PictureGuard::Limits limits = PictureGuard::limits();
-        QtConcurrent::run([path, limits] {
+        const int inspection = ++picture.inspection;
+        QtConcurrent::run(PicturePool::instance(), [path, limits] {
             return PictureGuard::inspectFile(path, limits);
-        }).then(this, [this, url](const QString &reason) {
-            if (m_pictures.contains(url))
+        }).then(this, [this, url, inspection](const QString &reason) {
+            const auto it = m_pictures.constFind(url);
+            if (it != m_pictures.constEnd() && it->loading && it->inspection == inspection)
                 done(url, reason.isEmpty() || reason.startsWith(QLatin1String("cannot"))
                               ? reason
                               : QStringLiteral("refused: ") + reason);
+        });
+        // A file on a mount that hangs blocks even a careful reader: its
+        // picture fails in time, and its answer, if one ever comes, is ignored.
+        QTimer::singleShot(inspectionLimitMs, this, [this, url, inspection] {
+            const auto it = m_pictures.constFind(url);
+            if (it != m_pictures.constEnd() && it->loading && it->inspection == inspection)
+                done(url, QStringLiteral("refused: not read within %1 s").arg(inspectionLimitMs / 1000));
         });
         return;
     }

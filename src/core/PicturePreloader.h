@@ -37,6 +37,8 @@ public:
     // Transfers at once: each may hold up to the picture limit (20 MiB) in
     // memory until it is judged, so a catalogue of hundreds waits in turn.
     static constexpr int maximumFetches = 2;
+    // Judging a local file takes no longer than this.
+    static constexpr int inspectionLimitMs = 5000;
 
     explicit PicturePreloader(AppEnv *env, QObject *parent = nullptr);
     ~PicturePreloader() override;
@@ -63,6 +65,7 @@ private:
         QPointer<QNetworkReply> reply;
         QString cacheFailure; // why the network failed, while the cache is asked
         qint64 retryAt = 0;   // when to try again (ms since the epoch); 0 for never
+        int inspection = 0;   // which judgement of a local file is awaited
     };
 
     void updateWanted();

@@ -13,6 +13,12 @@
 
 #include <zlib.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 Q_LOGGING_CATEGORY(lcImages, "qv4.images")
@@ -304,8 +310,26 @@ QString inspect(const QByteArray &data, const Limits &limits)
 QString inspectFile(const QString &fileName, const Limits &limits)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot be read: ") + file.errorString();
+    if (fileName.startsWith(QLatin1Char(':'))) {
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("cannot be read: ") + file.errorString();
+    } else {
+        // Without blocking: a FIFO waits for a writer in open(), a terminal
+        // or a device in read(). Only a regular file is read at all.
+        const int fd = ::open(QFile::encodeName(fileName).constData(),
+                              O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(strerror(errno));
+        struct stat status = {};
+        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            ::close(fd);
+            return QStringLiteral("not a regular file");
+        }
+        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return QStringLiteral("cannot be read: ") + file.errorString();
+        }
+    }
     const bool compressed = file.peek(2).startsWith("\x1f\x8b");
     QImageReader reader(&file);
     const QByteArray format = reader.format();

@@ -20,7 +20,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <memory>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 
@@ -171,6 +176,9 @@ void TestPictures::picture_data()
     QTest::newRow("local 1000x1 picture") << "file 1000x1" << false << "1000x1 would be scaled to";
     QTest::newRow("local heavy SVG") << "file svg" << false << "SVG of over 50000 elements";
     QTest::newRow("local file missing") << "file missing" << false << "cannot be read";
+    // Readers of these block; while one blocks, the receipt loads must not wait.
+    QTest::newRow("a terminal device") << "/dev/ptmx" << false << "not a regular file";
+    QTest::newRow("a FIFO") << "fifo" << false << "not a regular file";
     QTest::newRow("an image provider's address")
         << "image" << false << "not an address the display loads pictures from";
     QTest::newRow("a file path of 4 MiB") << "long path" << false << "an address of 4194311 characters";
@@ -216,6 +224,12 @@ void TestPictures::picture()
         else if (source == "file svg")
             file.write(R"(<svg xmlns="http://www.w3.org/2000/svg" width="10" height="10">)" +
                        QByteArray("<rect width=\"1\" height=\"1\"/>").repeated(60000) + "</svg>");
+    } else if (source == "/dev/ptmx") {
+        url = QStringLiteral("file:///dev/../dev/ptmx");
+    } else if (source == "fifo") {
+        const QString path = m_dir.filePath("fifo.png");
+        QVERIFY(mkfifo(QFile::encodeName(path).constData(), 0600) == 0 || errno == EEXIST);
+        url = QUrl::fromLocalFile(path).toString();
     } else if (source == "image") {
         url = QStringLiteral("image://qrcode/") + QString::fromLatin1(png(8, 8).toBase64());
     } else if (source == "long path") {
@@ -233,6 +247,9 @@ void TestPictures::picture()
         QCOMPARE(display.pictures.logo(), QString());
         QCOMPARE(display.pictures.promoImagesToShow(), QJsonArray());
     }
+    // Whatever a picture does, the global pool (receipt loads) stays free.
+    const QFuture<void> load = QtConcurrent::run([] {});
+    QTRY_VERIFY_WITH_TIMEOUT(load.isFinished(), 2000);
     QTest::qWait(shown ? 100 : 600); // nothing more comes of it
     const QStringList warnings = takeWarnings();
     if (warning.isEmpty()) {
