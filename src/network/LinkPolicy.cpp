@@ -53,7 +53,7 @@ quint64 overBudget(const QList<Peer> &peers, qint64 budget)
     const Peer *most = nullptr;
     for (const Peer &peer : peers) {
         total += peer.unfinished;
-        if (peer.unfinished > 0 && (!most || peer.unfinished > most->unfinished))
+        if (peer.unfinished > 0 && !peer.driving && (!most || peer.unfinished > most->unfinished))
             most = &peer;
     }
     return total > budget && most ? most->id : 0;

@@ -33,7 +33,7 @@ constexpr quint64 refuse = ~quint64(0);
 quint64 makeRoom(const QList<Peer> &peers, const Peer &newcomer, int maxConnections, int maxPerAddress);
 
 // When all unfinished messages together hold more than `budget` bytes, the
-// connection holding the most; else 0.
+// connection holding the most, never the one driving the screen; else 0.
 quint64 overBudget(const QList<Peer> &peers, qint64 budget);
 
 // Connections whose unfinished message began `limit` ms or more before `now`.

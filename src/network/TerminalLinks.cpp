@@ -363,6 +363,8 @@ void TerminalLinks::frameCame(quint64 id, qsizetype size, bool last)
         link.unfinishedFrames = link.partialFrame = link.unfinishedSince = 0;
     } else {
         link.unfinishedFrames += size;
+        // The frame left the socket's buffer: counted once, as a frame.
+        link.partialFrame = link.tcp ? link.tcp->bytesAvailable() : 0;
         if (link.unfinishedSince == 0)
             link.unfinishedSince = now;
     }

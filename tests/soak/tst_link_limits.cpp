@@ -354,6 +354,8 @@ void TestLinkLimits::attacksEndAndMemoryComesBack_data()
     QTest::newRow("300 connects and disconnects") << "churn" << 32 << "";
     QTest::newRow("one 1 MiB frame at 300 KB/s") << "slow" << 64 << "";
     QTest::newRow("handshakes from 8 hosts at 50/s beside the terminal") << "handshakes" << 64 << "";
+    QTest::newRow("63 held 1 MB frames and the terminal's 5 MB order")
+        << "held" << 512 << "closed with code 1009";
 }
 
 void TestLinkLimits::attacksEndAndMemoryComesBack()
