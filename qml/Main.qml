@@ -61,6 +61,7 @@ ApplicationWindow {
         height: parent.height
         // Only the pictures that have loaded: a failing one never leaves a hole.
         images: appCore.pictures.promoImagesToShow
+        onPictureFailed: url => appCore.pictures.failedToShow(url)
     }
 
     Column {

@@ -9,7 +9,6 @@
 #include <QBuffer>
 #include <QDate>
 #include <QDateTime>
-#include <QImageReader>
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QSet>
@@ -48,14 +47,6 @@ QString failureOf(QNetworkReply *reply)
     return {};
 }
 
-bool decodable(const QByteArray &data)
-{
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    return QImageReader(&buffer).canRead();
-}
-
 } // namespace
 
 PicturePreloader::PicturePreloader(AppEnv *env, QObject *parent) : QObject(parent), m_env(env)
@@ -91,6 +82,16 @@ bool PicturePreloader::isReady(const QString &url) const
 {
     const auto it = m_pictures.constFind(url);
     return it != m_pictures.constEnd() && it->ready;
+}
+
+void PicturePreloader::failedToShow(const QString &url)
+{
+    const auto it = m_pictures.constFind(url);
+    if (it == m_pictures.constEnd() || !it->ready || it->loading)
+        return;
+    // Not shown from the disk cache either: that copy is what failed.
+    PictureGuard::setServedFromCache(QUrl(url), false);
+    done(url, QStringLiteral("not a picture the display can decode, in the slideshow"));
 }
 
 void PicturePreloader::updateWanted()
@@ -147,23 +148,12 @@ void PicturePreloader::load(const QString &url)
         const QString path =
             scheme == QLatin1String("qrc") ? QLatin1Char(':') + address.path() : address.toLocalFile();
         const PictureGuard::Limits limits = PictureGuard::limits();
-        const int inspection = ++picture.inspection;
-        QtConcurrent::run(PicturePool::instance(), [path, limits] {
-            return PictureGuard::inspectFile(path, limits);
-        }).then(this, [this, url, inspection](const QString &reason) {
-            const auto it = m_pictures.constFind(url);
-            if (it != m_pictures.constEnd() && it->loading && it->inspection == inspection)
-                done(url, reason.isEmpty() || reason.startsWith(QLatin1String("cannot"))
-                              ? reason
-                              : QStringLiteral("refused: ") + reason);
-        });
-        // A file on a mount that hangs blocks even a careful reader: its
-        // picture fails in time, and its answer, if one ever comes, is ignored.
-        QTimer::singleShot(inspectionLimitMs, this, [this, url, inspection] {
-            const auto it = m_pictures.constFind(url);
-            if (it != m_pictures.constEnd() && it->loading && it->inspection == inspection)
-                done(url, QStringLiteral("refused: not read within %1 s").arg(inspectionLimitMs / 1000));
-        });
+        judge(url, [path, limits] { return PictureGuard::inspectFile(path, limits); },
+              [this, url](const QString &reason) {
+                  done(url, reason.isEmpty() || reason.startsWith(QLatin1String("cannot"))
+                                ? reason
+                                : QStringLiteral("refused: ") + reason);
+              });
         return;
     }
     if (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
@@ -173,6 +163,27 @@ void PicturePreloader::load(const QString &url)
         return;
     }
     done(url, QStringLiteral("not an address the display loads pictures from (http, https, file, data)"));
+}
+
+void PicturePreloader::judge(const QString &url, std::function<QString()> work,
+                             std::function<void(const QString &)> then)
+{
+    const int judgement = ++m_pictures[url].judgement;
+    const auto awaited = [this, url, judgement] {
+        const auto it = m_pictures.constFind(url);
+        return it != m_pictures.constEnd() && it->loading && it->judgement == judgement;
+    };
+    QtConcurrent::run(PicturePool::instance(), std::move(work))
+        .then(this, [awaited, then](const QString &reason) {
+            if (awaited())
+                then(reason);
+        });
+    // A file on a mount that hangs blocks even a careful reader: its
+    // picture fails in time, and its answer, if one ever comes, is ignored.
+    QTimer::singleShot(judgementLimitMs, this, [this, url, awaited] {
+        if (awaited())
+            done(url, QStringLiteral("refused: not judged within %1 s").arg(judgementLimitMs / 1000));
+    });
 }
 
 void PicturePreloader::startFetches()
@@ -210,20 +221,36 @@ void PicturePreloader::fetched(const QString &url, QNetworkReply *reply, bool fr
 {
     Picture &picture = m_pictures[url];
     picture.reply = nullptr;
-    QString failure = failureOf(reply);
-    if (failure.isEmpty() && !decodable(reply->readAll()))
-        failure = QStringLiteral("not a picture the display can decode");
-    if (fromCache) {
-        // Shown from the cache, or not at all: the network's failure is what is said.
-        done(url, picture.cacheFailure, failure.isEmpty());
+    const QString failure = failureOf(reply);
+    if (!failure.isEmpty()) {
+        if (fromCache) {
+            // Shown from the cache, or not at all: the network's failure is what is said.
+            done(url, picture.cacheFailure);
+        } else if (unreachable(reply)) {
+            picture.cacheFailure = failure;
+            fetch(url, true);
+        } else {
+            done(url, failure);
+        }
         return;
     }
-    if (!failure.isEmpty() && unreachable(reply)) {
-        picture.cacheFailure = failure;
-        fetch(url, true);
-        return;
-    }
-    done(url, failure);
+    // Decoded at the size it is shown before it counts as loaded: a valid
+    // header says nothing of the body behind it.
+    const PictureGuard::Limits limits = PictureGuard::limits();
+    judge(
+        url,
+        [data = reply->readAll(), limits] {
+            QBuffer buffer;
+            buffer.setData(data);
+            buffer.open(QIODevice::ReadOnly);
+            return PictureGuard::decodeFailure(&buffer, limits);
+        },
+        [this, url, fromCache](const QString &reason) {
+            if (fromCache)
+                done(url, m_pictures[url].cacheFailure, reason.isEmpty());
+            else
+                done(url, reason);
+        });
 }
 
 void PicturePreloader::done(const QString &url, const QString &failure, bool fromCache)

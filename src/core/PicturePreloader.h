@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
+
 class AppEnv;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -37,8 +39,8 @@ public:
     // Transfers at once: each may hold up to the picture limit (20 MiB) in
     // memory until it is judged, so a catalogue of hundreds waits in turn.
     static constexpr int maximumFetches = 2;
-    // Judging a local file takes no longer than this.
-    static constexpr int inspectionLimitMs = 5000;
+    // Judging a picture (a local file's header, decoding) takes no longer than this.
+    static constexpr int judgementLimitMs = 5000;
 
     explicit PicturePreloader(AppEnv *env, QObject *parent = nullptr);
     ~PicturePreloader() override;
@@ -51,6 +53,9 @@ public:
     QString logo() const { return m_logo; }
     QJsonArray promoImagesToShow() const { return m_promoImagesToShow; }
     bool isReady(const QString &url) const;
+    // The slideshow could not decode a picture counted as loaded: it fails
+    // like any other, and is tried again after the same back-off.
+    Q_INVOKABLE void failedToShow(const QString &url);
 
 signals:
     void logoChanged();
@@ -65,12 +70,16 @@ private:
         QPointer<QNetworkReply> reply;
         QString cacheFailure; // why the network failed, while the cache is asked
         qint64 retryAt = 0;   // when to try again (ms since the epoch); 0 for never
-        int inspection = 0;   // which judgement of a local file is awaited
+        int judgement = 0;    // which judgement off this thread is awaited
     };
 
     void updateWanted();
     void load(const QString &url);
     void fetch(const QString &url, bool fromCache);
+    // Runs `work` on the picture pool; `then` gets its answer unless the
+    // picture was dropped or moved on meanwhile, and a failure comes instead
+    // past the time limit.
+    void judge(const QString &url, std::function<QString()> work, std::function<void(const QString &)> then);
     void startFetches();
     void scheduleRetry();
     void retryDue();

@@ -340,12 +340,35 @@ QString inspectFile(const QString &fileName, const Limits &limits)
         if (file.size() > limits.maximumBytes)
             return QStringLiteral("file of over %1 bytes, the limit").arg(limits.maximumBytes);
         file.seek(0);
-        return inspect(file.readAll(), limits);
+        const QByteArray text = file.readAll();
+        QString reason = inspect(text, limits);
+        if (reason.isEmpty()) {
+            QBuffer buffer;
+            buffer.setData(text);
+            buffer.open(QIODevice::ReadOnly);
+            reason = decodeFailure(&buffer, limits);
+        }
+        return reason;
     }
     if (format.isEmpty())
         return QStringLiteral("not a picture the display can decode");
     const QSize size = reader.size(); // header only
-    return size.isValid() ? scaledTooLarge(QSizeF(size), limits) : QString();
+    const QString reason = size.isValid() ? scaledTooLarge(QSizeF(size), limits) : QString();
+    if (!reason.isEmpty())
+        return reason;
+    file.seek(0);
+    return decodeFailure(&file, limits);
+}
+
+QString decodeFailure(QIODevice *device, const Limits &limits)
+{
+    QImageReader reader(device);
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > limits.box.width() || size.height() > limits.box.height()))
+        reader.setScaledSize(size.scaled(limits.box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    if (reader.read().isNull())
+        return QStringLiteral("not a picture the display can decode");
+    return {};
 }
 
 void setServedFromCache(const QUrl &url, bool fromCache)

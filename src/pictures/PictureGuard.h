@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
@@ -45,6 +46,11 @@ QString inspect(const QByteArray &data, const Limits &limits);
 // The same judgement of a local picture file (or a resource): its header,
 // and the whole text of an SVG.
 QString inspectFile(const QString &fileName, const Limits &limits);
+
+// Why `device` (a picture that passed inspection) does not decode at the
+// size it is shown, scaled into the box, or an empty string when it does: a
+// valid header says nothing of the body behind it.
+QString decodeFailure(QIODevice *device, const Limits &limits);
 
 // "scheme://host/path…" cut to a length fit for a log line (data: URLs
 // carry the whole picture).

@@ -5,6 +5,7 @@
 #include "core/CachingNetworkAccessManagerFactory.h"
 #include "core/PicturePreloader.h"
 #include "pictures/PictureGuard.h"
+#include "pictures/QuotedUrlCut.h"
 #include "state/AppEnv.h"
 
 #include <QBuffer>
@@ -121,6 +122,7 @@ private slots:
     void backOffAndRecovery();
     void eachShownEntryKeepsItsTimeout();
     void fewTransfersAtOnce();
+    void qtWarningsCutLongAddresses();
 
 private:
     // A display's picture side, started afresh as after a restart.
@@ -179,6 +181,11 @@ void TestPictures::picture_data()
     // Readers of these block; while one blocks, the receipt loads must not wait.
     QTest::newRow("a terminal device") << "/dev/ptmx" << false << "not a regular file";
     QTest::newRow("a FIFO") << "fifo" << false << "not a regular file";
+    // A valid header before a body that does not decode.
+    QTest::newRow("a data: URL that does not decode")
+        << "data broken" << false << "not a picture the display can decode";
+    QTest::newRow("a local file that does not decode")
+        << "file broken" << false << "not a picture the display can decode";
     QTest::newRow("an image provider's address")
         << "image" << false << "not an address the display loads pictures from";
     QTest::newRow("a file path of 4 MiB") << "long path" << false << "an address of 4194311 characters";
@@ -194,6 +201,7 @@ void TestPictures::picture()
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
     server.body = png(64, 36);
     QString url = server.url();
+    const QByteArray broken = png(640, 360).left(100) + QByteArray(20000, 'x');
     if (source == "404") {
         server.status = 404;
     } else if (source == "unreachable" || source == "offline") {
@@ -219,11 +227,15 @@ void TestPictures::picture()
             QVERIFY(file.open(QIODevice::WriteOnly));
         if (source == "file")
             file.write(png(64, 36));
+        else if (source == "file broken")
+            file.write(broken);
         else if (source == "file 1000x1")
             file.write(png(1000, 1));
         else if (source == "file svg")
             file.write(R"(<svg xmlns="http://www.w3.org/2000/svg" width="10" height="10">)" +
                        QByteArray("<rect width=\"1\" height=\"1\"/>").repeated(60000) + "</svg>");
+    } else if (source == "data broken") {
+        url = QStringLiteral("data:image/png;base64,") + QString::fromLatin1(broken.toBase64());
     } else if (source == "/dev/ptmx") {
         url = QStringLiteral("file:///dev/../dev/ptmx");
     } else if (source == "fifo") {
@@ -329,6 +341,20 @@ void TestPictures::fewTransfersAtOnce()
     QTRY_COMPARE_WITH_TIMEOUT(server.requests, 2 * PicturePreloader::maximumFetches,
                               5000); // after the stall limit
     takeWarnings();
+}
+
+// Qt's own lines (here one as a QML Image writes it) quote no address whole.
+void TestPictures::qtWarningsCutLongAddresses()
+{
+    QuotedUrlCut::install();
+    takeWarnings();
+    const QString url = QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png(640, 360).toBase64());
+    qWarning().noquote() << "QML Image: Error decoding:" << url + QLatin1String(": Unsupported image format");
+    const QStringList warnings = takeWarnings();
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.at(0).size() < 300, qPrintable(warnings.at(0)));
+    QVERIFY2(warnings.at(0).endsWith(QStringLiteral("… (%1 characters) Unsupported image format").arg(url.size() + 1)),
+             qPrintable(warnings.at(0)));
 }
 
 QTEST_MAIN(TestPictures)
