@@ -121,6 +121,8 @@ void PicturePreloader::updateWanted()
         }
         if (it->reply)
             it->reply->abort();
+        // Nothing of a URL outlives its place in the catalogue.
+        PictureGuard::setServedFromCache(QUrl(it.key()), false);
         it = m_pictures.erase(it);
     }
     m_waiting.removeIf([&](const QString &url) { return !keep.contains(url); });

@@ -374,6 +374,10 @@ QString decodeFailure(QIODevice *device, const Limits &limits)
 void setServedFromCache(const QUrl &url, bool fromCache)
 {
     QMutexLocker lock(&g_cachedMutex);
+    // Its owner forgets a URL that leaves the catalogue; this bound holds
+    // whatever else happens (forgotten ones are asked of the network again).
+    if (fromCache && g_cached.size() >= maximumServedFromCache && !g_cached.contains(url))
+        g_cached.clear();
     if (fromCache)
         g_cached.insert(url);
     else

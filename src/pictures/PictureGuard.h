@@ -65,6 +65,8 @@ constexpr char stalledProperty[] = "pictureStalled";
 
 // Pictures whose server cannot be reached are read from the disk cache,
 // whatever the copy's age, until they load from the network again.
+// At most this many at once.
+constexpr qsizetype maximumServedFromCache = 1024;
 void setServedFromCache(const QUrl &url, bool fromCache);
 bool servedFromCache(const QUrl &url);
 

@@ -273,6 +273,9 @@ void TestPictures::picture()
         QVERIFY2(warnings.at(0).contains(warning), qPrintable(warnings.at(0)));
         QVERIFY2(warnings.at(0).size() < 500, "the address is cut");
     }
+    // Nothing of it is kept once it leaves the catalogue.
+    display.show(QString());
+    QVERIFY(!PictureGuard::servedFromCache(QUrl(url)));
 }
 
 // A picture that keeps failing is tried again later each time, with one
