@@ -14,6 +14,9 @@
 #include <QSet>
 #include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
+#include <climits>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace {
@@ -114,6 +117,9 @@ void PicturePreloader::updateWanted()
         wanted.resize(InputLimits::maximumPromoEntries + 1);
 
     const QSet<QString> keep(wanted.cbegin(), wanted.cend());
+    m_rank.clear();
+    for (int i = 0; i < wanted.size(); ++i)
+        m_rank.insert(wanted.at(i), i);
     for (auto it = m_pictures.begin(); it != m_pictures.end();) {
         if (keep.contains(it.key())) {
             ++it;
@@ -191,7 +197,11 @@ void PicturePreloader::judge(const QString &url, std::function<QString()> work,
 void PicturePreloader::startFetches()
 {
     while (m_fetching < maximumFetches && !m_waiting.isEmpty()) {
-        const QString url = m_waiting.takeFirst();
+        // The one due soonest (the logo, what shows now, then the day's order).
+        const auto next = std::min_element(m_waiting.cbegin(), m_waiting.cend(), [this](const QString &a, const QString &b) {
+            return m_rank.value(a, INT_MAX) < m_rank.value(b, INT_MAX);
+        });
+        const QString url = m_waiting.takeAt(next - m_waiting.cbegin());
         const auto it = m_pictures.constFind(url);
         if (it != m_pictures.constEnd() && it->loading && !it->reply)
             fetch(url, false);

@@ -181,6 +181,10 @@ public:
         connect(reply, &QNetworkReply::finished, this, &ReplyWatch::onFinished);
         connect(&m_stall, &QTimer::timeout, this, &ReplyWatch::onStallCheck);
         m_stall.start(m_limits.stallMs);
+        QTimer::singleShot(m_limits.transferMs, this, [this] {
+            if (!m_reply->isFinished())
+                refuse(QStringLiteral("stalled: not whole within %1 ms, the limit").arg(m_limits.transferMs), true);
+        });
     }
 
 private:

@@ -23,6 +23,9 @@ struct Limits
     // A transfer that delivers fewer than stallBytes in stallMs is dropped.
     int stallMs = 30000;
     qint64 stallBytes = 1024;
+    // A transfer not finished within this is dropped as stalled, however it
+    // trickles: each holds one of the few transfer slots.
+    int transferMs = 120000;
     // Decoded pixels, in bytes (the decoder's own allocation limit, in MiB,
     // is set to the same figure).
     qint64 maximumDecodedBytes = 64 * 1024 * 1024;

@@ -73,6 +73,7 @@ public:
     int status = 200;
     QByteArray body;
     bool stall = false;
+    bool trickle = false; // 1100 bytes every 400 ms of a body that never ends
     int requests = 0;
 
     QString url(const QString &path = QStringLiteral("/picture.png")) const
@@ -88,6 +89,13 @@ protected:
         ++requests;
         if (stall)
             return;
+        if (trickle) {
+            socket->write("HTTP/1.1 200 X\r\nContent-Type: image/png\r\nContent-Length: 10000000\r\n\r\n");
+            auto *drip = new QTimer(socket);
+            QObject::connect(drip, &QTimer::timeout, socket, [socket] { socket->write(QByteArray(1100, 'x')); });
+            drip->start(400);
+            return;
+        }
         socket->write(QByteArrayLiteral("HTTP/1.1 ") + QByteArray::number(status) +
                       " X\r\nContent-Type: image/png\r\n"
                       // Changed five seconds ago: the cache holds it fresh for half a second.
@@ -152,6 +160,7 @@ void TestPictures::initTestCase()
     g_previous = qInstallMessageHandler(record);
     PictureGuard::Limits limits = PictureGuard::limits();
     limits.stallMs = 500; // a stall judged within half a second
+    limits.transferMs = 2000;
     limits.box = QSize(1280, 776);
     PictureGuard::setLimits(limits);
 }
@@ -168,6 +177,7 @@ void TestPictures::picture_data()
     QTest::newRow("404") << "404" << false << "failed: the server answered HTTP 404; next try in 30 s";
     QTest::newRow("unreachable") << "unreachable" << false << "failed: Connection refused; next try in 30 s";
     QTest::newRow("stalled") << "stalled" << false << "failed: refused: stalled";
+    QTest::newRow("trickling, never stalled") << "trickle" << false << "failed: refused: stalled: not whole within";
     QTest::newRow("refused by the guard") << "long thin" << false << "would be scaled to";
     QTest::newRow("offline, with a cached copy")
         << "offline cached" << true
@@ -208,6 +218,8 @@ void TestPictures::picture()
         url = QStringLiteral("http://127.0.0.1:%1/picture.png").arg(closedPort());
     } else if (source == "stalled") {
         server.stall = true;
+    } else if (source == "trickle") {
+        server.trickle = true;
     } else if (source == "long thin") {
         server.body = png(10000, 2);
     } else if (source == "offline cached") {
