@@ -14,10 +14,10 @@
 #include <QSet>
 #include <QTimer>
 #include <QUrl>
+#include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
 #include <climits>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace {
 
@@ -156,12 +156,13 @@ void PicturePreloader::load(const QString &url)
         const QString path =
             scheme == QLatin1String("qrc") ? QLatin1Char(':') + address.path() : address.toLocalFile();
         const PictureGuard::Limits limits = PictureGuard::limits();
-        judge(url, [path, limits] { return PictureGuard::inspectFile(path, limits); },
-              [this, url](const QString &reason) {
-                  done(url, reason.isEmpty() || reason.startsWith(QLatin1String("cannot"))
-                                ? reason
-                                : QStringLiteral("refused: ") + reason);
-              });
+        judge(
+            url, [path, limits] { return PictureGuard::inspectFile(path, limits); },
+            [this, url](const QString &reason) {
+                done(url, reason.isEmpty() || reason.startsWith(QLatin1String("cannot"))
+                              ? reason
+                              : QStringLiteral("refused: ") + reason);
+            });
         return;
     }
     if (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
@@ -198,9 +199,10 @@ void PicturePreloader::startFetches()
 {
     while (m_fetching < maximumFetches && !m_waiting.isEmpty()) {
         // The one due soonest (the logo, what shows now, then the day's order).
-        const auto next = std::min_element(m_waiting.cbegin(), m_waiting.cend(), [this](const QString &a, const QString &b) {
-            return m_rank.value(a, INT_MAX) < m_rank.value(b, INT_MAX);
-        });
+        const auto next = std::min_element(m_waiting.cbegin(), m_waiting.cend(),
+                                           [this](const QString &a, const QString &b) {
+                                               return m_rank.value(a, INT_MAX) < m_rank.value(b, INT_MAX);
+                                           });
         const QString url = m_waiting.takeAt(next - m_waiting.cbegin());
         const auto it = m_pictures.constFind(url);
         if (it != m_pictures.constEnd() && it->loading && !it->reply)

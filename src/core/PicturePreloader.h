@@ -95,7 +95,7 @@ private:
     QString m_logo;
     QJsonArray m_promoImagesToShow;
     QTimer m_retry;        // for the earliest retryAt
-    QStringList m_waiting;       // for a transfer, in turn
+    QStringList m_waiting; // for a transfer, in turn
     QHash<QString, int> m_rank; // of each wanted URL: how soon it is due
     int m_fetching = 0;
     bool m_closing = false;

@@ -183,7 +183,8 @@ public:
         m_stall.start(m_limits.stallMs);
         QTimer::singleShot(m_limits.transferMs, this, [this] {
             if (!m_reply->isFinished())
-                refuse(QStringLiteral("stalled: not whole within %1 ms, the limit").arg(m_limits.transferMs), true);
+                refuse(QStringLiteral("stalled: not whole within %1 ms, the limit").arg(m_limits.transferMs),
+                       true);
         });
     }
 
@@ -320,8 +321,8 @@ QString inspectFile(const QString &fileName, const Limits &limits)
     } else {
         // Without blocking: a FIFO waits for a writer in open(), a terminal
         // or a device in read(). Only a regular file is read at all.
-        const int fd = ::open(QFile::encodeName(fileName).constData(),
-                              O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        const int fd =
+            ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
         if (fd < 0)
             return QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(strerror(errno));
         struct stat status = {};

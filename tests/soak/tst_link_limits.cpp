@@ -321,14 +321,16 @@ void TestLinkLimits::besideTheTerminal(const QString &attack)
         }
         const QByteArray held = QByteArray(1020000, 'x');
         for (auto &peer : crowd) {
-            peer->socket().write(RawTerminal::frameHeader(held.size(), 0x2, false) + RawTerminal::masked(held));
+            peer->socket().write(RawTerminal::frameHeader(held.size(), 0x2, false) +
+                                 RawTerminal::masked(held));
             QVERIFY(spinUntil([&] { return peer->socket().bytesToWrite() == 0; }));
             pause(10);
         }
         pause(300);
         const QByteArray order = SoakMessages::order(17000, 56);
         const qsizetype head = order.size() - 1;
-        terminal.socket().write(RawTerminal::frameHeader(head, 0x2, false) + RawTerminal::masked(order.left(head)));
+        terminal.socket().write(RawTerminal::frameHeader(head, 0x2, false) +
+                                RawTerminal::masked(order.left(head)));
         pause(600);
         terminal.socket().write(RawTerminal::frameHeader(1, 0x0) + RawTerminal::masked(order.right(1)));
         QVERIFY(spinUntil([&] { return m_core->appEnv()->order()->totalAmount == 56; }));

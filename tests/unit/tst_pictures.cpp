@@ -92,7 +92,8 @@ protected:
         if (trickle) {
             socket->write("HTTP/1.1 200 X\r\nContent-Type: image/png\r\nContent-Length: 10000000\r\n\r\n");
             auto *drip = new QTimer(socket);
-            QObject::connect(drip, &QTimer::timeout, socket, [socket] { socket->write(QByteArray(1100, 'x')); });
+            QObject::connect(drip, &QTimer::timeout, socket,
+                             [socket] { socket->write(QByteArray(1100, 'x')); });
             drip->start(400);
             return;
         }
@@ -177,7 +178,8 @@ void TestPictures::picture_data()
     QTest::newRow("404") << "404" << false << "failed: the server answered HTTP 404; next try in 30 s";
     QTest::newRow("unreachable") << "unreachable" << false << "failed: Connection refused; next try in 30 s";
     QTest::newRow("stalled") << "stalled" << false << "failed: refused: stalled";
-    QTest::newRow("trickling, never stalled") << "trickle" << false << "failed: refused: stalled: not whole within";
+    QTest::newRow("trickling, never stalled")
+        << "trickle" << false << "failed: refused: stalled: not whole within";
     QTest::newRow("refused by the guard") << "long thin" << false << "would be scaled to";
     QTest::newRow("offline, with a cached copy")
         << "offline cached" << true
@@ -363,12 +365,14 @@ void TestPictures::qtWarningsCutLongAddresses()
 {
     QuotedUrlCut::install();
     takeWarnings();
-    const QString url = QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png(640, 360).toBase64());
+    const QString url =
+        QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png(640, 360).toBase64());
     qWarning().noquote() << "QML Image: Error decoding:" << url + QLatin1String(": Unsupported image format");
     const QStringList warnings = takeWarnings();
     QCOMPARE(warnings.size(), 1);
     QVERIFY2(warnings.at(0).size() < 300, qPrintable(warnings.at(0)));
-    QVERIFY2(warnings.at(0).endsWith(QStringLiteral("… (%1 characters) Unsupported image format").arg(url.size() + 1)),
+    QVERIFY2(warnings.at(0).endsWith(
+                 QStringLiteral("… (%1 characters) Unsupported image format").arg(url.size() + 1)),
              qPrintable(warnings.at(0)));
 }
 
