@@ -318,6 +318,15 @@ void TestPictures::backOffAndRecovery()
     QCOMPARE(display.pictures.promoImagesToShow().size(), 1);
     QTest::qWait(500);
     QCOMPARE(takeWarnings(), QStringList());
+
+    // One the slideshow cannot decode after all fails the same way.
+    display.pictures.failedToShow(server.url());
+    QCOMPARE(display.pictures.promoImagesToShow().size(), 0);
+    const QStringList failed = takeWarnings();
+    QCOMPARE(failed.size(), 1);
+    QVERIFY2(failed.at(0).endsWith(QLatin1String("in the slideshow; next try in 0.1 s")),
+             qPrintable(failed.at(0)));
+    QTRY_COMPARE_WITH_TIMEOUT(display.pictures.promoImagesToShow().size(), 1, 5000);
 }
 
 // What is shown is what is due, less what has not loaded: the others keep
