@@ -17,7 +17,9 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <memory>
 
 namespace {
 
@@ -178,21 +180,43 @@ void PicturePreloader::judge(const QString &url, std::function<QString()> work,
                              std::function<void(const QString &)> then)
 {
     const int judgement = ++m_pictures[url].judgement;
-    const auto awaited = [this, url, judgement] {
-        const auto it = m_pictures.constFind(url);
-        return it != m_pictures.constEnd() && it->loading && it->judgement == judgement;
-    };
-    QtConcurrent::run(PicturePool::instance(), std::move(work))
-        .then(this, [awaited, then](const QString &reason) {
-            if (awaited())
-                then(reason);
-        });
-    // A file on a mount that hangs blocks even a careful reader: its
-    // picture fails in time, and its answer, if one ever comes, is ignored.
-    QTimer::singleShot(judgementLimitMs, this, [this, url, awaited] {
-        if (awaited())
-            done(url, QStringLiteral("refused: not judged within %1 s").arg(judgementLimitMs / 1000));
+    auto startedAt = std::make_shared<std::atomic<qint64>>(0);
+    QtConcurrent::run(PicturePool::instance(), [work = std::move(work), startedAt] {
+        startedAt->store(QDateTime::currentMSecsSinceEpoch());
+        return work();
+    }).then(this, [this, url, judgement, then](const QString &reason) {
+        if (awaited(url, judgement))
+            then(reason);
     });
+    watchJudgement(url, judgement, startedAt, QDateTime::currentMSecsSinceEpoch());
+}
+
+void PicturePreloader::watchJudgement(const QString &url, int judgement,
+                                      std::shared_ptr<std::atomic<qint64>> startedAt, qint64 queuedAt)
+{
+    // A file on a mount that hangs blocks even a careful reader: its picture
+    // fails in time, and its answer, if one ever comes, is ignored. The time
+    // runs from when the work starts (pictures queued behind others wait),
+    // but a pool whose threads are all stuck fails the waiting ones too.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 started = startedAt->load();
+    const qint64 left =
+        started > 0 ? started + judgementLimitMs - now : queuedAt + 12 * judgementLimitMs - now;
+    if (left > 0) {
+        QTimer::singleShot(int(std::min<qint64>(left, judgementLimitMs)), this,
+                           [this, url, judgement, startedAt, queuedAt] {
+                               if (awaited(url, judgement))
+                                   watchJudgement(url, judgement, startedAt, queuedAt);
+                           });
+        return;
+    }
+    done(url, QStringLiteral("refused: not judged within %1 s").arg(judgementLimitMs / 1000));
+}
+
+bool PicturePreloader::awaited(const QString &url, int judgement) const
+{
+    const auto it = m_pictures.constFind(url);
+    return it != m_pictures.constEnd() && it->loading && it->judgement == judgement;
 }
 
 void PicturePreloader::startFetches()

@@ -8,7 +8,9 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 class AppEnv;
 class QNetworkAccessManager;
@@ -39,7 +41,8 @@ public:
     // Transfers at once: each may hold up to the picture limit (20 MiB) in
     // memory until it is judged, so a catalogue of hundreds waits in turn.
     static constexpr int maximumFetches = 2;
-    // Judging a picture (a local file's header, decoding) takes no longer than this.
+    // Judging a picture (a local file's header, decoding) takes no longer than
+    // this once it has started, and waits for a free thread at most 12 times as long.
     static constexpr int judgementLimitMs = 5000;
 
     explicit PicturePreloader(AppEnv *env, QObject *parent = nullptr);
@@ -80,6 +83,9 @@ private:
     // picture was dropped or moved on meanwhile, and a failure comes instead
     // past the time limit.
     void judge(const QString &url, std::function<QString()> work, std::function<void(const QString &)> then);
+    void watchJudgement(const QString &url, int judgement, std::shared_ptr<std::atomic<qint64>> startedAt,
+                        qint64 queuedAt);
+    bool awaited(const QString &url, int judgement) const;
     void startFetches();
     void scheduleRetry();
     void retryDue();
