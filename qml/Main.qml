@@ -61,6 +61,7 @@ ApplicationWindow {
         height: parent.height
         // Only the pictures that have loaded: a failing one never leaves a hole.
         images: _app.core.pictures.promoImagesToShow
+        onPictureFailed: url => _app.core.pictures.failedToShow(url)
     }
 
     Column {

@@ -2,6 +2,7 @@
 
 #include "AppCore.h"
 #include "pictures/QrCodeImageProvider.h"
+#include "pictures/QuotedUrlCut.h"
 
 #include <QCoreApplication>
 #include <QQmlApplicationEngine>
@@ -22,6 +23,8 @@ void configureApplication(QCoreApplication &app)
     QCoreApplication::setApplicationVersion(QStringLiteral(QV4_VERSION));
 
     app.setProperty("VERSION_CODE", QStringLiteral(QV4_VERSION_CODE));
+    // Qt's own warnings quote a picture's address whole, data: URLs too.
+    QuotedUrlCut::install();
     app.setProperty("SHORT_APP_NAME", QString(""));
     app.setProperty("LONG_APP_NAME", QString(""));
 

@@ -1,6 +1,7 @@
 #include "PicturePreloader.h"
 
 #include "pictures/PictureGuard.h"
+#include "pictures/PicturePool.h"
 #include "promo/PromoImageService.h"
 #include "protocol/InputLimits.h"
 #include "state/AppEnv.h"
@@ -8,13 +9,17 @@
 #include <QBuffer>
 #include <QDate>
 #include <QDateTime>
-#include <QImageReader>
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QSet>
 #include <QTimer>
 #include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <memory>
 
 namespace {
 
@@ -45,14 +50,6 @@ QString failureOf(QNetworkReply *reply)
         return text;
     }
     return {};
-}
-
-bool decodable(const QByteArray &data)
-{
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    return QImageReader(&buffer).canRead();
 }
 
 } // namespace
@@ -92,6 +89,16 @@ bool PicturePreloader::isReady(const QString &url) const
     return it != m_pictures.constEnd() && it->ready;
 }
 
+void PicturePreloader::failedToShow(const QString &url)
+{
+    const auto it = m_pictures.constFind(url);
+    if (it == m_pictures.constEnd() || !it->ready || it->loading)
+        return;
+    // Not shown from the disk cache either: that copy is what failed.
+    PictureGuard::setServedFromCache(QUrl(url), false);
+    done(url, QStringLiteral("not a picture the display can decode, in the slideshow"));
+}
+
 void PicturePreloader::updateWanted()
 {
     // The logo, what is due now, and whatever else is due today: each is
@@ -112,6 +119,9 @@ void PicturePreloader::updateWanted()
         wanted.resize(InputLimits::maximumPromoEntries + 1);
 
     const QSet<QString> keep(wanted.cbegin(), wanted.cend());
+    m_rank.clear();
+    for (int i = 0; i < wanted.size(); ++i)
+        m_rank.insert(wanted.at(i), i);
     for (auto it = m_pictures.begin(); it != m_pictures.end();) {
         if (keep.contains(it.key())) {
             ++it;
@@ -119,6 +129,8 @@ void PicturePreloader::updateWanted()
         }
         if (it->reply)
             it->reply->abort();
+        // Nothing of a URL outlives its place in the catalogue.
+        PictureGuard::setServedFromCache(QUrl(it.key()), false);
         it = m_pictures.erase(it);
     }
     m_waiting.removeIf([&](const QString &url) { return !keep.contains(url); });
@@ -146,14 +158,13 @@ void PicturePreloader::load(const QString &url)
         const QString path =
             scheme == QLatin1String("qrc") ? QLatin1Char(':') + address.path() : address.toLocalFile();
         const PictureGuard::Limits limits = PictureGuard::limits();
-        QtConcurrent::run([path, limits] {
-            return PictureGuard::inspectFile(path, limits);
-        }).then(this, [this, url](const QString &reason) {
-            if (m_pictures.contains(url))
+        judge(
+            url, [path, limits] { return PictureGuard::inspectFile(path, limits); },
+            [this, url](const QString &reason) {
                 done(url, reason.isEmpty() || reason.startsWith(QLatin1String("cannot"))
                               ? reason
                               : QStringLiteral("refused: ") + reason);
-        });
+            });
         return;
     }
     if (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
@@ -165,10 +176,58 @@ void PicturePreloader::load(const QString &url)
     done(url, QStringLiteral("not an address the display loads pictures from (http, https, file, data)"));
 }
 
+void PicturePreloader::judge(const QString &url, std::function<QString()> work,
+                             std::function<void(const QString &)> then)
+{
+    const int judgement = ++m_pictures[url].judgement;
+    auto startedAt = std::make_shared<std::atomic<qint64>>(0);
+    QtConcurrent::run(PicturePool::instance(), [work = std::move(work), startedAt] {
+        startedAt->store(QDateTime::currentMSecsSinceEpoch());
+        return work();
+    }).then(this, [this, url, judgement, then](const QString &reason) {
+        if (awaited(url, judgement))
+            then(reason);
+    });
+    watchJudgement(url, judgement, startedAt, QDateTime::currentMSecsSinceEpoch());
+}
+
+void PicturePreloader::watchJudgement(const QString &url, int judgement,
+                                      std::shared_ptr<std::atomic<qint64>> startedAt, qint64 queuedAt)
+{
+    // A file on a mount that hangs blocks even a careful reader: its picture
+    // fails in time, and its answer, if one ever comes, is ignored. The time
+    // runs from when the work starts (pictures queued behind others wait),
+    // but a pool whose threads are all stuck fails the waiting ones too.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 started = startedAt->load();
+    const qint64 left =
+        started > 0 ? started + judgementLimitMs - now : queuedAt + 12 * judgementLimitMs - now;
+    if (left > 0) {
+        QTimer::singleShot(int(std::min<qint64>(left, judgementLimitMs)), this,
+                           [this, url, judgement, startedAt, queuedAt] {
+                               if (awaited(url, judgement))
+                                   watchJudgement(url, judgement, startedAt, queuedAt);
+                           });
+        return;
+    }
+    done(url, QStringLiteral("refused: not judged within %1 s").arg(judgementLimitMs / 1000));
+}
+
+bool PicturePreloader::awaited(const QString &url, int judgement) const
+{
+    const auto it = m_pictures.constFind(url);
+    return it != m_pictures.constEnd() && it->loading && it->judgement == judgement;
+}
+
 void PicturePreloader::startFetches()
 {
     while (m_fetching < maximumFetches && !m_waiting.isEmpty()) {
-        const QString url = m_waiting.takeFirst();
+        // The one due soonest (the logo, what shows now, then the day's order).
+        const auto next = std::min_element(m_waiting.cbegin(), m_waiting.cend(),
+                                           [this](const QString &a, const QString &b) {
+                                               return m_rank.value(a, INT_MAX) < m_rank.value(b, INT_MAX);
+                                           });
+        const QString url = m_waiting.takeAt(next - m_waiting.cbegin());
         const auto it = m_pictures.constFind(url);
         if (it != m_pictures.constEnd() && it->loading && !it->reply)
             fetch(url, false);
@@ -200,20 +259,36 @@ void PicturePreloader::fetched(const QString &url, QNetworkReply *reply, bool fr
 {
     Picture &picture = m_pictures[url];
     picture.reply = nullptr;
-    QString failure = failureOf(reply);
-    if (failure.isEmpty() && !decodable(reply->readAll()))
-        failure = QStringLiteral("not a picture the display can decode");
-    if (fromCache) {
-        // Shown from the cache, or not at all: the network's failure is what is said.
-        done(url, picture.cacheFailure, failure.isEmpty());
+    const QString failure = failureOf(reply);
+    if (!failure.isEmpty()) {
+        if (fromCache) {
+            // Shown from the cache, or not at all: the network's failure is what is said.
+            done(url, picture.cacheFailure);
+        } else if (unreachable(reply)) {
+            picture.cacheFailure = failure;
+            fetch(url, true);
+        } else {
+            done(url, failure);
+        }
         return;
     }
-    if (!failure.isEmpty() && unreachable(reply)) {
-        picture.cacheFailure = failure;
-        fetch(url, true);
-        return;
-    }
-    done(url, failure);
+    // Decoded at the size it is shown before it counts as loaded: a valid
+    // header says nothing of the body behind it.
+    const PictureGuard::Limits limits = PictureGuard::limits();
+    judge(
+        url,
+        [data = reply->readAll(), limits] {
+            QBuffer buffer;
+            buffer.setData(data);
+            buffer.open(QIODevice::ReadOnly);
+            return PictureGuard::decodeFailure(&buffer, limits);
+        },
+        [this, url, fromCache](const QString &reason) {
+            if (fromCache)
+                done(url, m_pictures[url].cacheFailure, reason.isEmpty());
+            else
+                done(url, reason);
+        });
 }
 
 void PicturePreloader::done(const QString &url, const QString &failure, bool fromCache)

@@ -8,6 +8,10 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
+#include <functional>
+#include <memory>
+
 class AppEnv;
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -37,6 +41,9 @@ public:
     // Transfers at once: each may hold up to the picture limit (20 MiB) in
     // memory until it is judged, so a catalogue of hundreds waits in turn.
     static constexpr int maximumFetches = 2;
+    // Judging a picture (a local file's header, decoding) takes no longer than
+    // this once it has started, and waits for a free thread at most 12 times as long.
+    static constexpr int judgementLimitMs = 5000;
 
     explicit PicturePreloader(AppEnv *env, QObject *parent = nullptr);
     ~PicturePreloader() override;
@@ -49,6 +56,9 @@ public:
     QString logo() const { return m_logo; }
     QJsonArray promoImagesToShow() const { return m_promoImagesToShow; }
     bool isReady(const QString &url) const;
+    // The slideshow could not decode a picture counted as loaded: it fails
+    // like any other, and is tried again after the same back-off.
+    Q_INVOKABLE void failedToShow(const QString &url);
 
 signals:
     void logoChanged();
@@ -63,11 +73,19 @@ private:
         QPointer<QNetworkReply> reply;
         QString cacheFailure; // why the network failed, while the cache is asked
         qint64 retryAt = 0;   // when to try again (ms since the epoch); 0 for never
+        int judgement = 0;    // which judgement off this thread is awaited
     };
 
     void updateWanted();
     void load(const QString &url);
     void fetch(const QString &url, bool fromCache);
+    // Runs `work` on the picture pool; `then` gets its answer unless the
+    // picture was dropped or moved on meanwhile, and a failure comes instead
+    // past the time limit.
+    void judge(const QString &url, std::function<QString()> work, std::function<void(const QString &)> then);
+    void watchJudgement(const QString &url, int judgement, std::shared_ptr<std::atomic<qint64>> startedAt,
+                        qint64 queuedAt);
+    bool awaited(const QString &url, int judgement) const;
     void startFetches();
     void scheduleRetry();
     void retryDue();
@@ -84,6 +102,7 @@ private:
     QJsonArray m_promoImagesToShow;
     QTimer m_retry;        // for the earliest retryAt
     QStringList m_waiting; // for a transfer, in turn
+    QHash<QString, int> m_rank; // of each wanted URL: how soon it is due
     int m_fetching = 0;
     bool m_closing = false;
 };

@@ -12,30 +12,38 @@ QHostAddress host(const QHostAddress &address)
     return mapped ? QHostAddress(v4) : address;
 }
 
-quint64 silentLongest(const QList<Peer> &peers, const QHostAddress *only)
+// Of `peers` (of one host if `only`), the one to go first: a dead one, else
+// the one silent longest; the live driver never.
+quint64 firstToGo(const QList<Peer> &peers, const QHostAddress *only)
 {
     const Peer *found = nullptr;
     for (const Peer &peer : peers) {
-        if (only && host(peer.address) != *only)
+        if ((only && host(peer.address) != *only) || (peer.driving && !peer.dead))
             continue;
-        if (!found || peer.lastMessage < found->lastMessage)
+        if (!found || (peer.dead && !found->dead) ||
+            (peer.dead == found->dead && peer.lastMessage < found->lastMessage))
             found = &peer;
     }
-    return found ? found->id : 0;
+    return found ? found->id : refuse;
 }
 
 } // namespace
 
-quint64 makeRoom(const QList<Peer> &peers, const QHostAddress &address, int maxConnections, int maxPerAddress)
+quint64 makeRoom(const QList<Peer> &peers, const Peer &newcomer, int maxConnections, int maxPerAddress)
 {
-    const QHostAddress newcomer = host(address);
+    const QHostAddress from = host(newcomer.address);
+    QList<Peer> rivals;
     int fromThere = 0;
-    for (const Peer &peer : peers)
-        fromThere += host(peer.address) == newcomer ? 1 : 0;
+    for (const Peer &peer : peers) {
+        if (peer.id == newcomer.id || peer.terminal != newcomer.terminal)
+            continue;
+        rivals.append(peer);
+        fromThere += host(peer.address) == from ? 1 : 0;
+    }
     if (fromThere >= maxPerAddress)
-        return silentLongest(peers, &newcomer);
-    if (peers.size() >= maxConnections)
-        return silentLongest(peers, nullptr);
+        return firstToGo(rivals, &from);
+    if (rivals.size() >= maxConnections)
+        return firstToGo(rivals, nullptr);
     return 0;
 }
 
@@ -45,7 +53,7 @@ quint64 overBudget(const QList<Peer> &peers, qint64 budget)
     const Peer *most = nullptr;
     for (const Peer &peer : peers) {
         total += peer.unfinished;
-        if (peer.unfinished > 0 && (!most || peer.unfinished > most->unfinished))
+        if (peer.unfinished > 0 && !peer.driving && (!most || peer.unfinished > most->unfinished))
             most = &peer;
     }
     return total > budget && most ? most->id : 0;

@@ -215,6 +215,7 @@ void NetworkService::applyStep(const Step &step)
     switch (step.kind) {
     case OrderKind:
         m_orderFrom = step.link;
+        m_links.setDriving(step.link);
         applyOrder(step.content, step.logged);
         break;
     case PromoImageKind:
@@ -224,6 +225,7 @@ void NetworkService::applyStep(const Step &step)
         m_env->setLogo(step.content.value(Key::logo).toString());
         break;
     case PaymentKind:
+        m_links.setDriving(step.link);
         processPayment(step.content);
         break;
     case BonusKind:

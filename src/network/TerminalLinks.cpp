@@ -214,15 +214,14 @@ void TerminalLinks::admit(QTcpSocket *tcp)
         tcp->deleteLater();
         return;
     }
-    // A newcomer is always admitted: a host holding its share, or all of
-    // them together filling the display, cannot lock the terminal out.
-    if (const quint64 room =
-            LinkPolicy::makeRoom(policyPeers(), tcp->peerAddress(), maxConnections, maxPerAddress)) {
-        drop(room, QStringLiteral("closed to make room for %1 (at most %2 connections, %3 from one host)")
-                       .arg(peer)
-                       .arg(maxConnections)
-                       .arg(maxPerAddress));
-    }
+    // A handshake is always begun: handshakes give way only to handshakes,
+    // so a host holding its share, or all of them together filling the
+    // display, cannot lock the terminal out, nor push a terminal out.
+    LinkPolicy::Peer newcomer;
+    newcomer.address = tcp->peerAddress();
+    const quint64 room = LinkPolicy::makeRoom(policyPeers(), newcomer, maxConnections, maxPerAddress);
+    if (room != 0 && room != LinkPolicy::refuse)
+        drop(room, makingRoom(peer));
 
     SocketOptions::enableKeepAlive(tcp);
     Link link;
@@ -364,6 +363,8 @@ void TerminalLinks::frameCame(quint64 id, qsizetype size, bool last)
         link.unfinishedFrames = link.partialFrame = link.unfinishedSince = 0;
     } else {
         link.unfinishedFrames += size;
+        // The frame left the socket's buffer: counted once, as a frame.
+        link.partialFrame = link.tcp ? link.tcp->bytesAvailable() : 0;
         if (link.unfinishedSince == 0)
             link.unfinishedSince = now;
     }
@@ -371,13 +372,24 @@ void TerminalLinks::frameCame(quint64 id, qsizetype size, bool last)
 
 QList<LinkPolicy::Peer> TerminalLinks::policyPeers() const
 {
+    const qint64 now = m_clock.elapsed();
     QList<LinkPolicy::Peer> peers;
     peers.reserve(m_links.size());
     for (const Link &link : m_links) {
+        const bool terminal = link.socket != nullptr;
         peers.append({link.id, link.address, link.lastMessage, link.unfinishedFrames + link.partialFrame,
-                      link.unfinishedSince});
+                      link.unfinishedSince, terminal, link.id == m_driving,
+                      terminal && now - link.lastSign >= m_timing.silenceLimit.count()});
     }
     return peers;
+}
+
+QString TerminalLinks::makingRoom(const QString &peer)
+{
+    return QStringLiteral("closed to make room for %1 (at most %2 connections, %3 from one host)")
+        .arg(peer)
+        .arg(maxConnections)
+        .arg(maxPerAddress);
 }
 
 void TerminalLinks::checkUnfinished()
@@ -456,6 +468,28 @@ quint64 TerminalLinks::attach(QWebSocket *socket)
         socket->abort();
         socket->deleteLater();
         return 0;
+    }
+    // A terminal makes room among terminals, never by pushing out the one
+    // whose order or payment is on screen while it is alive.
+    LinkPolicy::Peer newcomer;
+    newcomer.id = m_links[index].id;
+    newcomer.address = m_links[index].address;
+    newcomer.terminal = true;
+    const quint64 room = LinkPolicy::makeRoom(policyPeers(), newcomer, maxConnections, maxPerAddress);
+    if (room == LinkPolicy::refuse) {
+        drop(newcomer.id, QStringLiteral("refused: no place, and the terminal on screen keeps its own"));
+        socket->abort();
+        socket->deleteLater();
+        return 0;
+    }
+    if (room != 0) {
+        drop(room, makingRoom(m_links[index].peer));
+        index = linkIndex(newcomer.id);
+        if (index < 0) {
+            socket->abort();
+            socket->deleteLater();
+            return 0;
+        }
     }
     Link &link = m_links[index];
     link.socket = socket;

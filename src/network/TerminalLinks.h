@@ -37,9 +37,11 @@ public:
     static constexpr quint64 maxIncomingSize = 16 * 1024 * 1024;
     // A peer that opens a connection but never finishes its handshake is dropped.
     static constexpr std::chrono::milliseconds handshakeTimeout{10000};
-    // Connections open at once, handshakes included, and from one host. A
-    // newcomer is always admitted: at either limit the connection silent
-    // longest (of that host, or of all) makes room.
+    // Terminals open at once, and from one host; handshakes under way are
+    // counted apart against the same figures. A newcomer is always admitted
+    // to its handshake: at either limit the handshake silent longest (of that
+    // host, or of all) makes room; once through, the terminal silent longest
+    // does, but never the one driving the screen while it is alive.
     static constexpr int maxConnections = 64;
     static constexpr int maxPerAddress = 8;
     // Bytes of messages not yet whole, all connections together: past it the
@@ -93,6 +95,9 @@ public:
     quint64 noteMessage(const QObject *socket);
     // The socket disconnected: forgotten, and reported by closed().
     void forget(QWebSocket *socket);
+    // The link whose order or payment the screen shows (0: none): never
+    // closed to make room, nor for the budget of unfinished messages.
+    void setDriving(quint64 id) { m_driving = id; }
     // Lets go of every socket without a signal to `receiver` or to this.
     void release(QObject *receiver);
 
@@ -134,6 +139,7 @@ private:
     void checkUnfinished();
     void close(quint64 id, QWebSocketProtocol::CloseCode code, const QString &because);
     QList<LinkPolicy::Peer> policyPeers() const;
+    static QString makingRoom(const QString &peer);
     void logComing(const QString &peer, const QHostAddress &address, const QString &what);
     bool warnOnce(const QString &key);
     void tryListen();
@@ -150,6 +156,7 @@ private:
     QTcpServer m_tcpServer;
     QList<Link> m_links; // oldest first
     quint64 m_nextLinkId = 1;
+    quint64 m_driving = 0;
     int m_openSockets = 0;
     bool m_running = false;
     bool m_portBusy = false;

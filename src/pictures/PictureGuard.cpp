@@ -13,6 +13,12 @@
 
 #include <zlib.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 Q_LOGGING_CATEGORY(lcImages, "qv4.images")
@@ -175,6 +181,11 @@ public:
         connect(reply, &QNetworkReply::finished, this, &ReplyWatch::onFinished);
         connect(&m_stall, &QTimer::timeout, this, &ReplyWatch::onStallCheck);
         m_stall.start(m_limits.stallMs);
+        QTimer::singleShot(m_limits.transferMs, this, [this] {
+            if (!m_reply->isFinished())
+                refuse(QStringLiteral("stalled: not whole within %1 ms, the limit").arg(m_limits.transferMs),
+                       true);
+        });
     }
 
 private:
@@ -304,8 +315,26 @@ QString inspect(const QByteArray &data, const Limits &limits)
 QString inspectFile(const QString &fileName, const Limits &limits)
 {
     QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot be read: ") + file.errorString();
+    if (fileName.startsWith(QLatin1Char(':'))) {
+        if (!file.open(QIODevice::ReadOnly))
+            return QStringLiteral("cannot be read: ") + file.errorString();
+    } else {
+        // Without blocking: a FIFO waits for a writer in open(), a terminal
+        // or a device in read(). Only a regular file is read at all.
+        const int fd =
+            ::open(QFile::encodeName(fileName).constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0)
+            return QStringLiteral("cannot be read: ") + QString::fromLocal8Bit(strerror(errno));
+        struct stat status = {};
+        if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+            ::close(fd);
+            return QStringLiteral("not a regular file");
+        }
+        if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            ::close(fd);
+            return QStringLiteral("cannot be read: ") + file.errorString();
+        }
+    }
     const bool compressed = file.peek(2).startsWith("\x1f\x8b");
     QImageReader reader(&file);
     const QByteArray format = reader.format();
@@ -316,17 +345,44 @@ QString inspectFile(const QString &fileName, const Limits &limits)
         if (file.size() > limits.maximumBytes)
             return QStringLiteral("file of over %1 bytes, the limit").arg(limits.maximumBytes);
         file.seek(0);
-        return inspect(file.readAll(), limits);
+        const QByteArray text = file.readAll();
+        QString reason = inspect(text, limits);
+        if (reason.isEmpty()) {
+            QBuffer buffer;
+            buffer.setData(text);
+            buffer.open(QIODevice::ReadOnly);
+            reason = decodeFailure(&buffer, limits);
+        }
+        return reason;
     }
     if (format.isEmpty())
         return QStringLiteral("not a picture the display can decode");
     const QSize size = reader.size(); // header only
-    return size.isValid() ? scaledTooLarge(QSizeF(size), limits) : QString();
+    const QString reason = size.isValid() ? scaledTooLarge(QSizeF(size), limits) : QString();
+    if (!reason.isEmpty())
+        return reason;
+    file.seek(0);
+    return decodeFailure(&file, limits);
+}
+
+QString decodeFailure(QIODevice *device, const Limits &limits)
+{
+    QImageReader reader(device);
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > limits.box.width() || size.height() > limits.box.height()))
+        reader.setScaledSize(size.scaled(limits.box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    if (reader.read().isNull())
+        return QStringLiteral("not a picture the display can decode");
+    return {};
 }
 
 void setServedFromCache(const QUrl &url, bool fromCache)
 {
     QMutexLocker lock(&g_cachedMutex);
+    // Its owner forgets a URL that leaves the catalogue; this bound holds
+    // whatever else happens (forgotten ones are asked of the network again).
+    if (fromCache && g_cached.size() >= maximumServedFromCache && !g_cached.contains(url))
+        g_cached.clear();
     if (fromCache)
         g_cached.insert(url);
     else

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QLoggingCategory>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
@@ -22,6 +23,9 @@ struct Limits
     // A transfer that delivers fewer than stallBytes in stallMs is dropped.
     int stallMs = 30000;
     qint64 stallBytes = 1024;
+    // A transfer not finished within this is dropped as stalled, however it
+    // trickles: each holds one of the few transfer slots.
+    int transferMs = 120000;
     // Decoded pixels, in bytes (the decoder's own allocation limit, in MiB,
     // is set to the same figure).
     qint64 maximumDecodedBytes = 64 * 1024 * 1024;
@@ -46,6 +50,11 @@ QString inspect(const QByteArray &data, const Limits &limits);
 // and the whole text of an SVG.
 QString inspectFile(const QString &fileName, const Limits &limits);
 
+// Why `device` (a picture that passed inspection) does not decode at the
+// size it is shown, scaled into the box, or an empty string when it does: a
+// valid header says nothing of the body behind it.
+QString decodeFailure(QIODevice *device, const Limits &limits);
+
 // "scheme://host/path…" cut to a length fit for a log line (data: URLs
 // carry the whole picture).
 QString shortUrl(const QUrl &url);
@@ -59,6 +68,8 @@ constexpr char stalledProperty[] = "pictureStalled";
 
 // Pictures whose server cannot be reached are read from the disk cache,
 // whatever the copy's age, until they load from the network again.
+// At most this many at once.
+constexpr qsizetype maximumServedFromCache = 1024;
 void setServedFromCache(const QUrl &url, bool fromCache);
 bool servedFromCache(const QUrl &url);
 

@@ -1,5 +1,7 @@
 #include "BlurredBackdrop.h"
 
+#include "pictures/PicturePool.h"
+
 #include <QPainter>
 #include <QQuickItemGrabResult>
 #include <QQuickWindow>
@@ -232,8 +234,8 @@ void BlurredBackdrop::grabbed()
     m_stale = false;
     m_lastGrab = image;
     const qreal ratio = window() ? window()->effectiveDevicePixelRatio() : 1.0;
-    m_blur.setFuture(QtConcurrent::run(&BlurredBackdrop::blurred, image, m_radius * ratio / downscale,
-                                       m_baseColor, QSize()));
+    m_blur.setFuture(QtConcurrent::run(PicturePool::instance(), &BlurredBackdrop::blurred, image,
+                                       m_radius * ratio / downscale, m_baseColor, QSize()));
 }
 
 void BlurredBackdrop::blurDone()

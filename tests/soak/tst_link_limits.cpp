@@ -9,6 +9,7 @@
 #include "core/AppCore.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <memory>
@@ -37,6 +38,7 @@ private:
     void keepAMessageUnfinished();
     void churn(int cycles);
     void sendSlowly(const QByteArray &message, int bytesPerSecond);
+    void besideTheTerminal(const QString &attack);
 
     NetworkService *service() const { return m_core->networkService(); }
     bool connectionsAre(int count) const
@@ -282,6 +284,67 @@ void TestLinkLimits::sendSlowly(const QByteArray &message, int bytesPerSecond)
     QVERIFY(connectionsAre(0));
 }
 
+// The terminal's order is on screen while others crowd around it: it is
+// never closed for them, and what it sends next shows.
+void TestLinkLimits::besideTheTerminal(const QString &attack)
+{
+    RawTerminal terminal(service()->serverPort());
+    QVERIFY(terminal.open());
+    terminal.sendBinary(SoakMessages::order(3, 55));
+    QVERIFY(spinUntil([&] { return m_core->appEnv()->order()->totalAmount == 55; }));
+    // An unasked pong now and then: alive by the heartbeat's rule. The
+    // crowd of the budget row keeps alive too; the handshakes cannot.
+    std::vector<std::unique_ptr<RawTerminal>> crowd;
+    const QByteArray pong = RawTerminal::frameHeader(0, 0xA);
+    const auto pause = [&](int ms) {
+        terminal.pushRaw(pong);
+        for (auto &peer : crowd) {
+            if (attack == "held")
+                peer->pushRaw(pong);
+        }
+        spinUntil([] { return false; }, ms);
+    };
+    if (attack == "handshakes") {
+        // 50 connects a second from 8 hosts for 5 s, none finishing its handshake.
+        for (int i = 0; i < 250; ++i) {
+            crowd.push_back(std::make_unique<RawTerminal>(service()->serverPort()));
+            QVERIFY(crowd.back()->connectTcp(QHostAddress(QStringLiteral("127.0.3.%1").arg(1 + i % 8))));
+            pause(20);
+        }
+    } else {
+        // 63 connections from 8 hosts, each holding a fragment of 1.02 MB:
+        // together 2.8 MB under the budget. Then the terminal's own 5 MB order,
+        // its first fragment held long enough to be counted.
+        for (int i = 0; i < 63; ++i) {
+            crowd.push_back(std::make_unique<RawTerminal>(service()->serverPort()));
+            QVERIFY(crowd.back()->open(QHostAddress(QStringLiteral("127.0.4.%1").arg(1 + i % 8))));
+        }
+        const QByteArray held = QByteArray(1020000, 'x');
+        for (auto &peer : crowd) {
+            peer->socket().write(RawTerminal::frameHeader(held.size(), 0x2, false) +
+                                 RawTerminal::masked(held));
+            QVERIFY(spinUntil([&] { return peer->socket().bytesToWrite() == 0; }));
+            pause(10);
+        }
+        pause(300);
+        const QByteArray order = SoakMessages::order(17000, 56);
+        const qsizetype head = order.size() - 1;
+        terminal.socket().write(RawTerminal::frameHeader(head, 0x2, false) +
+                                RawTerminal::masked(order.left(head)));
+        pause(600);
+        terminal.socket().write(RawTerminal::frameHeader(1, 0x0) + RawTerminal::masked(order.right(1)));
+        QVERIFY(spinUntil([&] { return m_core->appEnv()->order()->totalAmount == 56; }));
+    }
+    pause(300);
+    QCOMPARE(terminal.socket().state(), QAbstractSocket::ConnectedState);
+    QVERIFY2(s_linkWarnings.filter(QRegularExpression("^127.0.0.1:.*disconnected")).isEmpty(),
+             qPrintable(s_linkWarnings.join('\n')));
+    QCOMPARE(m_core->appEnv()->order()->totalAmount, attack == "handshakes" ? 55 : 56);
+    terminal.socket().abort();
+    crowd.clear();
+    QVERIFY(connectionsAre(0));
+}
+
 void TestLinkLimits::attacksEndAndMemoryComesBack_data()
 {
     QTest::addColumn<QString>("attack");
@@ -292,6 +355,9 @@ void TestLinkLimits::attacksEndAndMemoryComesBack_data()
     QTest::newRow("1-byte fragments past the time limit") << "fragments" << 32 << "closed with code 1008";
     QTest::newRow("300 connects and disconnects") << "churn" << 32 << "";
     QTest::newRow("one 1 MiB frame at 300 KB/s") << "slow" << 64 << "";
+    QTest::newRow("handshakes from 8 hosts at 50/s beside the terminal") << "handshakes" << 64 << "";
+    QTest::newRow("63 held 1 MB frames and the terminal's 5 MB order")
+        << "held" << 512 << "closed with code 1009";
 }
 
 void TestLinkLimits::attacksEndAndMemoryComesBack()
@@ -323,6 +389,8 @@ void TestLinkLimits::attacksEndAndMemoryComesBack()
         churn(300);
     else if (attack == "slow")
         sendSlowly(SoakMessages::order(3500, 77), 300 * 1024);
+    else
+        besideTheTerminal(attack);
     const qint64 peak = ProcessMemory::peakKb() - before;
     if (!closed.isEmpty())
         QVERIFY2(!s_linkWarnings.filter(closed).isEmpty(), qPrintable(s_linkWarnings.join('\n')));

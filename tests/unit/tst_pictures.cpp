@@ -5,6 +5,7 @@
 #include "core/CachingNetworkAccessManagerFactory.h"
 #include "core/PicturePreloader.h"
 #include "pictures/PictureGuard.h"
+#include "pictures/QuotedUrlCut.h"
 #include "state/AppEnv.h"
 
 #include <QBuffer>
@@ -20,7 +21,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <memory>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 
@@ -67,6 +73,7 @@ public:
     int status = 200;
     QByteArray body;
     bool stall = false;
+    bool trickle = false; // 1100 bytes every 400 ms of a body that never ends
     int requests = 0;
 
     QString url(const QString &path = QStringLiteral("/picture.png")) const
@@ -82,6 +89,14 @@ protected:
         ++requests;
         if (stall)
             return;
+        if (trickle) {
+            socket->write("HTTP/1.1 200 X\r\nContent-Type: image/png\r\nContent-Length: 10000000\r\n\r\n");
+            auto *drip = new QTimer(socket);
+            QObject::connect(drip, &QTimer::timeout, socket,
+                             [socket] { socket->write(QByteArray(1100, 'x')); });
+            drip->start(400);
+            return;
+        }
         socket->write(QByteArrayLiteral("HTTP/1.1 ") + QByteArray::number(status) +
                       " X\r\nContent-Type: image/png\r\n"
                       // Changed five seconds ago: the cache holds it fresh for half a second.
@@ -116,6 +131,7 @@ private slots:
     void backOffAndRecovery();
     void eachShownEntryKeepsItsTimeout();
     void fewTransfersAtOnce();
+    void qtWarningsCutLongAddresses();
 
 private:
     // A display's picture side, started afresh as after a restart.
@@ -145,6 +161,7 @@ void TestPictures::initTestCase()
     g_previous = qInstallMessageHandler(record);
     PictureGuard::Limits limits = PictureGuard::limits();
     limits.stallMs = 500; // a stall judged within half a second
+    limits.transferMs = 2000;
     limits.box = QSize(1280, 776);
     PictureGuard::setLimits(limits);
 }
@@ -161,6 +178,8 @@ void TestPictures::picture_data()
     QTest::newRow("404") << "404" << false << "failed: the server answered HTTP 404; next try in 30 s";
     QTest::newRow("unreachable") << "unreachable" << false << "failed: Connection refused; next try in 30 s";
     QTest::newRow("stalled") << "stalled" << false << "failed: refused: stalled";
+    QTest::newRow("trickling, never stalled")
+        << "trickle" << false << "failed: refused: stalled: not whole within";
     QTest::newRow("refused by the guard") << "long thin" << false << "would be scaled to";
     QTest::newRow("offline, with a cached copy")
         << "offline cached" << true
@@ -171,6 +190,14 @@ void TestPictures::picture_data()
     QTest::newRow("local 1000x1 picture") << "file 1000x1" << false << "1000x1 would be scaled to";
     QTest::newRow("local heavy SVG") << "file svg" << false << "SVG of over 50000 elements";
     QTest::newRow("local file missing") << "file missing" << false << "cannot be read";
+    // Readers of these block; while one blocks, the receipt loads must not wait.
+    QTest::newRow("a terminal device") << "/dev/ptmx" << false << "not a regular file";
+    QTest::newRow("a FIFO") << "fifo" << false << "not a regular file";
+    // A valid header before a body that does not decode.
+    QTest::newRow("a data: URL that does not decode")
+        << "data broken" << false << "not a picture the display can decode";
+    QTest::newRow("a local file that does not decode")
+        << "file broken" << false << "not a picture the display can decode";
     QTest::newRow("an image provider's address")
         << "image" << false << "not an address the display loads pictures from";
     QTest::newRow("a file path of 4 MiB") << "long path" << false << "an address of 4194311 characters";
@@ -186,12 +213,15 @@ void TestPictures::picture()
     QVERIFY(server.listen(QHostAddress::LocalHost, 0));
     server.body = png(64, 36);
     QString url = server.url();
+    const QByteArray broken = png(640, 360).left(100) + QByteArray(20000, 'x');
     if (source == "404") {
         server.status = 404;
     } else if (source == "unreachable" || source == "offline") {
         url = QStringLiteral("http://127.0.0.1:%1/picture.png").arg(closedPort());
     } else if (source == "stalled") {
         server.stall = true;
+    } else if (source == "trickle") {
+        server.trickle = true;
     } else if (source == "long thin") {
         server.body = png(10000, 2);
     } else if (source == "offline cached") {
@@ -211,11 +241,21 @@ void TestPictures::picture()
             QVERIFY(file.open(QIODevice::WriteOnly));
         if (source == "file")
             file.write(png(64, 36));
+        else if (source == "file broken")
+            file.write(broken);
         else if (source == "file 1000x1")
             file.write(png(1000, 1));
         else if (source == "file svg")
             file.write(R"(<svg xmlns="http://www.w3.org/2000/svg" width="10" height="10">)" +
                        QByteArray("<rect width=\"1\" height=\"1\"/>").repeated(60000) + "</svg>");
+    } else if (source == "data broken") {
+        url = QStringLiteral("data:image/png;base64,") + QString::fromLatin1(broken.toBase64());
+    } else if (source == "/dev/ptmx") {
+        url = QStringLiteral("file:///dev/../dev/ptmx");
+    } else if (source == "fifo") {
+        const QString path = m_dir.filePath("fifo.png");
+        QVERIFY(mkfifo(QFile::encodeName(path).constData(), 0600) == 0 || errno == EEXIST);
+        url = QUrl::fromLocalFile(path).toString();
     } else if (source == "image") {
         url = QStringLiteral("image://qrcode/") + QString::fromLatin1(png(8, 8).toBase64());
     } else if (source == "long path") {
@@ -233,6 +273,9 @@ void TestPictures::picture()
         QCOMPARE(display.pictures.logo(), QString());
         QCOMPARE(display.pictures.promoImagesToShow(), QJsonArray());
     }
+    // Whatever a picture does, the global pool (receipt loads) stays free.
+    const QFuture<void> load = QtConcurrent::run([] {});
+    QTRY_VERIFY_WITH_TIMEOUT(load.isFinished(), 2000);
     QTest::qWait(shown ? 100 : 600); // nothing more comes of it
     const QStringList warnings = takeWarnings();
     if (warning.isEmpty()) {
@@ -244,6 +287,9 @@ void TestPictures::picture()
         QVERIFY2(warnings.at(0).contains(warning), qPrintable(warnings.at(0)));
         QVERIFY2(warnings.at(0).size() < 500, "the address is cut");
     }
+    // Nothing of it is kept once it leaves the catalogue.
+    display.show(QString());
+    QVERIFY(!PictureGuard::servedFromCache(QUrl(url)));
 }
 
 // A picture that keeps failing is tried again later each time, with one
@@ -272,6 +318,15 @@ void TestPictures::backOffAndRecovery()
     QCOMPARE(display.pictures.promoImagesToShow().size(), 1);
     QTest::qWait(500);
     QCOMPARE(takeWarnings(), QStringList());
+
+    // One the slideshow cannot decode after all fails the same way.
+    display.pictures.failedToShow(server.url());
+    QCOMPARE(display.pictures.promoImagesToShow().size(), 0);
+    const QStringList failed = takeWarnings();
+    QCOMPARE(failed.size(), 1);
+    QVERIFY2(failed.at(0).endsWith(QLatin1String("in the slideshow; next try in 0.1 s")),
+             qPrintable(failed.at(0)));
+    QTRY_COMPARE_WITH_TIMEOUT(display.pictures.promoImagesToShow().size(), 1, 5000);
 }
 
 // What is shown is what is due, less what has not loaded: the others keep
@@ -312,6 +367,22 @@ void TestPictures::fewTransfersAtOnce()
     QTRY_COMPARE_WITH_TIMEOUT(server.requests, 2 * PicturePreloader::maximumFetches,
                               5000); // after the stall limit
     takeWarnings();
+}
+
+// Qt's own lines (here one as a QML Image writes it) quote no address whole.
+void TestPictures::qtWarningsCutLongAddresses()
+{
+    QuotedUrlCut::install();
+    takeWarnings();
+    const QString url =
+        QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png(640, 360).toBase64());
+    qWarning().noquote() << "QML Image: Error decoding:" << url + QLatin1String(": Unsupported image format");
+    const QStringList warnings = takeWarnings();
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.at(0).size() < 300, qPrintable(warnings.at(0)));
+    QVERIFY2(warnings.at(0).endsWith(
+                 QStringLiteral("… (%1 characters) Unsupported image format").arg(url.size() + 1)),
+             qPrintable(warnings.at(0)));
 }
 
 QTEST_MAIN(TestPictures)

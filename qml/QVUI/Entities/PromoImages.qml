@@ -11,6 +11,10 @@ Item {
     // Display time of the entry on screen, in milliseconds.
     property int showInterval: 10000
     property int transitionDuration: 500
+
+    // A picture that would not decode here (its URL): whoever loaded it
+    // counts it as failed.
+    signal pictureFailed(string url)
     readonly property size pictureSize: Qt.size(Math.ceil(width), Math.ceil(height))
 
     // Used when an entry has no positive "timeout": an interval of 0 would
@@ -164,6 +168,7 @@ Item {
         sourceSize.height: _image.pictureSize.height
         asynchronous: true
         opacity: 1
+        onStatusChanged: if (status === Image.Error) _image.pictureFailed(String(source))
     }
 
     Image {
@@ -175,7 +180,11 @@ Item {
         sourceSize.height: _image.pictureSize.height
         asynchronous: true
         opacity: 0
-        onStatusChanged: _image._fadeWhenDecoded()
+        onStatusChanged: {
+            if (status === Image.Error)
+                _image.pictureFailed(String(source))
+            _image._fadeWhenDecoded()
+        }
     }
 
     ParallelAnimation {

@@ -51,11 +51,13 @@ QtObject {
         return String(number).substring(0, 5)
     }
 
-    // Text from the terminal, isolated for bidirectional layout: whatever
-    // direction marks it holds stay inside it and cannot reorder the
-    // display's own text around it.
+    // Text from the terminal, isolated for bidirectional layout, so that it
+    // cannot reorder the display's own text around it. Its own embeddings,
+    // overrides and isolates go first: a PDI in it would end the isolate
+    // early and let an override after it turn what follows around.
     function isolate(text) {
-        return "\u2068" + (text === undefined || text === null ? "" : String(text)) + "\u2069"
+        const plain = text === undefined || text === null ? "" : String(text)
+        return "\u2068" + plain.replace(/[\u202A-\u202E\u2066-\u2069]/g, "") + "\u2069"
     }
 
     // A count in the general format with at most six significant digits,
