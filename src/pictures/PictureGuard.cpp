@@ -181,11 +181,15 @@ public:
         connect(reply, &QNetworkReply::finished, this, &ReplyWatch::onFinished);
         connect(&m_stall, &QTimer::timeout, this, &ReplyWatch::onStallCheck);
         m_stall.start(m_limits.stallMs);
-        QTimer::singleShot(m_limits.transferMs, this, [this] {
+        // A member, stopped with the transfer: a pending single-shot per
+        // transfer would outlive thousands of quick failures by minutes.
+        m_whole.setSingleShot(true);
+        connect(&m_whole, &QTimer::timeout, this, [this] {
             if (!m_reply->isFinished())
                 refuse(QStringLiteral("stalled: not whole within %1 ms, the limit").arg(m_limits.transferMs),
                        true);
         });
+        m_whole.start(m_limits.transferMs);
     }
 
 private:
@@ -195,6 +199,7 @@ private:
             return;
         m_refused = true;
         m_stall.stop();
+        m_whole.stop();
         m_reply->setProperty(refusedProperty, reason);
         m_reply->setProperty(stalledProperty, stalled);
         if (!m_reply->request().attribute(quietAttribute).toBool())
@@ -254,6 +259,7 @@ private:
     void onFinished()
     {
         m_stall.stop();
+        m_whole.stop();
         if (m_refused || m_reply->error() != QNetworkReply::NoError ||
             m_reply->operation() != QNetworkAccessManager::GetOperation)
             return;
@@ -265,6 +271,7 @@ private:
     QNetworkReply *m_reply;
     const Limits m_limits;
     QTimer m_stall;
+    QTimer m_whole; // the whole transfer's time limit
     qint64 m_received = 0;
     qint64 m_lastCheck = 0;
     bool m_refused = false;

@@ -230,6 +230,7 @@ void TestStartup::appEnvProperties()
         {"useFullScreen", "bool", "useFullScreenChanged()", false, true},
         {"promoImagesToShow", "QJsonArray", "promoImagesToShowChanged()", false, true},
         {"logo", "QString", "logoChanged()", false, true},
+        {"paymentOutcome", "QString", "paymentOutcomeChanged()", false, true},
         {"shortVersionString", "QString", "shortVersionStringChanged()", false, true},
         {"longVersionString", "QString", "longVersionStringChanged()", false, true},
     };
@@ -254,6 +255,7 @@ void TestStartup::appEnvSignals()
                                      "useFullScreenChanged()",
                                      "promoImagesToShowChanged()",
                                      "logoChanged()",
+                                     "paymentOutcomeChanged()",
                                      "shortVersionStringChanged()",
                                      "longVersionStringChanged()",
                                      "showQRPaymentDialog()",
