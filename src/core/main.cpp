@@ -30,8 +30,12 @@ namespace {
 // The warnings go where a start's go; the summary to standard output.
 int checkOptions(const CommandLine &commandLine, const QString &program)
 {
-    for (const QString &argument : commandLine.ignored)
-        qWarning("%s", qUtf8Printable(CommandLine::ignoredMessage(argument)));
+    for (const QString &argument : commandLine.ignored) {
+        const QString where = commandLine.settingsOptions.contains(argument)
+                                  ? commandLine.settingsFile + QStringLiteral(": QV4_OPTIONS: ")
+                                  : QString();
+        qWarning("%s", qUtf8Printable(where + CommandLine::ignoredMessage(argument)));
+    }
     QStringList terminals;
     for (const auto &[address, length] : commandLine.allowedTerminals) {
         const bool host = length == (address.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32);
