@@ -287,7 +287,11 @@ QString CommandLine::unreachableXDisplay() const
         return {};
 #ifdef QV4_HAVE_X11
     if (Display *display = XOpenDisplay(name.constData())) {
-        XCloseDisplay(display);
+        // The first one is kept open: an X server resets when its last client
+        // leaves, and Qt's own connection, right after, would meet the reset.
+        static Display *const kept = display;
+        if (display != kept)
+            XCloseDisplay(display);
         return {};
     }
     return QString::fromLocal8Bit(name);
