@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <optional>
 #include <vector>
 
 namespace {
