@@ -274,7 +274,7 @@ chmod +x "$root/usr/bin/appqv4App"
 "$launcher" 2>"$work/launcher.err" || fail "the launcher ended with $?"
 expected="--use-fullscreen --settings $root/etc/default/qv4-order-screen"
 [[ $(cat "$work/launches") == "$expected"$'\n'"$expected" ]] ||
-    fail "launcher: expected two starts with '$expected', got: $(cat "$work/launches")"
+    fail "launcher: expected two starts with '$expected', got: $(cat "$work/launches"); it said: $(cat "$work/launcher.err")"
 grep -q 'started\|starting it again' "$work/launcher.err" || fail "the launcher did not say it restarts the display"
 
 # A display that beats once and then stops (SIGSTOP) is killed and replaced
