@@ -19,6 +19,7 @@ const QString rendererName = QStringLiteral("renderer");
 const QString helpName = QStringLiteral("help");
 const QString versionName = QStringLiteral("version");
 const QString checkName = QStringLiteral("check-options");
+const QString settingsName = QStringLiteral("settings");
 
 void addOptions(QCommandLineParser &parser)
 {
@@ -50,13 +51,19 @@ void addOptions(QCommandLineParser &parser)
                                                 "do with them, and exit without a window: 0 when they are "
                                                 "sound, 1 when some would be ignored, 2 when the display "
                                                 "would not start.")});
+    parser.addOption({settingsName,
+                      QStringLiteral("Read options (QV4_OPTIONS) and environment from FILE, as the start at "
+                                     "login does (see qv4-autostart(1)). With --use-fullscreen, a line it "
+                                     "cannot read or a malformed option shows a service screen instead "
+                                     "of ending."),
+                      QStringLiteral("FILE")});
     parser.addOption({{QStringLiteral("h"), helpName}, QStringLiteral("Show this help and exit.")});
     parser.addOption({{QStringLiteral("v"), versionName}, QStringLiteral("Print the version and exit.")});
 }
 
 bool takesValue(const QString &name)
 {
-    return name == terminalName || name == listenName || name == rendererName;
+    return name == terminalName || name == listenName || name == rendererName || name == settingsName;
 }
 
 bool isOwnLongOption(const QString &name)
@@ -167,8 +174,9 @@ CommandLine CommandLine::parse(const QStringList &arguments)
             // Still read the rest: --help goes before any complaint.
             result.error =
                 QStringLiteral("%1 needs %2")
-                    .arg(argument, name == rendererName ? QStringLiteral("auto, opengl or software")
-                                                        : QStringLiteral("an ADDRESS"));
+                    .arg(argument, name == rendererName   ? QStringLiteral("auto, opengl or software")
+                                   : name == settingsName ? QStringLiteral("a FILE")
+                                                          : QStringLiteral("an ADDRESS"));
             continue;
         }
         own << argument;
@@ -185,6 +193,8 @@ CommandLine CommandLine::parse(const QStringList &arguments)
     result.checkOnly = parser.isSet(checkName);
     result.fullScreenRequests = int(parser.optionNames().count(fullScreenName));
     result.allowScreenBlanking = parser.isSet(blankingName);
+    if (parser.isSet(settingsName))
+        result.settingsFile = parser.values(settingsName).constLast();
 
     // The first complaint is the one reported.
     auto fail = [&result](const QString &message) {
@@ -277,7 +287,11 @@ QString CommandLine::unreachableXDisplay() const
         return {};
 #ifdef QV4_HAVE_X11
     if (Display *display = XOpenDisplay(name.constData())) {
-        XCloseDisplay(display);
+        // The first one is kept open: an X server resets when its last client
+        // leaves, and Qt's own connection, right after, would meet the reset.
+        static Display *const kept = display;
+        if (display != kept)
+            XCloseDisplay(display);
         return {};
     }
     return QString::fromLocal8Bit(name);

@@ -32,6 +32,8 @@ struct CommandLine
     QString renderer = QStringLiteral("auto");        // --renderer: auto, opengl or software
     QStringList ignored;                              // not understood, as given
     QString error; // a value that is not what its option takes: start-up stops
+    QString settingsFile;        // --settings FILE, read by SettingsFile::apply()
+    QStringList settingsOptions; // the words of its QV4_OPTIONS, appended to the arguments
 
     // -platform and -display as given to Qt, if they were.
     QString platformArgument;

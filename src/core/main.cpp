@@ -3,6 +3,9 @@
 #include "AppStartup.h"
 #include "CachingNetworkAccessManagerFactory.h"
 #include "CommandLine.h"
+#include "ServiceScreen.h"
+#include "SettingsFile.h"
+#include "kiosk/Heartbeat.h"
 #include "kiosk/KioskCursor.h"
 #include "kiosk/ScreenAwake.h"
 #include "kiosk/RendererChoice.h"
@@ -15,9 +18,11 @@
 #include <QQuickWindow>
 #include <QStandardPaths>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -25,8 +30,12 @@ namespace {
 // The warnings go where a start's go; the summary to standard output.
 int checkOptions(const CommandLine &commandLine, const QString &program)
 {
-    for (const QString &argument : commandLine.ignored)
-        qWarning("%s", qUtf8Printable(CommandLine::ignoredMessage(argument)));
+    for (const QString &argument : commandLine.ignored) {
+        const QString where = commandLine.settingsOptions.contains(argument)
+                                  ? commandLine.settingsFile + QStringLiteral(": QV4_OPTIONS: ")
+                                  : QString();
+        qWarning("%s", qUtf8Printable(where + CommandLine::ignoredMessage(argument)));
+    }
     QStringList terminals;
     for (const auto &[address, length] : commandLine.allowedTerminals) {
         const bool host = length == (address.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32);
@@ -39,11 +48,32 @@ int checkOptions(const CommandLine &commandLine, const QString &program)
         if (!QNetworkInterface::allAddresses().contains(commandLine.listenAddress))
             listen += QStringLiteral(", which this machine does not have yet: the display waits for it");
     }
+    if (!commandLine.settingsFile.isEmpty()) {
+        std::printf("%s: options from %s: %s\n", qPrintable(program), qPrintable(commandLine.settingsFile),
+                    commandLine.settingsOptions.isEmpty() ? "(none)"
+                                                          : qPrintable(commandLine.settingsOptions.join(u' ')));
+    }
     std::printf("%s: options %s: terminals from %s; listening on %s\n", qPrintable(program),
                 commandLine.ignored.isEmpty() ? "OK" : "ignored in part",
                 terminals.isEmpty() ? "any host (no --allow-terminal)" : qPrintable(terminals.join(u", ")),
                 qPrintable(listen));
     return commandLine.ignored.isEmpty() ? 0 : 1;
+}
+
+// An X server started with the session may not answer yet: it gets 30 s,
+// with one line to say so. True once it answers.
+bool waitForXServer(const CommandLine &commandLine, const QString &program, const QString &name)
+{
+    std::fprintf(stderr, "%s: the X display \"%s\" (DISPLAY) does not answer yet; waiting up to 30 s for it\n",
+                 qPrintable(program), qPrintable(name));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        Heartbeat::beat();
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        if (commandLine.unreachableXDisplay().isEmpty())
+            return true;
+    }
+    return false;
 }
 
 // Help, version and malformed values are answered before anything needs a
@@ -61,7 +91,10 @@ int answerBeforeStart(const CommandLine &commandLine, const QStringList &argumen
         std::fputs(qPrintable(text), stdout);
         return 0;
     }
-    if (!commandLine.error.isEmpty()) {
+    // Started at login with its settings, full screen, the display says on the
+    // screen why it does not run (a restart would not help); from a terminal it exits.
+    const bool serviceScreen = !commandLine.settingsFile.isEmpty() && commandLine.fullScreenRequests > 0;
+    if (!commandLine.error.isEmpty() && (commandLine.checkOnly || !serviceScreen)) {
         std::fprintf(stderr, "%s: %s (see --help)\n", qPrintable(program), qPrintable(commandLine.error));
         return 2;
     }
@@ -70,7 +103,8 @@ int answerBeforeStart(const CommandLine &commandLine, const QStringList &argumen
     QString missing;
     if (commandLine.displayServerMissing())
         missing = QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set");
-    else if (const QString name = commandLine.unreachableXDisplay(); !name.isEmpty())
+    else if (const QString name = commandLine.unreachableXDisplay();
+             !name.isEmpty() && !waitForXServer(commandLine, program, name))
         missing = QStringLiteral("cannot open the X display \"%1\" (DISPLAY)").arg(name);
     if (!missing.isEmpty()) {
         // xinit takes a client only by its path.
@@ -96,9 +130,12 @@ int main(int argc, char *argv[])
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const CommandLine commandLine = CommandLine::parse(arguments);
+    const CommandLine commandLine = SettingsFile::apply(CommandLine::parse(arguments), arguments);
+    SettingsFile::extendArguments(argc, argv, commandLine.settingsOptions);
     if (const int exitCode = answerBeforeStart(commandLine, arguments, argc, argv); exitCode >= 0)
         return exitCode;
+    if (!commandLine.error.isEmpty())
+        return ServiceScreen::run(argc, argv, commandLine.error);
 
     // Before Qt starts its threads; answered before the window.
     RendererChoice::Probe rendererProbe = RendererChoice::start(commandLine.renderer, argc, argv);
@@ -128,6 +165,7 @@ int main(int argc, char *argv[])
                 awake.emplace();
         }
 
+        Heartbeat heartbeat;
         exitCode = QGuiApplication::exec();
         awake.reset();
         cursor.reset();

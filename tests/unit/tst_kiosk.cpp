@@ -1,7 +1,8 @@
 // The full-screen kiosk: the cursor out of sight until a mouse moves, the
-// screen kept awake through the desktop session, and the scene graph that
-// fits the machine.
+// screen kept awake through the desktop session, the scene graph that fits
+// the machine, and the heartbeat that stops while the GUI thread is stuck.
 
+#include "kiosk/Heartbeat.h"
 #include "kiosk/KioskCursor.h"
 #include "kiosk/ScreenAwake.h"
 #include "kiosk/RendererChoice.h"
@@ -11,8 +12,13 @@
 #include <QPointingDevice>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QWindow>
 #include <QtTest>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +53,7 @@ private slots:
     void desktopSession();
     void renderer_data();
     void renderer();
+    void heartbeat();
 };
 
 void TestKiosk::cursor_data()
@@ -173,6 +180,51 @@ void TestKiosk::desktopSession()
     QCOMPARE(awake.method(),
              offered ? ScreenAwake::Method::DesktopSession : ScreenAwake::Method::Unavailable);
     QCOMPARE(saver.applications, offered ? QStringList{QCoreApplication::applicationName()} : QStringList{});
+}
+
+void TestKiosk::heartbeat()
+{
+    // A datagram socket stands in for systemd's NOTIFY_SOCKET, a file for the launcher's.
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("heartbeat"));
+    const QByteArray socketPath = QFile::encodeName(dir.filePath(QStringLiteral("notify")));
+    const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    auto closeListener = qScopeGuard([&] { ::close(listener); });
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, socketPath.constData(), sizeof address.sun_path);
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+    qputenv("NOTIFY_SOCKET", socketPath);
+    qputenv("WATCHDOG_USEC", "400000"); // a beat every 200 ms
+    qputenv("QV4_HEARTBEAT_FILE", QFile::encodeName(file));
+    auto received = [&] {
+        QByteArrayList notices;
+        char buffer[64];
+        for (ssize_t n; (n = ::recv(listener, buffer, sizeof buffer, 0)) > 0;)
+            notices << QByteArray(buffer, int(n));
+        return notices;
+    };
+
+    Heartbeat heartbeat;
+    QTest::qWait(1000);
+    QByteArrayList notices = received();
+#ifdef QV4_HAVE_SYSTEMD
+    QVERIFY2(notices.value(0) == "WATCHDOG=1" || notices.value(0) == "READY=1", notices.join(' '));
+    QCOMPARE(notices.count("READY=1"), 1);
+    QVERIFY2(notices.count("WATCHDOG=1") >= 3, notices.join(' '));
+#endif
+    QVERIFY(QFileInfo::exists(file));
+
+    // The GUI thread stuck: no notice, and the file ages.
+    const QDateTime before = QFileInfo(file).lastModified();
+    QThread::msleep(1000);
+    QCOMPARE(received(), QByteArrayList{});
+    QCOMPARE(QFileInfo(file).lastModified(), before);
+    // Turning again, it beats again.
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(file).lastModified() > before, 7000);
+#ifdef QV4_HAVE_SYSTEMD
+    QVERIFY(received().contains("WATCHDOG=1"));
+#endif
 }
 
 int main(int argc, char *argv[])

@@ -113,6 +113,10 @@ fi
 grep -qx 'Exec=/usr/libexec/qv4-order-screen/qv4-order-screen-kiosk' \
     "$root/usr/share/qv4-order-screen/autostart/qv4-order-screen.desktop" ||
     fail "the autostart entry does not run the launcher"
+# Once the package is gone, desktops skip a copy left in a user's home.
+grep -qx 'TryExec=/usr/libexec/qv4-order-screen/qv4-order-screen-kiosk' \
+    "$root/usr/share/qv4-order-screen/autostart/qv4-order-screen.desktop" ||
+    fail "the autostart entry lacks TryExec of the launcher"
 readelf -S "$root/usr/bin/appqv4App" | grep -q '\.symtab' && fail "appqv4App is not stripped"
 # The installed documents link only to what the package installs.
 bash "$(dirname "${BASH_SOURCE[0]}")/../tests/check-docs.sh" --links "$root/usr/share/doc/qv4-order-screen" ||
@@ -180,8 +184,8 @@ if command -v systemd-analyze >/dev/null; then
     out=$(XDG_RUNTIME_DIR="$work/unit" systemd-analyze verify --man=no "$work/unit/${service##*/}" 2>&1) &&
         [[ -z $out ]] || fail "systemd-analyze verify: $out"
 fi
-for line in 'ExecStart=/usr/bin/appqv4App --use-fullscreen $QV4_OPTIONS' 'Restart=on-failure' \
-    'EnvironmentFile=-/etc/default/qv4-order-screen'; do
+for line in 'ExecStart=/usr/bin/appqv4App --use-fullscreen --settings /etc/default/qv4-order-screen' \
+    'Restart=on-failure' 'Type=notify' 'WatchdogSec=30'; do
     grep -qxF "$line" "$service" || fail "the service lacks $line"
 done
 
@@ -227,47 +231,69 @@ bare       bogus            2     none
 bare       disable+now      2     none
 ROWS
 autostart enable entry >/dev/null
-grep -q 'QV4_OPTIONS=""' <(autostart status) && grep -qx 'command: appqv4App --use-fullscreen' <(autostart status) ||
+grep -q 'QV4_OPTIONS=""' <(autostart status) && grep -qx 'check: options from .*/etc/default/qv4-order-screen: (none)' <(autostart status) ||
     fail "status does not show the settings in force"
 autostart disable >/dev/null
 
-# The settings' options, checked by the display itself when status or enable
-# runs: the line names the file and the option, and the exit status is 3.
+# The settings, read and checked by the display itself when status or enable
+# runs: a line it cannot read or an option it cannot use is named with the
+# file, and the exit status is 3.
 settings="$root/etc/default/qv4-order-screen"
 cp "$settings" "$work/settings.packaged"
-while IFS='|' read -r command options expected_exit expected_line; do
+while IFS='|' read -r command line expected_exit expected_line; do
     [[ $command == \#* ]] && continue
-    printf 'QV4_OPTIONS="%s"\n' "$options" >"$settings"
+    printf '%s\n' "$line" >"$settings"
     autostart "$command" >"$work/autostart.out" 2>&1 && status=0 || status=$?
     [[ $status == "$expected_exit" ]] && grep -qF "$expected_line" "$work/autostart.out" ||
-        fail "qv4-autostart $command with QV4_OPTIONS=\"$options\": exit $status; expected $expected_exit and" \
+        fail "qv4-autostart $command with the line '$line': exit $status; expected $expected_exit and" \
             "the line '$expected_line' in: $(cat "$work/autostart.out")"
     [[ -e $entry || -e $FAKE_SYSTEMD/enabled ]] && [[ $expected_exit == 3 ]] && fail "enabled despite bad options"
     autostart disable >/dev/null
 done <<'ROWS'
-# command|QV4_OPTIONS|exit|a line of the output
-status|--allow-terminal 192.168.1.0/28 --listen 127.0.0.1|1|check: options OK: terminals from 192.168.1.0/28; listening on 127.0.0.1
-enable|--allow-terminal 192.168.1.20|0|check: options OK: terminals from 192.168.1.20; listening on every interface
-status|--allow-terminal 192.168.1 --listen 127.0.0.1|3|/etc/default/qv4-order-screen: QV4_OPTIONS: --allow-terminal "192.168.1": not an IPv4 or IPv6 address
-enable|--allow-terminal 192.168.1 --listen 127.0.0.1|3|/etc/default/qv4-order-screen: QV4_OPTIONS: --allow-terminal "192.168.1": not an IPv4 or IPv6 address
-status|--fullscreen|3|/etc/default/qv4-order-screen: QV4_OPTIONS: Ignoring "--fullscreen": not an option of this display
-status|--listen 127.0.0.1 --listen 127.0.0.2|3|/etc/default/qv4-order-screen: QV4_OPTIONS: --listen given twice, as 127.0.0.1 and 127.0.0.2
+# command|the settings line|exit|a line of the output
+status|QV4_OPTIONS="--allow-terminal 192.168.1.0/28 --listen 127.0.0.1"|1|check: options OK: terminals from 192.168.1.0/28; listening on 127.0.0.1
+enable|QV4_OPTIONS="--allow-terminal 192.168.1.20"|0|check: options OK: terminals from 192.168.1.20; listening on every interface
+status|QV4_OPTIONS=--allow-terminal 192.168.1.20 --allow-terminal 127.0.0.1|1|check: options OK: terminals from 192.168.1.20, 127.0.0.1; listening
+status|  QV4_OPTIONS = '--listen 127.0.0.1'  |1|/etc/default/qv4-order-screen: --listen 127.0.0.1
+status|QV4_OPTIONS="--listen \"127.0.0.1\""|3|/etc/default/qv4-order-screen: QV4_OPTIONS: --listen ""127.0.0.1"": not an IPv4 or IPv6 address
+status|# QV4_OPTIONS="--listen 127.0.0.1"|1|/etc/default/qv4-order-screen: (none)
+status|QV4_OPTIONS=--listen 127.0.0.1 # here|3|/etc/default/qv4-order-screen: QV4_OPTIONS: Ignoring "#": not an option of this display
+status|QV4_OPTIONS="--listen 127.0.0.1" # here|3|/etc/default/qv4-order-screen, line 1: text after the closing quote
+enable|QV4_OPTIONS="--allow-terminal 192.168.1.20|3|/etc/default/qv4-order-screen, line 1: the quote " is not closed
+status|QV4_OPTIONS "--allow-terminal 192.168.1.20"|3|/etc/default/qv4-order-screen, line 1: not VARIABLE=value
+status|QV4_OPTIONS="--allow-terminal 192.168.1 --listen 127.0.0.1"|3|/etc/default/qv4-order-screen: QV4_OPTIONS: --allow-terminal "192.168.1": not an IPv4 or IPv6 address
+enable|QV4_OPTIONS="--allow-terminal 192.168.1 --listen 127.0.0.1"|3|/etc/default/qv4-order-screen: QV4_OPTIONS: --allow-terminal "192.168.1": not an IPv4 or IPv6 address
+status|QV4_OPTIONS="--fullscreen"|3|/etc/default/qv4-order-screen: QV4_OPTIONS: Ignoring "--fullscreen": not an option of this display
+status|QV4_OPTIONS="--listen 127.0.0.1 --listen 127.0.0.2"|3|/etc/default/qv4-order-screen: QV4_OPTIONS: --listen given twice, as 127.0.0.1 and 127.0.0.2
 ROWS
 cp "$work/settings.packaged" "$settings"
 
-# The launcher the autostart entry runs: the settings' options and
-# environment reach the display, a crash starts it again, a clean end does not.
-printf '%s\n' 'QV4_OPTIONS="--allow-terminal 192.168.1.0/28 --listen 192.168.1.10"' QT_SCALE_FACTOR=1.5 \
-    >"$root/etc/default/qv4-order-screen"
+# The launcher the autostart entry runs: the display reads the settings as
+# under the service, a crash starts it again, a clean end does not.
+launcher="$root/usr/libexec/qv4-order-screen/qv4-order-screen-kiosk"
 mv "$root/usr/bin/appqv4App" "$work/appqv4App.real"
-printf '#!/bin/sh\necho "$* scale=$QT_SCALE_FACTOR" >>"%s"\n[ $(wc -l <"%s") -ge 2 ] || kill -SEGV $$\n' \
+printf '#!/bin/sh\necho "$*" >>"%s"\n[ $(wc -l <"%s") -ge 2 ] || kill -SEGV $$\n' \
     "$work/launches" "$work/launches" >"$root/usr/bin/appqv4App"
 chmod +x "$root/usr/bin/appqv4App"
-"$root/usr/libexec/qv4-order-screen/qv4-order-screen-kiosk" 2>"$work/launcher.err" || fail "the launcher ended with $?"
-expected="--use-fullscreen --allow-terminal 192.168.1.0/28 --listen 192.168.1.10 scale=1.5"
+"$launcher" 2>"$work/launcher.err" || fail "the launcher ended with $?"
+expected="--use-fullscreen --settings $root/etc/default/qv4-order-screen"
 [[ $(cat "$work/launches") == "$expected"$'\n'"$expected" ]] ||
-    fail "launcher: expected two starts with '$expected', got: $(cat "$work/launches")"
+    fail "launcher: expected two starts with '$expected', got: $(cat "$work/launches"); it said: $(cat "$work/launcher.err")"
 grep -q 'started\|starting it again' "$work/launcher.err" || fail "the launcher did not say it restarts the display"
+
+# A display that beats once and then stops (SIGSTOP) is killed and replaced
+# within 45 s, with one line saying why; the second one ends cleanly.
+printf '#!/bin/sh\necho $$ >>"%s"\n[ $(wc -l <"%s") -ge 2 ] && exit 0\ntouch "$QV4_HEARTBEAT_FILE"\nkill -STOP $$\n' \
+    "$work/stopped" "$work/stopped" >"$root/usr/bin/appqv4App"
+began=$(date +%s)
+XDG_RUNTIME_DIR="$work" "$launcher" 2>"$work/launcher.err" || fail "the launcher ended with $? after a stopped display"
+took=$(($(date +%s) - began))
+stopped=$(head -1 "$work/stopped")
+[[ $(wc -l <"$work/stopped") == 2 && $took -le 45 ]] && ! kill -0 "$stopped" 2>/dev/null ||
+    fail "a stopped display: $(wc -l <"$work/stopped") starts in $took s, the first one $(kill -0 "$stopped" 2>/dev/null && echo 'still there')"
+[[ $(wc -l <"$work/launcher.err") == 1 ]] && grep -q 'has not answered for 3[0-9] s' "$work/launcher.err" ||
+    fail "a stopped display: not one line saying why: $(cat "$work/launcher.err")"
+ls "$work"/qv4-order-screen.* >/dev/null 2>&1 && fail "the launcher left its heartbeat file"
 
 # Stopped, the launcher stops the display it started and waits for it.
 printf '#!/bin/sh\necho $$ >"%s"\nexec sleep 300\n' "$work/display.pid" >"$root/usr/bin/appqv4App"
