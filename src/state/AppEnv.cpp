@@ -21,6 +21,12 @@ void AppEnv::setUseFullScreen(bool value)
     emit useFullScreenChanged();
 }
 
+void AppEnv::setScreenScale(const QString &value)
+{
+    m_screenScale = value;
+    emit screenScaleChanged();
+}
+
 void AppEnv::setPromoImagesToShow(const QJsonArray &value)
 {
     m_promoImagesToShow = value;

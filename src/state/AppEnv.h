@@ -18,6 +18,8 @@ class AppEnv : public QObject
     Q_PROPERTY(Order *order READ order NOTIFY orderChanged)
     Q_PROPERTY(Client *client READ client NOTIFY clientChanged)
     Q_PROPERTY(bool useFullScreen READ useFullScreen NOTIFY useFullScreenChanged FINAL)
+    // --scale as given: "dpi", "fit" or a factor.
+    Q_PROPERTY(QString screenScale READ screenScale NOTIFY screenScaleChanged FINAL)
     Q_PROPERTY(QJsonArray promoImagesToShow READ promoImagesToShow NOTIFY promoImagesToShowChanged FINAL)
     Q_PROPERTY(QString logo READ logo NOTIFY logoChanged FINAL)
     Q_PROPERTY(QString shortVersionString READ shortVersionString NOTIFY shortVersionStringChanged FINAL)
@@ -30,6 +32,7 @@ public:
     Order *order() { return &m_order; }
     Client *client() { return &m_client; }
     bool useFullScreen() const { return m_useFullScreen; }
+    QString screenScale() const { return m_screenScale; }
     QJsonArray promoImagesToShow() const { return m_promoImagesToShow; }
     QString logo() const { return m_logo; }
     QString shortVersionString() const { return m_shortVersionString; }
@@ -37,6 +40,7 @@ public:
 
     // Writers assign and always emit.
     void setUseFullScreen(bool value);
+    void setScreenScale(const QString &value);
     void setPromoImagesToShow(const QJsonArray &value);
     void setLogo(const QString &value);
 
@@ -44,6 +48,7 @@ signals:
     void orderChanged();
     void clientChanged();
     void useFullScreenChanged();
+    void screenScaleChanged();
     void promoImagesToShowChanged();
     void logoChanged();
     void shortVersionStringChanged();
@@ -54,6 +59,7 @@ signals:
 
 private:
     bool m_useFullScreen = false;
+    QString m_screenScale = QStringLiteral("dpi");
     QJsonArray m_promoImagesToShow;
     QString m_logo;
     QString m_shortVersionString;

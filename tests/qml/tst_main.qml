@@ -24,6 +24,7 @@ Item {
             signal closePaymentDialogs
 
             property bool useFullScreen: false
+            property string screenScale: "dpi"
             property var promoImagesToShow: [[]]
             property var receiptItemModel: ListModel {}
             property string logo: ""

@@ -6,10 +6,14 @@ QtObject {
     // Physical density of the primary screen, in dots per inch.
     readonly property real dpi: Screen.pixelDensity * 25.4
 
+    // Set by the window for --scale fit or a number: design pixels times
+    // this, whatever the density. 0 keeps the density rule.
+    property real factor: 0
+
     // Design pixels to screen pixels: unchanged below 120 dpi, proportional
     // to a 160-dpi reference from there on (so 120..160 dpi shrinks).
     function scaling(x) {
-        return scalingAt(x, dpi)
+        return factor > 0 ? x * factor : scalingAt(x, dpi)
     }
 
     // The same rule for a given density; lets the rule be checked at any dpi.
