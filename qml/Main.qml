@@ -24,7 +24,8 @@ ApplicationWindow {
     // fit fills.
     readonly property bool portrait: height > width
     readonly property size designSize: portrait ? Qt.size(720, 1280) : Qt.size(1280, 776)
-    readonly property string screenScale: appCore.appEnv.screenScale || "dpi"
+    // --scale: "dpi", "fit" or a factor.
+    property string screenScale: "dpi"
 
     Binding {
         target: DpiSettings

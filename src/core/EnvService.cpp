@@ -14,7 +14,6 @@ void EnvService::run()
         qWarning("%s", qUtf8Printable(CommandLine::ignoredMessage(argument)));
     for (int i = 0; i < commandLine.fullScreenRequests; ++i)
         m_env->setUseFullScreen(true);
-    m_env->setScreenScale(commandLine.scale);
     m_allowScreenBlanking = commandLine.allowScreenBlanking;
     m_listenAddress = commandLine.listenAddress;
     m_allowedTerminals = commandLine.allowedTerminals;

@@ -124,7 +124,7 @@ int main(int argc, char *argv[])
         AppStartup::prepareEngine(*engine, core, &factory);
         // The scene graph is chosen once, for the whole run, before the window.
         RendererChoice::finish(rendererProbe);
-        ScreenChoice screenChoice(commandLine.screenName, core.appEnv()->useFullScreen());
+        ScreenChoice screenChoice(commandLine.screenName, commandLine.scale, core.appEnv()->useFullScreen());
         engine->setInitialProperties(screenChoice.initialProperties());
         AppStartup::loadMain(*engine);
 

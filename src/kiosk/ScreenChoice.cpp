@@ -6,8 +6,8 @@
 #include <QScreen>
 #include <QWindow>
 
-ScreenChoice::ScreenChoice(const QString &name, bool fullScreen, QObject *parent)
-    : QObject(parent), m_name(name), m_fullScreen(fullScreen)
+ScreenChoice::ScreenChoice(const QString &name, const QString &scale, bool fullScreen, QObject *parent)
+    : QObject(parent), m_name(name), m_scale(scale), m_fullScreen(fullScreen)
 {}
 
 bool ScreenChoice::isScaleOption(const QString &text)
@@ -46,10 +46,13 @@ QScreen *ScreenChoice::screenNamed(const QString &name)
 
 QVariantMap ScreenChoice::initialProperties() const
 {
+    QVariantMap properties{{QStringLiteral("screenScale"), m_scale}};
     // Shown by attach(), once on its screen: never for a moment on another.
-    if (m_name.isEmpty())
-        return {};
-    return {{QStringLiteral("visible"), false}, {QStringLiteral("visibility"), QWindow::Hidden}};
+    if (!m_name.isEmpty()) {
+        properties.insert(QStringLiteral("visible"), false);
+        properties.insert(QStringLiteral("visibility"), QWindow::Hidden);
+    }
+    return properties;
 }
 
 void ScreenChoice::attach(QWindow *window)

@@ -11,12 +11,13 @@ class QWindow;
 // Keeps the window on the screen named by --screen and on no other: on an
 // all-in-one till the other monitor is the cashier's. While that screen is
 // missing the window stays hidden; it comes back when the screen returns.
-// Without a name it does nothing.
+// Without a name it leaves the window where Qt puts it. Also hands the
+// window its --scale.
 class ScreenChoice : public QObject
 {
     Q_OBJECT
 public:
-    ScreenChoice(const QString &name, bool fullScreen, QObject *parent = nullptr);
+    ScreenChoice(const QString &name, const QString &scale, bool fullScreen, QObject *parent = nullptr);
 
     // Whether --scale takes this: dpi, fit or a factor from 0.25 to 8.
     static bool isScaleOption(const QString &text);
@@ -26,7 +27,8 @@ public:
 
     static bool hasScreen(const QString &name);
 
-    // The window's initial properties: made on the named screen, or hidden.
+    // The window's initial properties: its scale, and hidden until attach()
+    // has put it on the named screen.
     QVariantMap initialProperties() const;
 
     // Follows the named screen's comings and goings from now on.
@@ -38,6 +40,7 @@ private:
     void hideAway(const char *why);
 
     QString m_name;
+    QString m_scale;
     bool m_fullScreen;
     QPointer<QWindow> m_window;
 };

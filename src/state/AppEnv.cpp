@@ -21,12 +21,6 @@ void AppEnv::setUseFullScreen(bool value)
     emit useFullScreenChanged();
 }
 
-void AppEnv::setScreenScale(const QString &value)
-{
-    m_screenScale = value;
-    emit screenScaleChanged();
-}
-
 void AppEnv::setPromoImagesToShow(const QJsonArray &value)
 {
     m_promoImagesToShow = value;

@@ -18,8 +18,6 @@ class AppEnv : public QObject
     Q_PROPERTY(Order *order READ order NOTIFY orderChanged)
     Q_PROPERTY(Client *client READ client NOTIFY clientChanged)
     Q_PROPERTY(bool useFullScreen READ useFullScreen NOTIFY useFullScreenChanged FINAL)
-    // --scale as given: "dpi", "fit" or a factor.
-    Q_PROPERTY(QString screenScale READ screenScale NOTIFY screenScaleChanged FINAL)
     Q_PROPERTY(QJsonArray promoImagesToShow READ promoImagesToShow NOTIFY promoImagesToShowChanged FINAL)
     Q_PROPERTY(QString logo READ logo NOTIFY logoChanged FINAL)
     Q_PROPERTY(QString shortVersionString READ shortVersionString NOTIFY shortVersionStringChanged FINAL)
@@ -32,7 +30,6 @@ public:
     Order *order() { return &m_order; }
     Client *client() { return &m_client; }
     bool useFullScreen() const { return m_useFullScreen; }
-    QString screenScale() const { return m_screenScale; }
     QJsonArray promoImagesToShow() const { return m_promoImagesToShow; }
     QString logo() const { return m_logo; }
     QString shortVersionString() const { return m_shortVersionString; }
@@ -40,7 +37,6 @@ public:
 
     // Writers assign and always emit.
     void setUseFullScreen(bool value);
-    void setScreenScale(const QString &value);
     void setPromoImagesToShow(const QJsonArray &value);
     void setLogo(const QString &value);
 
@@ -48,7 +44,6 @@ signals:
     void orderChanged();
     void clientChanged();
     void useFullScreenChanged();
-    void screenScaleChanged();
     void promoImagesToShowChanged();
     void logoChanged();
     void shortVersionStringChanged();
@@ -59,7 +54,6 @@ signals:
 
 private:
     bool m_useFullScreen = false;
-    QString m_screenScale = QStringLiteral("dpi");
     QJsonArray m_promoImagesToShow;
     QString m_logo;
     QString m_shortVersionString;

@@ -105,7 +105,8 @@ Control {
             ]
             return [].concat(...widgets.map(([name, component, keys, ...values]) => values.map((v, i) => ({
                 tag: name + " " + (["small", "typical", "extreme"][i] || "extreme " + v.join(" ")),
-                component: component, mayShrink: i >= 2, margin: 0,
+                // The totals' figures keep the panel's inner margin; the others' widgets have their own.
+                component: component, mayShrink: i >= 2, margin: name === "totals" ? root.s(24) : 0,
                 props: keys.reduce((props, key, k) => Object.assign(props, { [key]: v[k] }), {})
             }))))
         }

@@ -24,7 +24,6 @@ Item {
             signal closePaymentDialogs
 
             property bool useFullScreen: false
-            property string screenScale: "dpi"
             property var promoImagesToShow: [[]]
             property var receiptItemModel: ListModel {}
             property string logo: ""
