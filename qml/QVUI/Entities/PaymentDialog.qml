@@ -98,7 +98,7 @@ Dialog {
                     y: DpiSettings.scaling(108)
                     width: DpiSettings.scaling(120)
                     height: DpiSettings.scaling(120)
-                    sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+                    sourceSize: DpiSettings.decodeSize(width, height)
                     source: "qrc:/icons/terminal.svg"
                 }
 

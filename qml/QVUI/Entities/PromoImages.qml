@@ -1,4 +1,5 @@
 import QtQuick
+import "../Shared"
 
 // Full-window slideshow of the promotional images that are due now, with a
 // cross-fade from each picture to the next.
@@ -11,7 +12,7 @@ Item {
     // Display time of the entry on screen, in milliseconds.
     property int showInterval: 10000
     property int transitionDuration: 500
-    readonly property size pictureSize: Qt.size(Math.ceil(width), Math.ceil(height))
+    readonly property size pictureSize: DpiSettings.decodeSize(width, height)
 
     // Used when an entry has no positive "timeout": an interval of 0 would
     // fire on every event-loop turn and restart the cross-fade forever.
@@ -158,8 +159,9 @@ Item {
         objectName: "mainImage"
         anchors.fill: parent
         fillMode: Image.PreserveAspectCrop
-        // Decoded no larger than the window: a photo of thousands of pixels
-        // a side would otherwise be held at full size while it shows.
+        // Decoded at the window's size in screen pixels, no larger: a photo
+        // of thousands of pixels a side would otherwise be held at full size
+        // while it shows.
         sourceSize: _image.pictureSize
         asynchronous: true
         opacity: 1

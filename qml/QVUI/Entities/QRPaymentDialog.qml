@@ -140,7 +140,7 @@ Dialog {
                     y: DpiSettings.scaling(24)
                     width: DpiSettings.scaling(100)
                     height: DpiSettings.scaling(54)
-                    sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+                    sourceSize: DpiSettings.decodeSize(width, height)
                     source: "qrc:/icons/sbp.svg"
                 }
 

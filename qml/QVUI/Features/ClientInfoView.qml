@@ -26,7 +26,7 @@ Column {
             anchors.verticalCenter: parent.verticalCenter
             width: DpiSettings.scaling(20)
             height: DpiSettings.scaling(20)
-            sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+            sourceSize: DpiSettings.decodeSize(width, height)
             // Read once a client shows, not at start-up.
             source: _view.visible ? "qrc:/icons/person.svg" : ""
         }

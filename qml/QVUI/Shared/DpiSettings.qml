@@ -6,6 +6,15 @@ QtObject {
     // Physical density of the primary screen, in dots per inch.
     readonly property real dpi: Screen.pixelDensity * 25.4
 
+    // Screen pixels to a pixel of the scene (QT_SCALE_FACTOR and the like).
+    readonly property real pixelRatio: Screen.devicePixelRatio > 0 ? Screen.devicePixelRatio : 1
+
+    // The size to decode a picture at that is shown at width × height: the
+    // screen's own pixels, never a smaller copy drawn larger.
+    function decodeSize(width, height) {
+        return Qt.size(Math.ceil(width * pixelRatio), Math.ceil(height * pixelRatio))
+    }
+
     // Set by the window for --scale fit or a number: design pixels times
     // this, whatever the density. 0 keeps the density rule.
     property real factor: 0

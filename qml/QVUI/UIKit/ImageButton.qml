@@ -34,7 +34,7 @@ Rectangle {
         // button) needs no decoder at start-up.
         source: _button.visible ? _button.source : ""
         // Rasterise vector icons at the size they are shown.
-        sourceSize: Qt.size(Math.max(1, Math.ceil(width)), Math.max(1, Math.ceil(height)))
+        sourceSize: DpiSettings.decodeSize(Math.max(1, width), Math.max(1, height))
         mipmap: true
         antialiasing: true
         autoTransform: true

@@ -38,7 +38,7 @@ Rectangle {
             width: DpiSettings.scaling(168)
             height: DpiSettings.scaling(88)
             fillMode: Image.PreserveAspectFit
-            sourceSize: Qt.size(Math.ceil(width), Math.ceil(height))
+            sourceSize: DpiSettings.decodeSize(width, height)
             // Even a local file: a heavy one would hold the window still while it decodes.
             asynchronous: true
             source: _panel.logo !== undefined && _panel.logo !== null && String(_panel.logo) !== ""
