@@ -50,8 +50,9 @@ int checkOptions(const CommandLine &commandLine, const QString &program, int arg
         const QStringList screens = ScreenChoice::screenList();
         std::printf("%s: screens: %s\n", qPrintable(program), qPrintable(screens.join(u", ")));
         if (!commandLine.screenName.isEmpty() && !ScreenChoice::hasScreen(commandLine.screenName))
-            std::printf("%s: screen \"%s\" (--screen) is not connected now: the display shows nothing until it "
-                        "is\n", qPrintable(program), qPrintable(commandLine.screenName));
+            std::printf("%s: screen \"%s\" (--screen) is not connected now: the display shows nothing "
+                        "until it is\n",
+                        qPrintable(program), qPrintable(commandLine.screenName));
     }
     return commandLine.ignored.isEmpty() ? 0 : 1;
 }

@@ -19,13 +19,20 @@ bool ScreenChoice::isScaleOption(const QString &text)
     return ok && factor >= 0.25 && factor <= 8;
 }
 
-QStringList ScreenChoice::screenList()
+QStringList ScreenChoice::screenList(const QString &but)
 {
     QStringList names;
     for (const QScreen *screen : QGuiApplication::screens()) {
+        if (!but.isEmpty() && screen->name() == but)
+            continue;
         const QRect g = screen->geometry();
         const QString name = screen->name().isEmpty() ? QStringLiteral("(unnamed)") : screen->name();
-        names << QStringLiteral("%1 %2x%3+%4+%5").arg(name).arg(g.width()).arg(g.height()).arg(g.x()).arg(g.y());
+        names << QStringLiteral("%1 %2x%3+%4+%5")
+                     .arg(name)
+                     .arg(g.width())
+                     .arg(g.height())
+                     .arg(g.x())
+                     .arg(g.y());
     }
     return names;
 }
@@ -91,11 +98,8 @@ void ScreenChoice::hideAway(const char *why)
 {
     if (m_window)
         m_window->hide();
-    QStringList names;
-    for (const QScreen *screen : QGuiApplication::screens()) {
-        if (screen->name() != m_name)
-            names << screen->name();
-    }
-    qCWarning(lcKiosk, "Screen \"%s\" (--screen) %s: the display shows nothing until it returns; screens now: %s",
+    const QStringList names = screenList(m_name);
+    qCWarning(lcKiosk,
+              "Screen \"%s\" (--screen) %s: the display shows nothing until it returns; screens now: %s",
               qUtf8Printable(m_name), why, names.isEmpty() ? "none" : qUtf8Printable(names.join(u", ")));
 }

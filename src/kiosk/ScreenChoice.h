@@ -22,8 +22,9 @@ public:
     // Whether --scale takes this: dpi, fit or a factor from 0.25 to 8.
     static bool isScaleOption(const QString &text);
 
-    // The screens there are, as "NAME WxH+X+Y", for the installer to pick from.
-    static QStringList screenList();
+    // The screens there are, as "NAME WxH+X+Y", for the installer to pick
+    // from; but the one named.
+    static QStringList screenList(const QString &but = {});
 
     static bool hasScreen(const QString &name);
 
