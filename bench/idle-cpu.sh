@@ -5,17 +5,21 @@
 # OpenGL: no GPU), in its own network namespace so that the display's port
 # is free, targets alternating within each round:
 #   display          the display as it starts here (--renderer auto)
+#   display-WxH-fit  the same full screen with --scale fit on a WxH screen: 1280x800,
+#                    1920x1080 and 1080x1920 (portrait)
 #   display-opengl   the display forced onto OpenGL (--renderer opengl)
 #   floor            a bare Qt Quick window running a BusyIndicator of the spinner's size
 #   chromium         bench/waiting.html in a Chromium kiosk (all its processes), where installed
 #
 #   bash bench/idle-cpu.sh DISPLAY_BINARY FLOOR_BINARY [SECONDS] [ROUNDS]
+# IDLE_TARGETS="display display-1920x1080-fit" measures only those.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 app="$(readlink -f "$1")"; floor="$(readlink -f "$2")"; seconds="${3:-20}"; rounds="${4:-3}"
 ticks=$(getconf CLK_TCK)
-targets="display display-opengl floor"
+targets="display display-1280x800-fit display-1920x1080-fit display-1080x1920-fit display-opengl floor"
 command -v chromium >/dev/null && targets+=" chromium"
+targets="${IDLE_TARGETS:-$targets}"
 
 # The process and all its descendants.
 tree() {
@@ -31,8 +35,10 @@ measure() { # target -> "program% xserver% rssMB"
     local target="$1" work; work="$(mktemp -d)"
     mkdir -m 700 "$work/xdg"
     local -a cmd
+    local size=1280x800
     case "$target" in
     display) cmd=("$app") ;;
+    display-*-fit) size="${target#display-}" && size="${size%-fit}" && cmd=("$app" --use-fullscreen --scale fit) ;;
     display-opengl) cmd=("$app" --renderer opengl) ;;
     floor) cmd=("$floor") ;;
     chromium) cmd=(chromium --kiosk --no-sandbox --no-first-run --disable-gpu --user-data-dir="$work/chromium"
@@ -40,7 +46,7 @@ measure() { # target -> "program% xserver% rssMB"
     esac
     # The innermost shell notes its pid, then becomes the program.
     unshare -n sh -c 'ip link set lo up && exec "$@"' sh \
-        xvfb-run -a -s "-screen 0 1280x800x24 -dpi 96" sh -c 'echo $$ >"$0"; exec "$@"' "$work/pid" \
+        xvfb-run -a -s "-screen 0 ${size}x24 -dpi 96" sh -c 'echo $$ >"$0"; exec "$@"' "$work/pid" \
         env XDG_RUNTIME_DIR="$work/xdg" QT_QPA_PLATFORM=xcb QT_LOGGING_RULES="*.debug=false" "${cmd[@]}" \
         >"$work/log" 2>&1 &
     local runner=$!
@@ -78,11 +84,11 @@ done
 mean() { echo "$1" | awk '{ for (i = 1; i <= NF; i++) s += $i; printf "%.1f", s / NF }'; }
 range() { echo "$1" | tr ' ' '\n' | sed '/^$/d' | sort -n | sed -n '1p;$p' | paste -sd '-'; }
 ref="$(mean "${cpu[chromium]:-}" 2>/dev/null || true)"
-printf "\n%-16s %16s %14s %12s %18s\n" target "CPU % (range)" "X server %" "RSS MB" "ratio to chromium"
+printf "\n%-22s %16s %14s %12s %18s\n" target "CPU % (range)" "X server %" "RSS MB" "ratio to chromium"
 for target in $targets; do
     c="$(mean "${cpu[$target]}")"
     ratio="-"
     [[ -n "${cpu[chromium]:-}" ]] && ratio="$(awk -v a="$c" -v b="$ref" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')"
-    printf "%-16s %8s (%s) %14s %12s %18s\n" "$target" "$c" "$(range "${cpu[$target]}")" \
+    printf "%-22s %8s (%s) %14s %12s %18s\n" "$target" "$c" "$(range "${cpu[$target]}")" \
         "$(mean "${xcpu[$target]}")" "$(mean "${rss[$target]}")" "$ratio"
 done

@@ -4,9 +4,11 @@
 #   bash bench/run.sh            # everything
 #   bash bench/run.sh latency    # only the benchmarks whose name contains it
 #   bash bench/run.sh idle       # the waiting screen's CPU and memory under Xvfb on both scene graphs,
+#                                # full screen with --scale fit at 1280x800, 1920x1080 and 1080x1920,
 #                                # against a BusyIndicator and a Chromium page
 #   bash bench/run.sh pixel      # message to pixel and payment to QR under Xvfb on both scene
-#                                # graphs (bench/pixel.sh; only when named: about 40 minutes)
+#                                # graphs, and at 1920x1080 with --scale fit (bench/pixel.sh; only
+#                                # when named: about 50 minutes)
 #   bash bench/run.sh month [DAYS [MESSAGES_PER_DAY]]
 #                                # a month of a busy till replayed (bench_month; only when named:
 #                                # about 10 to 20 minutes for 30 days of 6 700 messages)

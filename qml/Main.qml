@@ -19,37 +19,56 @@ ApplicationWindow {
     font.family: "Onest"
     visibility: _app.core.appEnv.useFullScreen ? Window.FullScreen : Window.AutomaticVisibility
 
+    // Taller than wide: the promo across the top, the receipt and the totals
+    // across the bottom. Each layout has its own design size, which --scale
+    // fit fills.
+    readonly property bool portrait: height > width
+    readonly property size designSize: portrait ? Qt.size(720, 1280) : Qt.size(1280, 776)
+    // --scale: "dpi", "fit" or a factor.
+    property string screenScale: "dpi"
+
+    Binding {
+        target: DpiSettings
+        property: "factor"
+        value: _app.screenScale === "fit"
+               ? Math.min(_app.width / _app.designSize.width, _app.height / _app.designSize.height)
+               : Number(_app.screenScale)
+        when: _app.screenScale !== "dpi" && _app.width > 0 && _app.height > 0
+        restoreMode: Binding.RestoreBindingOrValue
+    }
+
     background: Rectangle {
         color: Theme.colorBackgroundSecondary
     }
 
     // Full screen covers the screen also where no window manager acts on the
-    // request (a kiosk started bare, with xinit and the display alone).
+    // request (a kiosk started bare, with xinit and the display alone). The
+    // window's own screen: a Binding's Screen would be the primary one.
     Binding {
         target: _app
         property: "x"
-        value: Screen.virtualX
+        value: _app.Screen.virtualX
         when: _app.core.appEnv.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
     Binding {
         target: _app
         property: "y"
-        value: Screen.virtualY
+        value: _app.Screen.virtualY
         when: _app.core.appEnv.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
     Binding {
         target: _app
         property: "width"
-        value: Screen.width
+        value: _app.Screen.width
         when: _app.core.appEnv.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
     Binding {
         target: _app
         property: "height"
-        value: Screen.height
+        value: _app.Screen.height
         when: _app.core.appEnv.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
@@ -58,7 +77,9 @@ ApplicationWindow {
         id: _promoImages
         objectName: "promoImages"
         width: parent.width
-        height: parent.height
+        // Landscape, the panel lies over the picture's right side; portrait,
+        // the picture ends above it.
+        height: _app.portrait ? _rightColumn.y - DpiSettings.scaling(8) : parent.height
         // Only the pictures that have loaded: a failing one never leaves a hole.
         images: _app.core.pictures.promoImagesToShow
         onPictureFailed: url => _app.core.pictures.failedToShow(url)
@@ -67,10 +88,11 @@ ApplicationWindow {
     Column {
         id: _rightColumn
         objectName: "rightColumn"
-        x: _app.contentItem.width - width - DpiSettings.scaling(8)
-        y: DpiSettings.scaling(8)
-        width: DpiSettings.scaling(428)
-        height: _app.contentItem.height - DpiSettings.scaling(16)
+        x: _app.portrait ? DpiSettings.scaling(8) : _app.contentItem.width - width - DpiSettings.scaling(8)
+        y: _app.portrait ? _app.contentItem.height - height - DpiSettings.scaling(8) : DpiSettings.scaling(8)
+        width: _app.portrait ? _app.contentItem.width - DpiSettings.scaling(16) : DpiSettings.scaling(428)
+        height: _app.portrait ? Math.min(DpiSettings.scaling(814), _app.contentItem.height - DpiSettings.scaling(16))
+                              : _app.contentItem.height - DpiSettings.scaling(16)
 
         ReceiptItemsWidget {
             objectName: "receiptItemsWidget"
@@ -102,7 +124,7 @@ ApplicationWindow {
         id: _versionLabel
         objectName: "versionLabel"
         x: DpiSettings.scaling(10)
-        y: _app.contentItem.height - DpiSettings.scaling(20)
+        y: _promoImages.height - DpiSettings.scaling(20)
         font.pixelSize: DpiSettings.scaling(12)
         font.weight: Font.Normal
         color: Theme.colorTextCaption

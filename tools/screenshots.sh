@@ -4,6 +4,8 @@
 # llvmpipe, its fast blur) and the software one (our own blurred picture).
 # Every state is drawn on both and compared; the software path's waiting
 # and QR payment dialogs are kept beside the OpenGL ones (*-software.png).
+# Then a few states full screen with --scale fit at 1920x1080, 800x480 and
+# 1080x1920 (portrait), and on the right-hand monitor of two with --screen.
 #   bash tools/screenshots.sh [OUT]   # OUT/software/ gets every software state too
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -56,12 +58,31 @@ if [[ -n "${1:-}" ]]; then
     mkdir -p "$out/software" && cp "$work/software"/*.png "$out/software/"
 fi
 
-# A large screen, the interface scaled by Qt: the receipt state at 1920x1080.
-mkdir -p "$work/scaled"
-xvfb-run -a -s "-screen 0 1920x1080x24 -dpi 96" \
-    env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1.5 QT_LOGGING_RULES="default.debug=false" \
-    "$build/qv4screenshots" "$work/scaled" "$work/promo-1.jpg" "$work/promo-2.jpg" >/dev/null
-cp "$work/scaled/03-receipt.png" "$out/10-scaled-1920x1080.png"
+# Other screens, full screen with --scale fit, on the scene graph the display
+# picks without a GPU: SIZE, then STATE:NAME pairs to keep. The last one has
+# two monitors side by side, the display on the right one, the left black.
+other_screen() {
+    local size="$1" dir="$work/$1" options=(--use-fullscreen --scale fit) setup=true
+    shift
+    if [[ "$size" == two-monitors ]]; then
+        setup="xrandr --setmonitor LEFT 1280/340x800/210+0+0 none && \
+               xrandr --setmonitor RIGHT 1280/340x800/210+1280+0 none"
+        options+=(--screen RIGHT)
+        size=2560x800
+    fi
+    mkdir -p "$dir"
+    xvfb-run -a -s "-screen 0 ${size}x24 -dpi 96 -noreset" sh -c "$setup && exec \"\$@\"" sh \
+        env QT_QPA_PLATFORM=xcb QT_QUICK_BACKEND=software QT_LOGGING_RULES="default.debug=false" \
+        "$build/qv4screenshots" "$dir" "${options[@]}" "$work/promo-1.jpg" "$work/promo-2.jpg" >/dev/null
+    for pair in "$@"; do
+        cp "$dir/${pair%%:*}.png" "$out/${pair#*:}.png"
+    done
+}
+other_screen 1920x1080 03-receipt:10-fit-1920x1080 06-payment-qr:15-fit-1920x1080-payment-qr
+other_screen 800x480 03-receipt:16-fit-800x480
+other_screen 1080x1920 03-receipt:17-portrait-1080x1920 07-slideshow:18-portrait-1080x1920-slideshow \
+    06-payment-qr:19-portrait-1080x1920-payment-qr
+other_screen two-monitors 03-receipt:20-two-monitors-screen-right
 
 # Fewer colours keep the PNGs small; the pictures stay faithful at a glance.
 for png in "$out"/*.png; do

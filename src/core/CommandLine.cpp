@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "kiosk/RendererChoice.h"
+#include "kiosk/ScreenChoice.h"
 #include "network/TerminalAccess.h"
 
 #include <QCommandLineParser>
@@ -20,6 +21,8 @@ const QString helpName = QStringLiteral("help");
 const QString versionName = QStringLiteral("version");
 const QString checkName = QStringLiteral("check-options");
 const QString settingsName = QStringLiteral("settings");
+const QString screenOptionName = QStringLiteral("screen");
+const QString scaleOptionName = QStringLiteral("scale");
 
 void addOptions(QCommandLineParser &parser)
 {
@@ -47,6 +50,17 @@ void addOptions(QCommandLineParser &parser)
                                      "where a GPU draws; opengl or software force one. QT_QUICK_BACKEND "
                                      "or QSG_RHI_BACKEND, when set, win."),
                       QStringLiteral("auto|opengl|software")});
+    parser.addOption({screenOptionName,
+                      QStringLiteral("Open the window on the screen of this name only, as xrandr "
+                                     "--listmonitors shows it (HDMI-1, DP-2, ...); while it is missing the "
+                                     "display shows nothing, and comes back when it returns. "
+                                     "--check-options lists the screens."),
+                      QStringLiteral("NAME")});
+    parser.addOption({scaleOptionName,
+                      QStringLiteral("Size of the interface: dpi (the default) follows the screen's dots "
+                                     "per inch; fit scales the design to fill the window; a number from "
+                                     "0.25 to 8 fixes the factor."),
+                      QStringLiteral("dpi|fit|FACTOR")});
     parser.addOption({checkName, QStringLiteral("Check the other options as a start would, say what it would "
                                                 "do with them, and exit without a window: 0 when they are "
                                                 "sound, 1 when some would be ignored, 2 when the display "
@@ -63,7 +77,8 @@ void addOptions(QCommandLineParser &parser)
 
 bool takesValue(const QString &name)
 {
-    return name == terminalName || name == listenName || name == rendererName || name == settingsName;
+    return name == terminalName || name == listenName || name == rendererName || name == settingsName ||
+           name == screenOptionName || name == scaleOptionName;
 }
 
 bool isOwnLongOption(const QString &name)
@@ -124,6 +139,19 @@ const QtOption *qtOption(const QString &argument, bool *attached)
     return nullptr;
 }
 
+QString valueWanted(const QString &name)
+{
+    if (name == rendererName)
+        return QStringLiteral("auto, opengl or software");
+    if (name == screenOptionName)
+        return QStringLiteral("a screen NAME");
+    if (name == scaleOptionName)
+        return QStringLiteral("dpi, fit or a FACTOR");
+    if (name == settingsName)
+        return QStringLiteral("a FILE");
+    return QStringLiteral("an ADDRESS");
+}
+
 std::optional<QHostAddress> parseListenAddress(const QString &text)
 {
     if (text.contains(u'/') || !TerminalAccess::parseEntry(text))
@@ -172,11 +200,7 @@ CommandLine CommandLine::parse(const QStringList &arguments)
         }
         if (takesValue(name) && equals < 0 && i + 1 == arguments.size()) {
             // Still read the rest: --help goes before any complaint.
-            result.error =
-                QStringLiteral("%1 needs %2")
-                    .arg(argument, name == rendererName   ? QStringLiteral("auto, opengl or software")
-                                   : name == settingsName ? QStringLiteral("a FILE")
-                                                          : QStringLiteral("an ADDRESS"));
+            result.error = QStringLiteral("%1 needs %2").arg(argument, valueWanted(name));
             continue;
         }
         own << argument;
@@ -228,6 +252,19 @@ CommandLine CommandLine::parse(const QStringList &arguments)
             return fail(
                 QStringLiteral("--%1 \"%2\": not one of auto, opengl, software").arg(rendererName, value));
         result.renderer = value;
+    }
+    if (parser.isSet(screenOptionName)) {
+        const QString value = parser.values(screenOptionName).constLast().trimmed();
+        if (value.isEmpty())
+            return fail(QStringLiteral("--%1 needs %2").arg(screenOptionName, valueWanted(screenOptionName)));
+        result.screenName = value;
+    }
+    if (parser.isSet(scaleOptionName)) {
+        const QString value = parser.values(scaleOptionName).constLast().trimmed();
+        if (!ScreenChoice::isScaleOption(value))
+            return fail(QStringLiteral("--%1 \"%2\": not dpi, fit, nor a factor from 0.25 to 8")
+                            .arg(scaleOptionName, value));
+        result.scale = value;
     }
     return result;
 }

@@ -30,6 +30,8 @@ struct CommandLine
     QHostAddress listenAddress;                       // null: every interface
     QList<QPair<QHostAddress, int>> allowedTerminals; // empty: any host
     QString renderer = QStringLiteral("auto");        // --renderer: auto, opengl or software
+    QString screenName;                               // --screen: empty, the first screen
+    QString scale = QStringLiteral("dpi");            // --scale: dpi, fit or a factor
     QStringList ignored;                              // not understood, as given
     QString error; // a value that is not what its option takes: start-up stops
     QString settingsFile;        // --settings FILE, read by SettingsFile::apply()

@@ -9,6 +9,7 @@
 #include "kiosk/KioskCursor.h"
 #include "kiosk/ScreenAwake.h"
 #include "kiosk/RendererChoice.h"
+#include "kiosk/ScreenChoice.h"
 #include "state/AppEnv.h"
 
 #include <QFileInfo>
@@ -28,7 +29,7 @@ namespace {
 
 // --check-options: what a start would make of the options, without a window.
 // The warnings go where a start's go; the summary to standard output.
-int checkOptions(const CommandLine &commandLine, const QString &program)
+int checkOptions(const CommandLine &commandLine, const QString &program, int argc, char *argv[])
 {
     for (const QString &argument : commandLine.ignored) {
         const QString where = commandLine.settingsOptions.contains(argument)
@@ -57,6 +58,16 @@ int checkOptions(const CommandLine &commandLine, const QString &program)
                 commandLine.ignored.isEmpty() ? "OK" : "ignored in part",
                 terminals.isEmpty() ? "any host (no --allow-terminal)" : qPrintable(terminals.join(u", ")),
                 qPrintable(listen));
+    // The names --screen takes, where a display server answers to ask it.
+    if (!commandLine.displayServerMissing() && commandLine.unreachableXDisplay().isEmpty()) {
+        QGuiApplication app(argc, argv);
+        const QStringList screens = ScreenChoice::screenList();
+        std::printf("%s: screens: %s\n", qPrintable(program), qPrintable(screens.join(u", ")));
+        if (!commandLine.screenName.isEmpty() && !ScreenChoice::hasScreen(commandLine.screenName))
+            std::printf("%s: screen \"%s\" (--screen) is not connected now: the display shows nothing "
+                        "until it is\n",
+                        qPrintable(program), qPrintable(commandLine.screenName));
+    }
     return commandLine.ignored.isEmpty() ? 0 : 1;
 }
 
@@ -99,7 +110,7 @@ int answerBeforeStart(const CommandLine &commandLine, const QStringList &argumen
         return 2;
     }
     if (commandLine.checkOnly)
-        return checkOptions(commandLine, program);
+        return checkOptions(commandLine, program, argc, argv);
     QString missing;
     if (commandLine.displayServerMissing())
         missing = QStringLiteral("neither DISPLAY nor WAYLAND_DISPLAY is set");
@@ -151,12 +162,15 @@ int main(int argc, char *argv[])
         AppStartup::prepareEngine(*engine, core, &factory);
         // The scene graph is chosen once, for the whole run, before the window.
         RendererChoice::finish(rendererProbe);
+        ScreenChoice screenChoice(commandLine.screenName, commandLine.scale, core.appEnv()->useFullScreen());
+        engine->setInitialProperties(screenChoice.initialProperties());
         AppStartup::loadMain(*engine);
 
         // A kiosk has nobody to move the cursor away or wake the screen.
         std::optional<KioskCursor> cursor;
         std::optional<ScreenAwake> awake;
         auto *window = qobject_cast<QQuickWindow *>(engine->rootObjects().value(0));
+        screenChoice.attach(window);
         if (window && core.appEnv()->useFullScreen()) {
             cursor.emplace(window);
             if (core.envService()->allowScreenBlanking())

@@ -211,8 +211,10 @@ void BlurredBackdrop::restart()
 
 void BlurredBackdrop::grab()
 {
+    // A hidden window (--screen, its monitor missing) has nothing to grab; the
+    // check timer grabs once it shows.
     if (m_grab || m_blur.isRunning() || !isVisible() || !window() || !m_source || !m_source->window() ||
-        !m_source->isVisible()) {
+        !m_source->window()->isVisible() || !m_source->isVisible()) {
         return;
     }
     const QSize size = pixelSize();

@@ -84,21 +84,22 @@ Control {
         }
 
         // Each widget with small, typical and extreme figures; only extreme
-        // ones may shrink to fit.
+        // ones may shrink to fit. The totals' figures keep the panel's inner
+        // margin; the others' widgets have their own.
         function test_figuresInPlace_data() {
             return [
-                { tag: "totals small", component: priceComponent, mayShrink: false, margin: 0,
+                { tag: "totals small", component: priceComponent, mayShrink: false, margin: root.s(24),
                   props: { toPaymentAmount: 1, discountAmount: 0, discountPercentAmount: 0, bonusExpense: 1 } },
-                { tag: "totals typical", component: priceComponent, mayShrink: false, margin: 0,
+                { tag: "totals typical", component: priceComponent, mayShrink: false, margin: root.s(24),
                   props: { toPaymentAmount: 131500, discountAmount: 5200, discountPercentAmount: 0.038,
                            bonusExpense: 4000 } },
-                { tag: "totals extreme", component: priceComponent, mayShrink: true, margin: 0,
+                { tag: "totals extreme", component: priceComponent, mayShrink: true, margin: root.s(24),
                   props: { toPaymentAmount: most, discountAmount: most, discountPercentAmount: 0.1234,
                            bonusExpense: most } },
-                { tag: "totals extreme, a short percentage", component: priceComponent, mayShrink: true, margin: 0,
+                { tag: "totals extreme, a short percentage", component: priceComponent, mayShrink: true, margin: root.s(24),
                   props: { toPaymentAmount: most, discountAmount: most, discountPercentAmount: 0.07,
                            bonusExpense: most } },
-                { tag: "totals extreme, no bonuses", component: priceComponent, mayShrink: true, margin: 0,
+                { tag: "totals extreme, no bonuses", component: priceComponent, mayShrink: true, margin: root.s(24),
                   props: { toPaymentAmount: most, discountAmount: most, discountPercentAmount: 0.1234,
                            bonusExpense: 0 } },
                 { tag: "line small", component: delegateComponent, mayShrink: false, margin: 0,

@@ -111,6 +111,11 @@ Item {
             appCore.appEnv.useFullScreen = false
             appCore.appEnv.longVersionString = "1.1.0-29-stable"
             appCore.appEnv.receiptItemModel.clear()
+            appCore.appEnv.client.uuid = ""
+            appCore.appEnv.client.clientName = ""
+            appCore.appEnv.order.totalAmount = 0
+            appCore.appEnv.order.expenseBonusCount = 0
+            DpiSettings.factor = 0
         }
 
         function dialogs() {
@@ -143,25 +148,84 @@ Item {
             verify(window.visibility !== Window.FullScreen)
         }
 
-        function test_layout() {
+        // The screens shops buy, landscape and portrait, at the scale each is
+        // meant for; "panel" is the width the receipt column comes out at
+        // (1.39 times the design's at 1920x1080 with fit).
+        function test_layout_data() {
+            return [
+                { tag: "1280x776, dpi", width: 1280, height: 776, scale: "dpi", panel: 428 },
+                { tag: "1920x1080, fit", width: 1920, height: 1080, scale: "fit", panel: 428 * 1080 / 776 },
+                { tag: "1920x1080, factor 1.5", width: 1920, height: 1080, scale: "1.5", panel: 642 },
+                { tag: "1024x768, fit", width: 1024, height: 768, scale: "fit", panel: 428 * 0.8 },
+                { tag: "800x480, fit", width: 800, height: 480, scale: "fit", panel: 428 * 480 / 776 },
+                { tag: "1080x1920, portrait, fit", width: 1080, height: 1920, scale: "fit", panel: 1080 - 24 },
+                { tag: "1080x1920, portrait, dpi", width: 1080, height: 1920, scale: "dpi", panel: 1080 - 16 }
+            ]
+        }
+
+        // Each size: the panel inside the window, the picture clear of it in
+        // portrait, every text inside the column, and the client with eight
+        // lines in view without scrolling at 1080x1920.
+        function test_layout(data) {
+            window.screenScale = data.scale
+            window.width = data.width
+            window.height = data.height
+            appCore.appEnv.client.uuid = "G-1"
+            appCore.appEnv.client.clientName = "Анна"
+            appCore.appEnv.order.totalAmount = 131500
+            appCore.appEnv.order.expenseBonusCount = 4000
+            for (let i = 0; i < 8; ++i)
+                appCore.appEnv.receiptItemModel.append({
+                    uuid: "L" + i, menuName: "Капучино 0,3 л", quantity: 1, menuPrice: 18000, discountAmount: 0,
+                    discountReceipt: 0, receiptItemRecipeChanges: [], recipeChangesOmitted: 0, total: 18000 })
             const content = window.contentItem
             const column = find("rightColumn")
-            // At the right edge, the same margin above, to the right and below.
-            const margin = content.width - column.x - column.width
-            verify(margin > 0 && column.x > 0)
-            compare(column.y, margin)
-            compare(content.height - column.y - column.height, margin)
-            // The receipt over the totals, filling the column.
             const receipt = find("receiptItemsWidget")
             const totals = find("orderPriceWidget")
-            verify(totals.height > 0)
-            compare(receipt.height, column.height - totals.height)
-            waitForItemPolished(column)
-            compare(totals.y, receipt.height, "no gap")
             const promo = find("promoImages")
+            const list = find("receiptList")
+            waitForItemPolished(column)
+            tryVerify(() => list.count === 8 && list.itemAtIndex(0) !== null)
+
+            fuzzyCompare(column.width, data.panel, 0.01)
+            verify(column.x > 0 && column.y > 0 && column.x + column.width < content.width
+                   && column.y + column.height < content.height, "the column lies inside the window")
+            compare(receipt.height + totals.height, column.height)
+            compare(totals.y, receipt.height, "no gap")
             compare(promo.width, content.width)
-            compare(promo.height, content.height)
+            if (data.height > data.width)
+                verify(promo.y + promo.height < column.y, "the picture ends above the panel")
+            else
+                compare(promo.height, content.height)
             verify(promo.z <= column.z)
+            const label = find("versionLabel")
+            verify(label.x + label.contentWidth < column.x || label.y + label.height < column.y,
+                   "the version stays clear of the panel")
+
+            const texts = []
+            const stack = [column]
+            while (stack.length > 0) {
+                const item = stack.pop()
+                if (!item.visible)
+                    continue
+                if (item.contentWidth !== undefined && item.lineCount !== undefined && item.text !== "")
+                    texts.push(item)
+                for (let i = 0; i < item.children.length; ++i)
+                    stack.push(item.children[i])
+            }
+            verify(texts.length > 8)
+            for (const text of texts) {
+                // Where its glyphs go, by its alignment.
+                const h = text.effectiveHorizontalAlignment
+                const free = (text.width - text.leftPadding - text.rightPadding - text.contentWidth)
+                             * (h === Text.AlignRight ? 1 : h === Text.AlignHCenter ? 0.5 : 0)
+                const r = text.mapToItem(column, text.leftPadding + free, 0, text.contentWidth, text.height)
+                verify(r.x >= -0.01 && r.x + r.width <= column.width + 0.01,
+                       "\"" + text.text + "\" at " + r.x + ".." + (r.x + r.width) + " inside the column")
+            }
+            if (data.width === 1080)
+                verify(list.contentHeight <= list.height, "eight lines in view: " + list.contentHeight + " in "
+                       + list.height)
         }
 
         function test_versionLabel() {

@@ -6,6 +6,7 @@
 #include "kiosk/KioskCursor.h"
 #include "kiosk/ScreenAwake.h"
 #include "kiosk/RendererChoice.h"
+#include "kiosk/ScreenChoice.h"
 
 #include <QDBusConnection>
 #include <QGuiApplication>
@@ -54,6 +55,8 @@ private slots:
     void renderer_data();
     void renderer();
     void heartbeat();
+    void screenChoice_data();
+    void screenChoice();
 };
 
 void TestKiosk::cursor_data()
@@ -225,6 +228,36 @@ void TestKiosk::heartbeat()
 #ifdef QV4_HAVE_SYSTEMD
     QVERIFY(received().contains("WATCHDOG=1"));
 #endif
+}
+
+void TestKiosk::screenChoice_data()
+{
+    QTest::addColumn<QString>("name"); // --screen
+    QTest::addColumn<bool>("shown");
+
+    QTest::newRow("no --screen: left where it is") << QString() << true;
+    // Never on another screen, the cashier's: hidden, and the log names the screens there are.
+    QTest::newRow("a screen that is not there") << QStringLiteral("HDMI-9") << false;
+}
+
+void TestKiosk::screenChoice()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, shown);
+
+    QWindow window;
+    window.resize(200, 100);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    if (!shown) {
+        QTest::ignoreMessage(QtWarningMsg,
+                             QRegularExpression(QStringLiteral(
+                                 "Screen \"HDMI-9\" \\(--screen\\) is not connected: the display "
+                                 "shows nothing until it returns; screens now: \\(unnamed\\) \\d+x\\d+")));
+    }
+    ScreenChoice choice(name, QStringLiteral("dpi"), true);
+    choice.attach(&window);
+    QCOMPARE(window.isVisible(), shown);
 }
 
 int main(int argc, char *argv[])

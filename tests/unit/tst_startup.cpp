@@ -412,7 +412,8 @@ void TestStartup::commandLineExits_data()
     const QString help =
         QStringLiteral("Usage: appqv4App [options]\n  --use-fullscreen \n  --allow-screen-blanking \n"
                        "  --allow-terminal <ADDRESS> \n  --listen <ADDRESS> \n"
-                       "  --renderer <auto|opengl|software> \n  -h, --help \n"
+                       "  --renderer <auto|opengl|software> \n  --screen <NAME> \n"
+                       "  --scale <dpi|fit|FACTOR> \n  -h, --help \n"
                        "  -v, --version \n");
     const QString version = QStringLiteral("1.1.0-29-stable");
     const QString offscreen = QStringLiteral("QT_QPA_PLATFORM=offscreen"), noServer;
@@ -435,6 +436,14 @@ void TestStartup::commandLineExits_data()
     row("no address to listen on", {"--listen"}, offscreen, 2, "", app + "--listen needs an ADDRESS");
     row("a renderer Qt Quick has not", {"--renderer", "vulkan"}, offscreen, 2, "",
         app + "--renderer \"vulkan\": not one of auto, opengl, software");
+    row("a scale that is none", {"--scale", "0"}, offscreen, 2, "",
+        app + "--scale \"0\": not dpi, fit, nor a factor from 0.25 to 8");
+    row("no screen name", {"--screen"}, offscreen, 2, "", app + "--screen needs a screen NAME");
+    row("a screen that is not there, listed among those that are", {"--check-options", "--screen", "HDMI-9"},
+        offscreen, 0,
+        app + "screens: (unnamed) 800x800+0+0\n" + app +
+            "screen \"HDMI-9\" (--screen) is not connected now: the display shows nothing until it is",
+        "");
     row("no display server", {"--use-fullscreen"}, noServer, 1, "",
         app + "no display server: neither DISPLAY nor WAYLAND_DISPLAY is set.");
     // As when a kiosk starts before its X server: Qt itself would abort. It waits 30 s.

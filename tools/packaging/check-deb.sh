@@ -231,7 +231,8 @@ bare       bogus            2     none
 bare       disable+now      2     none
 ROWS
 autostart enable entry >/dev/null
-grep -q 'QV4_OPTIONS=""' <(autostart status) && grep -qx 'check: options from .*/etc/default/qv4-order-screen: (none)' <(autostart status) ||
+grep -q 'QV4_OPTIONS="--scale fit"' <(autostart status) &&
+    grep -qx 'check: options from .*/etc/default/qv4-order-screen: --scale fit' <(autostart status) ||
     fail "status does not show the settings in force"
 autostart disable >/dev/null
 

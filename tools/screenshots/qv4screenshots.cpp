@@ -1,8 +1,11 @@
 // Renders the real display window in each of its states and saves PNGs.
 // Drives the display the way a terminal does: over a WebSocket on 127.0.0.1.
-// Usage: qv4screenshots <output dir> <promo picture>...
+// Usage: qv4screenshots <output dir> [display option]... <promo picture>...
+// With --screen, each picture is the whole desktop: the other monitors too.
 #include "core/AppCore.h"
 #include "core/AppStartup.h"
+#include "core/CommandLine.h"
+#include "kiosk/ScreenChoice.h"
 #include "network/NetworkService.h"
 #include "state/AppEnv.h"
 #include "state/ReceiptItemModel.h"
@@ -116,22 +119,41 @@ int main(int argc, char *argv[])
     QGuiApplication app(appArgc, argv);
     AppStartup::configureApplication(app);
     if (args.size() < 2) {
-        std::fprintf(stderr, "usage: qv4screenshots <output dir> <promo picture>...\n");
+        std::fprintf(stderr, "usage: qv4screenshots <output dir> [display option]... <promo picture>...\n");
         return 2;
     }
     const QDir out(args.at(1));
-    const QStringList promoPictures = args.mid(2);
+    QStringList displayOptions{args.at(0)};
+    QStringList promoPictures;
+    for (qsizetype i = 2; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (!arg.startsWith(QLatin1String("--"))) {
+            promoPictures << arg;
+            continue;
+        }
+        displayOptions << arg;
+        if ((arg == QLatin1String("--screen") || arg == QLatin1String("--scale")) && i + 1 < args.size())
+            displayOptions << args.at(++i);
+    }
+    const CommandLine commandLine = CommandLine::parse(displayOptions);
+    if (!commandLine.error.isEmpty() || !commandLine.ignored.isEmpty()) {
+        std::fprintf(stderr, "qv4screenshots: display options: %s\n", qPrintable(displayOptions.join(u' ')));
+        return 2;
+    }
 
     NetworkService::setPortForTesting(0);
-    AppCore core;
+    AppCore core(commandLine);
     QQmlApplicationEngine engine;
     AppStartup::prepareEngine(engine, core, nullptr);
+    ScreenChoice screenChoice(commandLine.screenName, commandLine.scale, core.appEnv()->useFullScreen());
+    engine.setInitialProperties(screenChoice.initialProperties());
     AppStartup::loadMain(engine);
     if (engine.rootObjects().isEmpty())
         return 1;
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().constFirst());
     if (!window)
         return 1;
+    screenChoice.attach(window);
 
     int failures = 0;
     auto check = [&failures](bool ok, const char *what) {
@@ -149,8 +171,15 @@ int main(int argc, char *argv[])
         // The software scene graph's own grab repaints only what it counts
         // as changed; the X server's copy is what the customer sees.
         const bool software = window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
-        const QImage image =
-            software ? window->screen()->grabWindow(window->winId()).toImage() : window->grabWindow();
+        QImage image;
+        if (!commandLine.screenName.isEmpty()) {
+            const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
+            image = QGuiApplication::primaryScreen()
+                        ->grabWindow(0, desktop.x(), desktop.y(), desktop.width(), desktop.height())
+                        .toImage();
+        } else {
+            image = software ? window->screen()->grabWindow(window->winId()).toImage() : window->grabWindow();
+        }
         const QString path = out.filePath(name + QStringLiteral(".png"));
         check(!image.isNull() && image.save(path), qPrintable(path));
         std::printf("%s %dx%d\n", qPrintable(path), image.width(), image.height());

@@ -79,8 +79,8 @@ ModalDialog {
                     y: DpiSettings.scaling(108)
                     width: DpiSettings.scaling(120)
                     height: DpiSettings.scaling(120)
-                    sourceSize.width: Math.ceil(width)
-                    sourceSize.height: Math.ceil(height)
+                    sourceSize.width: DpiSettings.decodedPixels(width)
+                    sourceSize.height: DpiSettings.decodedPixels(height)
                     source: "qrc:/icons/terminal.svg"
                 }
 

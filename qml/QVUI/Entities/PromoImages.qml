@@ -1,4 +1,5 @@
 import QtQuick
+import qv4App
 
 // Full-window slideshow of the promotional images that are due now, with a
 // cross-fade from each picture to the next.
@@ -15,7 +16,7 @@ Item {
     // A picture that would not decode here (its URL): whoever loaded it
     // counts it as failed.
     signal pictureFailed(string url)
-    readonly property size pictureSize: Qt.size(Math.ceil(width), Math.ceil(height))
+    readonly property size pictureSize: DpiSettings.decodeSize(width, height)
 
     // Used when an entry has no positive "timeout": an interval of 0 would
     // fire on every event-loop turn and restart the cross-fade forever.
@@ -162,8 +163,9 @@ Item {
         objectName: "mainImage"
         anchors.fill: parent
         fillMode: Image.PreserveAspectCrop
-        // Decoded no larger than the window: a photo of thousands of pixels
-        // a side would otherwise be held at full size while it shows.
+        // Decoded at the window's size in screen pixels, no larger: a photo
+        // of thousands of pixels a side would otherwise be held at full size
+        // while it shows.
         sourceSize.width: _image.pictureSize.width
         sourceSize.height: _image.pictureSize.height
         asynchronous: true

@@ -121,8 +121,8 @@ ModalDialog {
                     y: DpiSettings.scaling(24)
                     width: DpiSettings.scaling(100)
                     height: DpiSettings.scaling(54)
-                    sourceSize.width: Math.ceil(width)
-                    sourceSize.height: Math.ceil(height)
+                    sourceSize.width: DpiSettings.decodedPixels(width)
+                    sourceSize.height: DpiSettings.decodedPixels(height)
                     source: "qrc:/icons/sbp.svg"
                 }
 

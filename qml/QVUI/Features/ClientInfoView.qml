@@ -25,8 +25,8 @@ Column {
             anchors.verticalCenter: parent.verticalCenter
             width: DpiSettings.scaling(20)
             height: DpiSettings.scaling(20)
-            sourceSize.width: Math.ceil(width)
-            sourceSize.height: Math.ceil(height)
+            sourceSize.width: DpiSettings.decodedPixels(width)
+            sourceSize.height: DpiSettings.decodedPixels(height)
             // Read once a client shows, not at start-up.
             source: _view.visible ? "qrc:/icons/person.svg" : ""
         }

@@ -34,8 +34,8 @@ Rectangle {
         // button) needs no decoder at start-up.
         source: _button.visible ? _button.source : ""
         // Rasterise vector icons at the size they are shown.
-        sourceSize.width: Math.max(1, Math.ceil(width))
-        sourceSize.height: Math.max(1, Math.ceil(height))
+        sourceSize.width: DpiSettings.decodedPixels(Math.max(1, width))
+        sourceSize.height: DpiSettings.decodedPixels(Math.max(1, height))
         mipmap: true
         antialiasing: true
         autoTransform: true

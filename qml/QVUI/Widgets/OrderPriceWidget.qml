@@ -17,10 +17,13 @@ Rectangle {
     border.color: Theme.colorStrokeDark
 
     // A figure too wide for its column shrinks (FitScale) rather than run into
-    // the next one. The bonus column starts near the panel's right edge: its
-    // figure, and the discount's while it is alone, may run on to 4 px short
-    // of that edge; the discount's keeps a gap before the bonus column.
-    readonly property real _rightLimit: _row.width + DpiSettings.scaling(20)
+    // the next one. Every figure stays inside the panel's inner margin, the
+    // row's right edge. The bonus column starts close to that edge: what its
+    // figure still lacks at 60 % it takes to the left, its column moving over
+    // (_bonusShift); the discount's keeps a gap before it.
+    readonly property real _rightLimit: _row.width
+    readonly property real _bonusShift: Math.ceil(Math.max(0, _bonusLabel.implicitWidth * _bonusLabel.fit.factor
+                                                              - (_rightLimit - _bonusColumn.x)))
 
     Row {
         id: _row
@@ -96,7 +99,8 @@ Rectangle {
                       + Utils.formatMoney(_panel.discountAmount) + ")"
                 readonly property FitScale fit: FitScale {
                     natural: _discountLabel.implicitWidth
-                    available: (_bonusColumn.visible ? _bonusColumn.x - DpiSettings.scaling(8) : _panel._rightLimit)
+                    available: (_bonusColumn.visible ? _bonusColumn.x - _panel._bonusShift - DpiSettings.scaling(8)
+                                                     : _panel._rightLimit)
                                - _discountLabel.parent.x
                     origin.y: _discountLabel.baselineOffset
                 }
@@ -111,6 +115,12 @@ Rectangle {
             width: _row.width * 0.30
             height: DpiSettings.scaling(38)
             visible: _panel.bonusExpense > 0
+            transform: _panel._bonusShift > 0 ? [_shift] : []
+
+            Translate {
+                id: _shift
+                x: -_panel._bonusShift
+            }
 
             Label {
                 width: parent.width

@@ -34,8 +34,8 @@ Rectangle {
             width: DpiSettings.scaling(168)
             height: DpiSettings.scaling(88)
             fillMode: Image.PreserveAspectFit
-            sourceSize.width: Math.ceil(width)
-            sourceSize.height: Math.ceil(height)
+            sourceSize.width: DpiSettings.decodedPixels(width)
+            sourceSize.height: DpiSettings.decodedPixels(height)
             // Even a local file: a heavy one would hold the window still while it decodes.
             asynchronous: true
             source: _panel.logo !== undefined && _panel.logo !== null && String(_panel.logo) !== ""
