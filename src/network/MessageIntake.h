@@ -19,7 +19,7 @@
 // handed over as soon as it is parsed, so that its effect can be prepared;
 // its line is reported written separately, and the effect waits for it.
 // The check of what an integrator may have got wrong runs on a thread of its
-// own that yields to all others, after the message's line: off the caller's
+// own at Qt's lowest priority, after the message's line: off the caller's
 // thread and off the effect's path.
 // Messages that find the intake idle are parsed on the caller's thread (the
 // hop would cost more than a small parse); the smallest are logged there too.
@@ -78,11 +78,6 @@ private:
         int cost = 0;
     };
 
-    // While messages come, the checker looks for checks this often, and it
-    // ends after this long without any.
-    static constexpr int checkerPollMs = 20;
-    static constexpr int checkerLingerMs = 5000;
-
     void check(std::shared_ptr<const Verdict> verdict, const QJsonObject &object, qsizetype size);
     void runChecks();
 
@@ -93,8 +88,7 @@ private:
     QAtomicInt m_checkBytes;
     QMutex m_waitingMutex;
     QList<WaitingCheck> m_waiting; // in arrival order, not yet checked
-    QAtomicInt m_checking;         // the checker is running or about to
-    QAtomicInt m_stopping;
+    bool m_checking = false;       // a run of the checker is due; under the mutex
     QAtomicInt m_unchecked;
     QSemaphore m_budget{budget};
 };
