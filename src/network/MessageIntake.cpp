@@ -1,7 +1,7 @@
 #include "MessageIntake.h"
 
-#include "protocol/JsonDebugText.h"
 #include "LinkLog.h"
+#include "protocol/JsonDebugText.h"
 #include "protocol/MessageCheck.h"
 
 #include <QDebug>
@@ -88,12 +88,13 @@ void write(const QJsonObject &object, const QString &line, qint64 total = -1)
 
 MessageIntake::MessageIntake()
 {
-    for (QThreadPool *pool : {&m_parser, &m_logger, &m_checker}) {
-        pool->setMaxThreadCount(1);
-        pool->setExpiryTimeout(-1);
-    }
-    m_parser.setObjectName(QStringLiteral("MessageParser"));
-    m_logger.setObjectName(QStringLiteral("MessageLogger"));
+    // Two threads: a message's parse and the formatting of its line (from its
+    // bytes) run side by side.
+    m_pool.setMaxThreadCount(2);
+    m_pool.setExpiryTimeout(-1);
+    m_pool.setObjectName(QStringLiteral("MessageIntake"));
+    m_checker.setMaxThreadCount(1);
+    m_checker.setExpiryTimeout(-1);
     m_checker.setObjectName(QStringLiteral("MessageChecker"));
     // Qt's lowest priority, not a nice value or an idle class of our own: the
     // checker takes the allocator's and the log's locks that the parse and
@@ -105,9 +106,7 @@ MessageIntake::MessageIntake()
 
 MessageIntake::~MessageIntake()
 {
-    // Each logger task waits for its message's parse: parser first.
-    m_parser.waitForDone();
-    m_logger.waitForDone();
+    m_pool.waitForDone();
     // A check still waiting runs before the checker ends.
     m_checker.waitForDone();
 }
@@ -125,7 +124,8 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
         // The check is left to the checker: nothing more on this thread.
         if (checkEnabled())
             check(verdict, object, message.size());
-        return {QtFuture::makeReadyFuture(object), QtFuture::makeReadyFuture()};
+        m_lastLogged = QtFuture::makeReadyFuture();
+        return {QtFuture::makeReadyFuture(object), m_lastLogged};
     }
 
     const int cost = int(qBound(qsizetype(1), message.size(), qsizetype(budget)));
@@ -145,9 +145,20 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
             m_queued.deref();
         }
     };
-    // Formatting starts at once, while the message is being parsed.
-    m_logger.start([this, bytes = message, object = ticket.parsed, logged, done, verdict,
-                    size = message.size()]() mutable {
+    const auto deliver = [message, parsed, done, verdict]() {
+        parsed->addResult(parse(message, *verdict));
+        parsed->finish();
+        done();
+    };
+    if (idle && message.size() <= inlineParseLimit)
+        deliver();
+    else
+        m_pool.start(deliver);
+    // Queued after its parse, and after the line before it: a task waits only
+    // for tasks the pool started before it, so the two threads never wait
+    // for each other.
+    m_pool.start([this, bytes = message, object = ticket.parsed, previous = m_lastLogged, logged, done,
+                  verdict, size = message.size()]() mutable {
         const QString text = lineText(bytes);
         // A long text is written from the parsed object, up to the cap; how
         // much is left out is counted from the bytes meanwhile.
@@ -159,6 +170,9 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
         const bool check = checkEnabled();
         if (logEnabled() || check)
             object.waitForFinished();
+        // Lines are written in arrival order.
+        previous.waitForFinished();
+        previous = QFuture<void>();
         if (logEnabled())
             write(object.result(), text, total);
         logged->finish();
@@ -168,15 +182,7 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
         object = QFuture<QJsonObject>();
         done();
     });
-    const auto deliver = [message, parsed, done, verdict]() {
-        parsed->addResult(parse(message, *verdict));
-        parsed->finish();
-        done();
-    };
-    if (idle && message.size() <= inlineParseLimit)
-        deliver();
-    else
-        m_parser.start(deliver);
+    m_lastLogged = ticket.logged;
     return ticket;
 }
 
@@ -221,12 +227,5 @@ void MessageIntake::runChecks()
 
 QFuture<void> MessageIntake::logged()
 {
-    if (m_queued.loadAcquire() == 0)
-        return QtFuture::makeReadyFuture();
-    auto done = std::make_shared<QPromise<void>>();
-    QFuture<void> future = done->future();
-    done->start();
-    // The logger writes in arrival order: this comes after every line before.
-    m_logger.start([done]() { done->finish(); });
-    return future;
+    return m_lastLogged;
 }

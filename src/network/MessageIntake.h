@@ -13,9 +13,9 @@
 #include <memory>
 
 // Parses terminal messages and writes their debug line, in arrival order.
-// The line is written from the message's bytes, so its formatting (on the
-// logger thread) runs alongside the parse instead of after it; it is written
-// once the parse tells that the message is an object. A message's object is
+// The line is written from the message's bytes, so its formatting runs
+// alongside the parse (one pool of two threads does both) instead of after
+// it; it is written once the parse tells that the message is an object. A message's object is
 // handed over as soon as it is parsed, so that its effect can be prepared;
 // its line is reported written separately, and the effect waits for it.
 // The check of what an integrator may have got wrong runs on a thread of its
@@ -81,9 +81,9 @@ private:
     void check(std::shared_ptr<const Verdict> verdict, const QJsonObject &object, qsizetype size);
     void runChecks();
 
-    QThreadPool m_parser;
-    QThreadPool m_logger;
+    QThreadPool m_pool; // parses and lines
     QThreadPool m_checker;
+    QFuture<void> m_lastLogged = QtFuture::makeReadyFuture(); // the line of the last message taken
     QAtomicInt m_queued;
     QAtomicInt m_checkBytes;
     QMutex m_waitingMutex;
