@@ -1,7 +1,7 @@
 #include "MessageIntake.h"
 
+#include "JsonDebugText.h"
 #include "LinkLog.h"
-#include "protocol/JsonDebugText.h"
 #include "protocol/MessageCheck.h"
 
 #include <QDebug>
