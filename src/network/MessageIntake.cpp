@@ -1,23 +1,16 @@
 #include "MessageIntake.h"
 
-#include "protocol/JsonDebugText.h"
+#include "JsonDebugText.h"
 #include "LinkLog.h"
 #include "protocol/MessageCheck.h"
 
 #include <QDebug>
-#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QPromise>
 #include <QThread>
 
 #include <memory>
-
-#ifdef Q_OS_LINUX
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -37,15 +30,9 @@ QJsonObject parse(const QByteArray &message, Verdict &verdict)
     return document.object();
 }
 
-// The warnings about a message, after its debug line. Runs on the checker,
-// whose thread yields to every other (Linux: the weakest nice value), so that
-// a busy display spends nothing on it.
+// The warnings about a message, after its debug line, on the checker.
 void warn(const Verdict &verdict, const QJsonObject &object)
 {
-#ifdef Q_OS_LINUX
-    thread_local const bool yielding = setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), 19) == 0;
-    Q_UNUSED(yielding);
-#endif
     const QStringList problems =
         verdict.problem.isEmpty() ? MessageCheck::checkObject(object) : QStringList{verdict.problem};
     if (problems.isEmpty())
@@ -101,24 +88,26 @@ void write(const QJsonObject &object, const QString &line, qint64 total = -1)
 
 MessageIntake::MessageIntake()
 {
-    for (QThreadPool *pool : {&m_parser, &m_logger, &m_checker}) {
-        pool->setMaxThreadCount(1);
-        pool->setExpiryTimeout(-1);
-    }
-    m_parser.setObjectName(QStringLiteral("MessageParser"));
-    m_logger.setObjectName(QStringLiteral("MessageLogger"));
+    // Two threads: a message's parse and the formatting of its line (from its
+    // bytes) run side by side.
+    m_pool.setMaxThreadCount(2);
+    m_pool.setExpiryTimeout(-1);
+    m_pool.setObjectName(QStringLiteral("MessageIntake"));
+    m_checker.setMaxThreadCount(1);
+    m_checker.setExpiryTimeout(-1);
     m_checker.setObjectName(QStringLiteral("MessageChecker"));
+    // Qt's lowest priority, not a nice value or an idle class of our own: the
+    // checker takes the allocator's and the log's locks that the parse and
+    // the line need, and a thread the scheduler starves for seconds on a busy
+    // machine would hold them that long (where the platform maps this to a
+    // weaker thread, Linux's ordinary scheduling does not).
+    m_checker.setThreadPriority(QThread::LowestPriority);
 }
 
 MessageIntake::~MessageIntake()
 {
-    // Each logger task waits for its message's parse: parser first.
-    m_parser.waitForDone();
-    m_logger.waitForDone();
-    m_stopping.storeRelease(1);
-    // What is still waiting is checked before the checker ends.
-    if (m_checking.testAndSetOrdered(0, 1))
-        m_checker.start([this]() { runChecks(); });
+    m_pool.waitForDone();
+    // A check still waiting runs before the checker ends.
     m_checker.waitForDone();
 }
 
@@ -135,7 +124,8 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
         // The check is left to the checker: nothing more on this thread.
         if (checkEnabled())
             check(verdict, object, message.size());
-        return {QtFuture::makeReadyFuture(object), QtFuture::makeReadyFuture()};
+        m_lastLogged = QtFuture::makeReadyFuture();
+        return {QtFuture::makeReadyFuture(object), m_lastLogged};
     }
 
     const int cost = int(qBound(qsizetype(1), message.size(), qsizetype(budget)));
@@ -155,9 +145,20 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
             m_queued.deref();
         }
     };
-    // Formatting starts at once, while the message is being parsed.
-    m_logger.start([this, bytes = message, object = ticket.parsed, logged, done, verdict,
-                    size = message.size()]() mutable {
+    const auto deliver = [message, parsed, done, verdict]() {
+        parsed->addResult(parse(message, *verdict));
+        parsed->finish();
+        done();
+    };
+    if (idle && message.size() <= inlineParseLimit)
+        deliver();
+    else
+        m_pool.start(deliver);
+    // Queued after its parse, and after the line before it: a task waits only
+    // for tasks the pool started before it, so the two threads never wait
+    // for each other.
+    m_pool.start([this, bytes = message, object = ticket.parsed, previous = m_lastLogged, logged, done,
+                  verdict, size = message.size()]() mutable {
         const QString text = lineText(bytes);
         // A long text is written from the parsed object, up to the cap; how
         // much is left out is counted from the bytes meanwhile.
@@ -169,6 +170,9 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
         const bool check = checkEnabled();
         if (logEnabled() || check)
             object.waitForFinished();
+        // Lines are written in arrival order.
+        previous.waitForFinished();
+        previous = QFuture<void>();
         if (logEnabled())
             write(object.result(), text, total);
         logged->finish();
@@ -178,15 +182,7 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
         object = QFuture<QJsonObject>();
         done();
     });
-    const auto deliver = [message, parsed, done, verdict]() {
-        parsed->addResult(parse(message, *verdict));
-        parsed->finish();
-        done();
-    };
-    if (idle && message.size() <= inlineParseLimit)
-        deliver();
-    else
-        m_parser.start(deliver);
+    m_lastLogged = ticket.logged;
     return ticket;
 }
 
@@ -202,56 +198,34 @@ void MessageIntake::check(std::shared_ptr<const Verdict> verdict, const QJsonObj
         m_unchecked.ref();
         return;
     }
-    {
-        QMutexLocker lock(&m_waitingMutex);
-        m_waiting.append({std::move(verdict), object, cost});
-    }
-    // Waking a thread costs the caller a system call: the checker looks for
-    // work by itself while messages keep coming, and is woken only after a
-    // quiet spell.
-    if (m_checking.testAndSetOrdered(0, 1))
+    QMutexLocker lock(&m_waitingMutex);
+    m_waiting.append({std::move(verdict), object, cost});
+    // One run of the checker takes every check waiting when it gets there:
+    // it is woken once per quiet spell, not once per message.
+    const bool start = !std::exchange(m_checking, true);
+    lock.unlock();
+    if (start)
         m_checker.start([this]() { runChecks(); });
 }
 
 void MessageIntake::runChecks()
 {
-    QElapsedTimer quiet;
-    quiet.start();
     QMutexLocker lock(&m_waitingMutex);
-    for (;;) {
-        if (!m_waiting.isEmpty()) {
-            const QList<WaitingCheck> batch = std::exchange(m_waiting, {});
-            lock.unlock();
-            if (const int unchecked = m_unchecked.fetchAndStoreRelaxed(0))
-                qCWarning(lcLink, "%d message(s) not checked: the display was too busy", unchecked);
-            for (const WaitingCheck &waiting : batch) {
-                warn(*waiting.verdict, waiting.object);
-                m_checkBytes.fetchAndSubOrdered(waiting.cost);
-            }
-            lock.relock();
-            quiet.restart();
-            continue;
-        }
-        if (m_stopping.loadAcquire() || quiet.hasExpired(checkerLingerMs)) {
-            m_checking.storeRelease(0);
-            return;
-        }
-        // A plain sleep with the lock let go, not a wait condition: Qt's
-        // wait releases the mutex where the thread sanitizer cannot see it.
+    while (!m_waiting.isEmpty()) {
+        const QList<WaitingCheck> batch = std::exchange(m_waiting, {});
         lock.unlock();
-        QThread::msleep(checkerPollMs);
+        if (const int unchecked = m_unchecked.fetchAndStoreRelaxed(0))
+            qCWarning(lcLink, "%d message(s) not checked: the display was too busy", unchecked);
+        for (const WaitingCheck &waiting : batch) {
+            warn(*waiting.verdict, waiting.object);
+            m_checkBytes.fetchAndSubOrdered(waiting.cost);
+        }
         lock.relock();
     }
+    m_checking = false;
 }
 
 QFuture<void> MessageIntake::logged()
 {
-    if (m_queued.loadAcquire() == 0)
-        return QtFuture::makeReadyFuture();
-    auto done = std::make_shared<QPromise<void>>();
-    QFuture<void> future = done->future();
-    done->start();
-    // The logger writes in arrival order: this comes after every line before.
-    m_logger.start([done]() { done->finish(); });
-    return future;
+    return m_lastLogged;
 }

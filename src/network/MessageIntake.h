@@ -13,13 +13,13 @@
 #include <memory>
 
 // Parses terminal messages and writes their debug line, in arrival order.
-// The line is written from the message's bytes, so its formatting (on the
-// logger thread) runs alongside the parse instead of after it; it is written
-// once the parse tells that the message is an object. A message's object is
+// The line is written from the message's bytes, so its formatting runs
+// alongside the parse (one pool of two threads does both) instead of after
+// it; it is written once the parse tells that the message is an object. A message's object is
 // handed over as soon as it is parsed, so that its effect can be prepared;
 // its line is reported written separately, and the effect waits for it.
 // The check of what an integrator may have got wrong runs on a thread of its
-// own that yields to all others, after the message's line: off the caller's
+// own at Qt's lowest priority, after the message's line: off the caller's
 // thread and off the effect's path.
 // Messages that find the intake idle are parsed on the caller's thread (the
 // hop would cost more than a small parse); the smallest are logged there too.
@@ -78,23 +78,17 @@ private:
         int cost = 0;
     };
 
-    // While messages come, the checker looks for checks this often, and it
-    // ends after this long without any.
-    static constexpr int checkerPollMs = 20;
-    static constexpr int checkerLingerMs = 5000;
-
     void check(std::shared_ptr<const Verdict> verdict, const QJsonObject &object, qsizetype size);
     void runChecks();
 
-    QThreadPool m_parser;
-    QThreadPool m_logger;
+    QThreadPool m_pool; // parses and lines
     QThreadPool m_checker;
+    QFuture<void> m_lastLogged = QtFuture::makeReadyFuture(); // the line of the last message taken
     QAtomicInt m_queued;
     QAtomicInt m_checkBytes;
     QMutex m_waitingMutex;
     QList<WaitingCheck> m_waiting; // in arrival order, not yet checked
-    QAtomicInt m_checking;         // the checker is running or about to
-    QAtomicInt m_stopping;
+    bool m_checking = false;       // a run of the checker is due; under the mutex
     QAtomicInt m_unchecked;
     QSemaphore m_budget{budget};
 };

@@ -155,7 +155,7 @@ void NetworkService::onLinkClosed(QWebSocket *socket, quint64 id, bool lastLeft)
 
 void NetworkService::enqueue(Step step)
 {
-    m_pending.enqueue(std::move(step));
+    m_pending.append(std::move(step)); // enqueue() would copy it
     drain();
 }
 

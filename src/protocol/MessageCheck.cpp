@@ -197,7 +197,7 @@ public:
             return;
         }
         fields(content.toObject(), *kind->content);
-        meaning(kind->path, content.toObject());
+        meaning(kind->kind, content.toObject());
     }
 
     void add(const QString &text)
@@ -208,10 +208,10 @@ public:
 
 private:
     // Values of the right type that the display still cannot use.
-    void meaning(const QString &kind, const QJsonObject &content)
+    void meaning(MessageTable::Kind kind, const QJsonObject &content)
     {
-        if (kind == QLatin1String("payment")) {
-            const QJsonValue qr = content.value(QLatin1String("qrcode_table"));
+        if (kind == MessageTable::Kind::Payment) {
+            const QJsonValue qr = content.value(Key::qrcodeTable);
             if (qr.isString() && !qr.toString().isEmpty()) {
                 const QString problem = QrCodeFit::problem(qr.toString());
                 if (!problem.isEmpty())
@@ -224,22 +224,22 @@ private:
                         .arg(quoted(result.toString())));
             return;
         }
-        if (kind != QLatin1String("promo_image"))
+        if (kind != MessageTable::Kind::PromoImage)
             return;
-        const QJsonArray entries = content.value(QLatin1String("promo_images")).toArray();
+        const QJsonArray entries = content.value(Key::promoImages).toArray();
         for (qsizetype i = 0; i < entries.size(); ++i) {
             if (!entries.at(i).isObject())
                 continue;
             const QJsonObject entry = entries.at(i).toObject();
             const QString at = QStringLiteral("\"promo_images[%1]\"").arg(i);
-            if (entry.value(QLatin1String("uuid")).toString().isEmpty())
+            if (entry.value(Key::uuid).toString().isEmpty())
                 add(at + QStringLiteral(" has no \"uuid\"; the display drops it"));
-            if (entry.value(QLatin1String("is_order_screen")) != QJsonValue(true))
+            if (entry.value(Key::isOrderScreen) != QJsonValue(true))
                 add(at + QStringLiteral(" is not for the order screen (\"is_order_screen\" is not true); the "
                                         "display drops it"));
-            if (entry.value(QLatin1String("image")).toString().isEmpty())
+            if (entry.value(Key::image).toString().isEmpty())
                 add(at + QStringLiteral(" has an empty \"image\"; the display never shows it"));
-            if (entry.value(QLatin1String("timeout")).toDouble() <= 0)
+            if (entry.value(Key::timeout).toDouble() <= 0)
                 add(at + QStringLiteral(" has no \"timeout\" above 0; the display shows it for 10 s"));
         }
     }

@@ -3,7 +3,7 @@
 // every step (pool loads and their continuations included) has taken effect.
 // An input holds one or more messages separated by "\n\0\n"; a message that
 // is exactly "\0disconnect" stands for a terminal disconnecting.
-#include "protocol/JsonDebugText.h"
+#include "network/JsonDebugText.h"
 #include "network/NetworkService.h"
 #include "state/AppEnv.h"
 

@@ -192,8 +192,7 @@ void TestSoakMessages::cleanupTestCase()
 }
 
 // Resident memory once the checks still waiting are done, or -1 if the
-// machine is too busy for them: their thread yields to every other, and what
-// they hold is no leak.
+// machine is too busy for them: what they hold is no leak.
 static qint64 checkedResidentKb(NetworkService *service)
 {
     if (!spinUntil([&] { return service->pendingCheckBytes() == 0; }, 60000))
@@ -217,7 +216,10 @@ void TestSoakMessages::mixedFromFourTerminals()
         QVERIFY(clients.back()->open());
     }
 
+    // Resident memory after warm-up, half-way through the rest, and at the end.
     qint64 warm = 0;
+    qint64 middle = 0;
+    const int middleRound = warmupRounds + (rounds - warmupRounds) / 2;
     int sent = 0;
     int seq = 0;
     for (int round = 0; round < rounds; ++round) {
@@ -235,11 +237,13 @@ void TestSoakMessages::mixedFromFourTerminals()
                      QStringLiteral("round %1: %2 of %3 logged").arg(round).arg(int(m_tap.lines)).arg(sent)));
         if (round == warmupRounds - 1)
             warm = checkedResidentKb(service);
+        if (round == middleRound - 1)
+            middle = checkedResidentKb(service);
     }
     const qint64 end = checkedResidentKb(service);
-    qInfo("%d messages from %d terminals: resident %lld kB after warm-up (%d messages), %lld kB at the end "
-          "(%+lld kB)",
-          sent, terminals, warm, warmupRounds * terminals * perBatch, end, end - warm);
+    qInfo("%d messages from %d terminals: resident %lld kB after warm-up (%d messages), %+lld kB half-way, "
+          "%+lld kB at the end",
+          sent, terminals, warm, warmupRounds * terminals * perBatch, middle - warm, end - warm);
 
     QCOMPARE(sent, total);
     QCOMPARE(int(m_tap.lines), total);
@@ -276,11 +280,14 @@ void TestSoakMessages::mixedFromFourTerminals()
         return held.size() == 2 && held.first().uuid == lastPromo;
     }));
 
-    if (warm < 0 || end < 0)
+    // A leak grows in both halves alike; the allocator's own steps (a few MB
+    // once, as its arenas settle) land in one. The half that grew less is
+    // the leak's measure: 2 MB in a half is some 45 bytes a message.
+    if (warm < 0 || middle < 0 || end < 0)
         qWarning("resident memory not compared: the checks could not run");
     else if (ProcessMemory::meaningful)
-        QVERIFY2(end - warm <= 4096,
-                 qPrintable(QStringLiteral("grew by %1 kB after warm-up").arg(end - warm)));
+        QVERIFY2(qMin(middle - warm, end - middle) <= 2048,
+                 qPrintable(QStringLiteral("grew %1 kB, then %2 kB").arg(middle - warm).arg(end - middle)));
 }
 
 void TestSoakMessages::largeMessagesKeepTheLogShort_data()

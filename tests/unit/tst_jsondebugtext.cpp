@@ -3,7 +3,7 @@
 // message to Qt.
 
 #include "MessageLog.h"
-#include "protocol/JsonDebugText.h"
+#include "network/JsonDebugText.h"
 #include "network/MessageIntake.h"
 
 #include <QJsonDocument>

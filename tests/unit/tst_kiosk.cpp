@@ -52,6 +52,8 @@ private slots:
     void cursor();
     void desktopSession_data();
     void desktopSession();
+    void xServerResetInterval_data();
+    void xServerResetInterval();
     void renderer_data();
     void renderer();
     void heartbeat();
@@ -258,6 +260,27 @@ void TestKiosk::screenChoice()
     ScreenChoice choice(name, QStringLiteral("dpi"), true);
     choice.attach(&window);
     QCOMPARE(window.isVisible(), shown);
+}
+
+void TestKiosk::xServerResetInterval_data()
+{
+    QTest::addColumn<QList<int>>("timeouts"); // seconds: the saver's, then DPMS standby, suspend, off
+    QTest::addColumn<int>("resetMs");
+
+    QTest::newRow("no timeouts") << QList<int>{} << 30000;
+    QTest::newRow("long saver: the cap") << QList<int>{600} << 30000;
+    QTest::newRow("the shortest wins") << QList<int>{600, 20, 14, 900} << 7000;
+    QTest::newRow("saver under 30 s") << QList<int>{10} << 5000;
+    QTest::newRow("disabled saver ignored") << QList<int>{0, 8, 0, 0} << 4000;
+    QTest::newRow("all disabled") << QList<int>{0, 0, 0, 0} << 30000;
+    QTest::newRow("1 s saver: the floor") << QList<int>{1} << 1000;
+}
+
+void TestKiosk::xServerResetInterval()
+{
+    QFETCH(QList<int>, timeouts);
+    QFETCH(int, resetMs);
+    QCOMPARE(ScreenAwake::resetInterval(timeouts).count(), resetMs);
 }
 
 int main(int argc, char *argv[])

@@ -8,7 +8,6 @@
 
 #include <QAbstractItemModelTester>
 #include <QJsonDocument>
-#include <QMetaMethod>
 #include <QPromise>
 #include <QScopeGuard>
 #include <QSemaphore>
@@ -39,7 +38,6 @@ private slots:
     void receiptUpdateAfterWaitsForItsGate();
     void receiptClearDuringPendingUpdateWins();
     void receiptOverlappingUpdates();
-    void receiptModelDeclaresNothingOfItsOwn();
 
     void promoFilter_data();
     void promoFilter();
@@ -50,7 +48,6 @@ private slots:
     void promoClear();
     void promoClearDuringPendingUpdateWins();
     void promoOverlappingUpdates();
-    void promoUpdateIsItsOnlySlot();
 
     void modelDestroyedWithUpdatePending_data();
     void modelDestroyedWithUpdatePending();
@@ -483,14 +480,6 @@ void TestModels::receiptOverlappingUpdates()
     QCOMPARE(watcher.begun(), watcher.ended());
 }
 
-void TestModels::receiptModelDeclaresNothingOfItsOwn()
-{
-    const QMetaObject &mo = ReceiptItemModel::staticMetaObject;
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), 0);
-    QCOMPARE(mo.propertyCount() - mo.propertyOffset(), 0);
-    QCOMPARE(QByteArray(mo.superClass()->className()), QByteArray("QAbstractListModel"));
-}
-
 void TestModels::promoFilter_data()
 {
     QTest::addColumn<QByteArray>("element");
@@ -655,19 +644,6 @@ void TestModels::promoOverlappingUpdates()
     QVERIFY(!watcher.offThread());
     QCOMPARE(watcher.depth(), 0);
     QCOMPARE(watcher.begun(), watcher.ended());
-}
-
-void TestModels::promoUpdateIsItsOnlySlot()
-{
-    const QMetaObject &mo = PromoImageModel::staticMetaObject;
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), 1);
-    const QMetaMethod update = mo.method(mo.methodOffset());
-    QCOMPARE(update.methodSignature(), QByteArray("update(QJsonArray)"));
-    QCOMPARE(update.methodType(), QMetaMethod::Slot);
-    QCOMPARE(update.access(), QMetaMethod::Public);
-    QCOMPARE(update.parameterNames(), QList<QByteArray>{"array"});
-    QCOMPARE(QByteArray(update.typeName()), QByteArray("QFuture<void>"));
-    QCOMPARE(mo.propertyCount() - mo.propertyOffset(), 0);
 }
 
 void TestModels::modelDestroyedWithUpdatePending_data()

@@ -7,7 +7,6 @@
 #include "state/AppEnv.h"
 
 #include <QJsonDocument>
-#include <QMetaMethod>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -34,13 +33,11 @@ private slots:
     void minuteDelay_data();
     void minuteDelay();
     void minuteTimerStartStopAndTick();
-    void minuteTimerMetaObject();
 
     void serviceStartsIdle();
     void serviceRunAndStop();
     void modelResetPublishes();
     void everyEvaluationEmits();
-    void serviceMetaObject();
 };
 
 namespace {
@@ -385,19 +382,6 @@ void TestSchedule::minuteTimerStartStopAndTick()
     timer.stop();
 }
 
-void TestSchedule::minuteTimerMetaObject()
-{
-    const QMetaObject &mo = MinuteTimer::staticMetaObject;
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), 2);
-    const QMetaMethod timeout = mo.method(mo.methodOffset());
-    QCOMPARE(timeout.methodSignature(), QByteArray("timeout()"));
-    QCOMPARE(timeout.methodType(), QMetaMethod::Signal);
-    const QMetaMethod slot = mo.method(mo.methodOffset() + 1);
-    QCOMPARE(slot.methodSignature(), QByteArray("onMinuteTimeout()"));
-    QCOMPARE(slot.methodType(), QMetaMethod::Slot);
-    QCOMPARE(slot.access(), QMetaMethod::Private);
-}
-
 void TestSchedule::serviceStartsIdle()
 {
     AppEnv env;
@@ -470,21 +454,6 @@ void TestSchedule::everyEvaluationEmits()
     QCOMPARE(published.count(), 4);
     QCOMPARE(env.promoImagesToShow(), QJsonArray());
     timer->stop();
-}
-
-void TestSchedule::serviceMetaObject()
-{
-    const QMetaObject &mo = PromoImageService::staticMetaObject;
-    QCOMPARE(QByteArray(mo.superClass()->className()), QByteArray("IService"));
-    QCOMPARE(mo.methodCount() - mo.methodOffset(), 3);
-    const QList<QPair<QByteArray, QMetaMethod::Access>> expected{
-        {"run()", QMetaMethod::Public}, {"stop()", QMetaMethod::Public}, {"update()", QMetaMethod::Private}};
-    for (int i = 0; i < expected.size(); ++i) {
-        const QMetaMethod method = mo.method(mo.methodOffset() + i);
-        QCOMPARE(method.methodSignature(), expected.at(i).first);
-        QCOMPARE(method.methodType(), QMetaMethod::Slot);
-        QCOMPARE(method.access(), expected.at(i).second);
-    }
 }
 
 QTEST_GUILESS_MAIN(TestSchedule)

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -408,10 +409,12 @@ void TestTerminalSim::signalWhileWaitingForTheDisplay()
 
 void TestTerminalSim::connectsOnceTheDisplayComesUp()
 {
-    QTcpServer probe;
-    QVERIFY(probe.listen(QHostAddress::LocalHost));
-    const quint16 laterPort = probe.serverPort();
-    probe.close();
+    // The port stays ours until the display takes it: bound, never
+    // listening, so the simulator is refused meanwhile and no parallel test
+    // can be handed it; shared, so the display can bind it too.
+    QTcpSocket keeper;
+    QVERIFY(keeper.bind(QHostAddress::LocalHost, 0, QAbstractSocket::ReuseAddressHint));
+    const quint16 laterPort = keeper.localPort();
 
     QProcess *sim = startSim({"--port", QString::number(laterPort), "--wait", "20",
                               writeFile("m.jsonl", jsonLines({logoMessage("late"), logoMessage("later")}))});
@@ -421,6 +424,7 @@ void TestTerminalSim::connectsOnceTheDisplayComesUp()
     AppCore lateDisplay;
     NetworkService::setPortForTesting(0);
     QVERIFY(lateDisplay.networkService()->isListening());
+    keeper.close();
 
     const SimRun run = finish(sim);
     // The failed attempts before are no lost connection.
