@@ -7,8 +7,8 @@
 #include "SettingsFile.h"
 #include "kiosk/Heartbeat.h"
 #include "kiosk/KioskCursor.h"
-#include "kiosk/ScreenAwake.h"
 #include "kiosk/RendererChoice.h"
+#include "kiosk/ScreenAwake.h"
 #include "kiosk/ScreenChoice.h"
 #include "state/AppEnv.h"
 
@@ -51,8 +51,9 @@ int checkOptions(const CommandLine &commandLine, const QString &program, int arg
     }
     if (!commandLine.settingsFile.isEmpty()) {
         std::printf("%s: options from %s: %s\n", qPrintable(program), qPrintable(commandLine.settingsFile),
-                    commandLine.settingsOptions.isEmpty() ? "(none)"
-                                                          : qPrintable(commandLine.settingsOptions.join(u' ')));
+                    commandLine.settingsOptions.isEmpty()
+                        ? "(none)"
+                        : qPrintable(commandLine.settingsOptions.join(u' ')));
     }
     std::printf("%s: options %s: terminals from %s; listening on %s\n", qPrintable(program),
                 commandLine.ignored.isEmpty() ? "OK" : "ignored in part",
@@ -75,7 +76,8 @@ int checkOptions(const CommandLine &commandLine, const QString &program, int arg
 // with one line to say so. True once it answers.
 bool waitForXServer(const CommandLine &commandLine, const QString &program, const QString &name)
 {
-    std::fprintf(stderr, "%s: the X display \"%s\" (DISPLAY) does not answer yet; waiting up to 30 s for it\n",
+    std::fprintf(stderr,
+                 "%s: the X display \"%s\" (DISPLAY) does not answer yet; waiting up to 30 s for it\n",
                  qPrintable(program), qPrintable(name));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {

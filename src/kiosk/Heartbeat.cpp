@@ -14,8 +14,7 @@ namespace {
 constexpr int fileInterval = 5000;
 } // namespace
 
-Heartbeat::Heartbeat(QObject *parent)
-    : QObject(parent)
+Heartbeat::Heartbeat(QObject *parent) : QObject(parent)
 {
     int interval = fileInterval;
 #ifdef QV4_HAVE_SYSTEMD

@@ -26,7 +26,8 @@ class QWebSocket;
 class NetworkService : public IService
 {
     Q_OBJECT
-    Q_PROPERTY(QJsonArray avaliableIps READ avaliableIps NOTIFY avaliableIpsChanged FINAL) // name kept as written
+    // Name kept as written.
+    Q_PROPERTY(QJsonArray avaliableIps READ avaliableIps NOTIFY avaliableIpsChanged FINAL)
     Q_PROPERTY(bool listening READ isListening NOTIFY listeningChanged FINAL)
     // Why not: the port is held by another program (else some other reason).
     Q_PROPERTY(bool portBusy READ isPortBusy NOTIFY listeningChanged FINAL)
@@ -153,6 +154,6 @@ private:
     QQueue<Step> m_pending;
     bool m_busy = false;
     bool m_resumeScheduled = false;
-    QTimer m_outcomeShown; // how long the end of a payment stays
+    QTimer m_outcomeShown;  // how long the end of a payment stays
     MessageIntake m_intake; // last: its threads end before the rest goes
 };

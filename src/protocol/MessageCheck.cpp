@@ -219,8 +219,9 @@ private:
             }
             const QJsonValue result = content.value(Key::result);
             if (result.isString() && !MessageTable::paymentResults().contains(result.toString()))
-                add(QStringLiteral("\"result\" is %1, neither \"success\" nor \"declined\"; the dialog closes "
-                                   "without an outcome")
+                add(QStringLiteral(
+                        "\"result\" is %1, neither \"success\" nor \"declined\"; the dialog closes "
+                        "without an outcome")
                         .arg(quoted(result.toString())));
             return;
         }

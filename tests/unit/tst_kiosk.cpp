@@ -4,8 +4,8 @@
 
 #include "kiosk/Heartbeat.h"
 #include "kiosk/KioskCursor.h"
-#include "kiosk/ScreenAwake.h"
 #include "kiosk/RendererChoice.h"
+#include "kiosk/ScreenAwake.h"
 #include "kiosk/ScreenChoice.h"
 
 #include <QDBusConnection>

@@ -53,8 +53,9 @@ public:
         QObject::connect(env, &AppEnv::showPaymentDialog, &m_context, [this]() { events << "showCard"; });
         QObject::connect(env, &AppEnv::closePaymentDialogs, &m_context, [this]() { events << "close"; });
         QObject::connect(env, &AppEnv::clientChanged, &m_context, [this]() { events << "client"; });
-        QObject::connect(env, &AppEnv::paymentOutcomeChanged, &m_context,
-                         [this, env]() { events << QStringLiteral("outcome(%1)").arg(env->paymentOutcome()); });
+        QObject::connect(env, &AppEnv::paymentOutcomeChanged, &m_context, [this, env]() {
+            events << QStringLiteral("outcome(%1)").arg(env->paymentOutcome());
+        });
         QObject::connect(display.service(), &NetworkService::terminalDisconnected, &m_context,
                          [this]() { events << "disconnected"; });
     }
@@ -310,7 +311,8 @@ void TestPayment::outcomeEnds_data()
     QTest::newRow("an empty order keeps it") << raw(R"({"path":"order","content":{}})") << "success";
     QTest::newRow("the next customer's lines end it") << orderWithLines(R"([{"quantity":1}])") << QString();
     QTest::newRow("a new payment ends it") << payment({{"amount", 500}}) << QString();
-    QTest::newRow("a bonus keeps it") << DisplayHarness::message("bonus", QJsonObject{{"count", 0}}) << "success";
+    QTest::newRow("a bonus keeps it")
+        << DisplayHarness::message("bonus", QJsonObject{{"count", 0}}) << "success";
     QTest::newRow("the terminal leaving ends it") << QByteArray() << QString();
 }
 

@@ -487,7 +487,8 @@ void TestStartup::commandLineExits()
         QVERIFY2(from >= 0, qPrintable(line + QStringLiteral(" not in:\n") + stdOut));
     }
     QVERIFY2(out.isEmpty() == stdOut.isEmpty(), qPrintable(stdOut));
-    QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.startsWith(err) && stdErr.count(u'\n') == err.count(u'\n') + 1,
+    QVERIFY2(err.isEmpty() ? stdErr.isEmpty()
+                           : stdErr.startsWith(err) && stdErr.count(u'\n') == err.count(u'\n') + 1,
              qPrintable(stdErr));
 }
 
