@@ -261,8 +261,12 @@ int main(int argc, char *argv[])
         check(result.isValid() && decoded == qrText, "QR code on screen decodes to the payment text");
     }
 
-    send("payment", {{"is_finished", true}});
-    check(waitFor([&] { return !opened("qrPaymentDialog") && !opened("paymentDialog"); }), "dialogs close");
+    // Paid: the dialog gives way to the thanks, which go by themselves.
+    send("payment", {{"is_finished", true}, {"result", "success"}});
+    check(waitFor([&] { return !opened("qrPaymentDialog") && opened("paymentOutcomeDialog"); }),
+          "the QR dialog gives way to the outcome");
+    shoot(QStringLiteral("21-payment-success"));
+    check(waitFor([&] { return !opened("paymentOutcomeDialog"); }, 8000), "the outcome goes after its 5 s");
 
     QJsonArray promos;
     for (int i = 0; i < promoPictures.size(); ++i) {
@@ -377,8 +381,10 @@ int main(int argc, char *argv[])
           }),
           "the dialog says a code too long cannot be shown");
     shoot(QStringLiteral("13-payment-qr-too-long"));
-    send("payment", {{"is_finished", true}});
-    check(waitFor([&] { return !opened("qrPaymentDialog"); }), "QR dialog closes");
+    send("payment", {{"is_finished", true}, {"result", "declined"}});
+    check(waitFor([&] { return !opened("qrPaymentDialog") && opened("paymentOutcomeDialog"); }),
+          "the QR dialog gives way to the outcome");
+    shoot(QStringLiteral("22-payment-declined"));
 
     terminal.close();
     check(waitFor([&] { return opened("waitingDialog"); }), "waiting dialog reopens on disconnect");
