@@ -9,6 +9,7 @@
 #include <QBuffer>
 #include <QDate>
 #include <QDateTime>
+#include <QFutureWatcher>
 #include <QJsonObject>
 #include <QNetworkReply>
 #include <QSet>
@@ -181,13 +182,19 @@ void PicturePreloader::judge(const QString &url, std::function<QString()> work,
 {
     const int judgement = ++m_pictures[url].judgement;
     auto startedAt = std::make_shared<std::atomic<qint64>>(0);
-    QtConcurrent::run(PicturePool::instance(), [work = std::move(work), startedAt] {
+    // A watcher of ours, not a continuation with this as its context: on
+    // Qt 6.4 a continuation whose context has gone asserts (or calls into
+    // nothing), and a judgement may outlive the preloader at exit.
+    auto *watcher = new QFutureWatcher<QString>(this);
+    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher, url, judgement, then] {
+        watcher->deleteLater();
+        if (awaited(url, judgement))
+            then(watcher->result());
+    });
+    watcher->setFuture(QtConcurrent::run(PicturePool::instance(), [work = std::move(work), startedAt] {
         startedAt->store(QDateTime::currentMSecsSinceEpoch());
         return work();
-    }).then(this, [this, url, judgement, then](const QString &reason) {
-        if (awaited(url, judgement))
-            then(reason);
-    });
+    }));
     watchJudgement(url, judgement, startedAt, QDateTime::currentMSecsSinceEpoch());
 }
 
