@@ -141,14 +141,26 @@ public:
 
     static Maker *instance()
     {
-        static QPointer<Maker> maker;
-        if (!maker)
-            maker = new Maker(QCoreApplication::instance());
-        return maker;
+        if (!pointer())
+            pointer() = new Maker(QCoreApplication::instance());
+        return pointer();
+    }
+
+    static Maker *existing() { return pointer(); }
+
+    // The base fill stays in the source while any backdrop shows or a grab
+    // runs, and then goes, leaving the window as it was.
+    void hidden(BlurredBackdrop *backdrop)
+    {
+        m_waiting.removeAll(backdrop);
+        m_shown.removeAll(backdrop);
+        dropFill();
     }
 
     void request(BlurredBackdrop *backdrop, const Key &key, int interval)
     {
+        if (!m_shown.contains(backdrop))
+            m_shown.append(backdrop);
         if (key == m_key && !m_picture.isNull()) {
             backdrop->take(m_picture);
             if (m_checked.elapsed() < interval)
@@ -161,6 +173,19 @@ public:
     }
 
 private:
+    static QPointer<Maker> &pointer()
+    {
+        static QPointer<Maker> maker;
+        return maker;
+    }
+
+    void dropFill()
+    {
+        m_shown.removeAll(nullptr);
+        if (m_shown.isEmpty() && !m_grab)
+            delete m_fill;
+    }
+
     explicit Maker(QObject *parent) : QObject(parent)
     {
         connect(&m_blur, &QFutureWatcher<QImage>::finished, this, &Maker::blurDone);
@@ -194,6 +219,7 @@ private:
     {
         const QImage image = m_grab ? m_grab->image() : QImage();
         m_grab.reset();
+        dropFill();
         if (image.isNull()) {
             m_waiting.clear();
             return;
@@ -242,6 +268,7 @@ private:
     QSharedPointer<QQuickItemGrabResult> m_grab;
     QFutureWatcher<QImage> m_blur;
     QList<QPointer<BlurredBackdrop>> m_waiting;
+    QList<QPointer<BlurredBackdrop>> m_shown;
 };
 
 BlurredBackdrop::BlurredBackdrop(QQuickItem *parent) : QQuickItem(parent)
@@ -251,7 +278,11 @@ BlurredBackdrop::BlurredBackdrop(QQuickItem *parent) : QQuickItem(parent)
     connect(&m_timer, &QTimer::timeout, this, &BlurredBackdrop::check);
 }
 
-BlurredBackdrop::~BlurredBackdrop() = default;
+BlurredBackdrop::~BlurredBackdrop()
+{
+    if (Maker *maker = Maker::existing())
+        maker->hidden(this);
+}
 
 void BlurredBackdrop::setSource(QQuickItem *source)
 {
@@ -320,6 +351,8 @@ void BlurredBackdrop::restart()
         return;
     }
     // Hidden: nothing to check, and no picture kept.
+    if (Maker *maker = Maker::existing())
+        maker->hidden(this);
     m_timer.stop();
     m_picture = QImage();
     m_pictureNew = false;
