@@ -2,6 +2,8 @@
 
 #include "pictures/PicturePool.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QPainter>
 #include <QQuickItemGrabResult>
 #include <QQuickWindow>
@@ -13,6 +15,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -112,24 +115,179 @@ private:
     QColor m_color;
 };
 
+// Grabs and blurs for every backdrop, and keeps the last picture made. Each
+// opening of a dialog builds a new backdrop, often over the same window: it
+// shows the last picture at once and grabs only if that is older than a check
+// interval; backdrops shown while a grab runs wait for it. So a dialog toggled
+// many times a second costs at most one grab and blur per check interval, not
+// one per toggle (which the next toggle threw away unfinished). The picture
+// is made at the item's own pixels, so drawing it is a plain copy.
+class BlurredBackdrop::Maker : public QObject
+{
+public:
+    struct Key
+    {
+        QPointer<QQuickItem> source;
+        QSize size;  // of the grab
+        QSize shown; // of the picture: the item's own pixels
+        qreal radius = 0;
+        QColor base;
+        bool operator==(const Key &o) const
+        {
+            return source == o.source && size == o.size && shown == o.shown &&
+                   qFuzzyCompare(radius + 1, o.radius + 1) && base == o.base;
+        }
+    };
+
+    static Maker *instance()
+    {
+        if (!pointer())
+            pointer() = new Maker(QCoreApplication::instance());
+        return pointer();
+    }
+
+    static Maker *existing() { return pointer(); }
+
+    // The base fill stays in the source while any backdrop shows or a grab
+    // runs, and then goes, leaving the window as it was.
+    void hidden(BlurredBackdrop *backdrop)
+    {
+        m_waiting.removeAll(backdrop);
+        m_shown.removeAll(backdrop);
+        dropFill();
+    }
+
+    void request(BlurredBackdrop *backdrop, const Key &key, int interval)
+    {
+        if (!m_shown.contains(backdrop))
+            m_shown.append(backdrop);
+        if (key == m_key && !m_picture.isNull()) {
+            backdrop->take(m_picture);
+            if (m_checked.elapsed() < interval)
+                return;
+        }
+        if (!m_waiting.contains(backdrop))
+            m_waiting.append(backdrop);
+        if (!busy())
+            grab(key);
+    }
+
+private:
+    static QPointer<Maker> &pointer()
+    {
+        static QPointer<Maker> maker;
+        return maker;
+    }
+
+    void dropFill()
+    {
+        m_shown.removeAll(nullptr);
+        if (m_shown.isEmpty() && !m_grab)
+            delete m_fill;
+    }
+
+    explicit Maker(QObject *parent) : QObject(parent)
+    {
+        connect(&m_blur, &QFutureWatcher<QImage>::finished, this, &Maker::blurDone);
+    }
+
+    bool busy() const { return m_grab || m_blur.isRunning(); }
+
+    void grab(const Key &key)
+    {
+        QQuickItem *source = key.source;
+        if (!source || !source->window() || !source->window()->isVisible() || !source->isVisible() ||
+            key.size.isEmpty()) {
+            m_waiting.clear(); // their check timers ask again
+            return;
+        }
+        if (!m_fill || m_fill->parentItem() != source) {
+            delete m_fill;
+            m_fill = new BaseFill(source, key.base);
+        }
+        m_fill->setColor(key.base);
+        m_grab = source->grabToImage(key.size);
+        if (!m_grab) {
+            m_waiting.clear();
+            return;
+        }
+        m_grabKey = key;
+        connect(m_grab.data(), &QQuickItemGrabResult::ready, this, &Maker::grabbed);
+    }
+
+    void grabbed()
+    {
+        const QImage image = m_grab ? m_grab->image() : QImage();
+        m_grab.reset();
+        dropFill();
+        if (image.isNull()) {
+            m_waiting.clear();
+            return;
+        }
+        if (m_grabKey == m_key && image == m_lastGrab) { // nothing moved behind the dialogs
+            m_checked.start();
+            deliver();
+            return;
+        }
+        m_lastGrab = image;
+        const qreal ratio = m_grabKey.source && m_grabKey.source->window()
+                                ? m_grabKey.source->window()->effectiveDevicePixelRatio()
+                                : 1.0;
+        m_blur.setFuture(QtConcurrent::run(PicturePool::instance(), &BlurredBackdrop::blurred, image,
+                                           m_grabKey.radius * ratio / downscale, m_grabKey.base,
+                                           m_grabKey.shown));
+    }
+
+    void blurDone()
+    {
+        if (m_blur.isCanceled())
+            return;
+        m_picture = m_blur.result();
+        m_key = m_grabKey;
+        m_checked.start();
+        deliver();
+    }
+
+    // Hands the picture to those waiting for it; asks again for those whose
+    // settings changed meanwhile.
+    void deliver()
+    {
+        const QList<QPointer<BlurredBackdrop>> waiting = std::exchange(m_waiting, {});
+        for (const QPointer<BlurredBackdrop> &backdrop : waiting) {
+            if (backdrop)
+                backdrop->check();
+        }
+    }
+
+    Key m_key; // of the picture
+    Key m_grabKey;
+    QImage m_lastGrab; // what the picture was made from
+    QImage m_picture;
+    QElapsedTimer m_checked; // when the source last looked like m_lastGrab
+    QPointer<BaseFill> m_fill;
+    QSharedPointer<QQuickItemGrabResult> m_grab;
+    QFutureWatcher<QImage> m_blur;
+    QList<QPointer<BlurredBackdrop>> m_waiting;
+    QList<QPointer<BlurredBackdrop>> m_shown;
+};
+
 BlurredBackdrop::BlurredBackdrop(QQuickItem *parent) : QQuickItem(parent)
 {
     setFlag(ItemHasContents);
     m_timer.setInterval(500);
-    connect(&m_timer, &QTimer::timeout, this, &BlurredBackdrop::grab);
-    connect(&m_blur, &QFutureWatcher<QImage>::finished, this, &BlurredBackdrop::blurDone);
+    connect(&m_timer, &QTimer::timeout, this, &BlurredBackdrop::check);
 }
 
 BlurredBackdrop::~BlurredBackdrop()
 {
-    delete m_fill;
+    if (Maker *maker = Maker::existing())
+        maker->hidden(this);
 }
 
 void BlurredBackdrop::setSource(QQuickItem *source)
 {
     if (m_source == source)
         return;
-    delete m_fill;
     m_source = source;
     emit sourceChanged();
     restart();
@@ -141,8 +299,7 @@ void BlurredBackdrop::setRadius(qreal radius)
         return;
     m_radius = radius;
     emit radiusChanged();
-    m_stale = true;
-    grab();
+    check();
 }
 
 void BlurredBackdrop::setBaseColor(const QColor &color)
@@ -150,11 +307,8 @@ void BlurredBackdrop::setBaseColor(const QColor &color)
     if (m_baseColor == color)
         return;
     m_baseColor = color;
-    if (m_fill)
-        m_fill->setColor(color);
     emit baseColorChanged();
-    m_stale = true;
-    grab();
+    check();
 }
 
 void BlurredBackdrop::setCheckInterval(int ms)
@@ -191,66 +345,41 @@ QSize BlurredBackdrop::pixelSize() const
 
 void BlurredBackdrop::restart()
 {
-    const bool shown = isVisible() && window() && m_source;
-    if (shown) {
-        if (!m_fill)
-            m_fill = new BaseFill(m_source, m_baseColor);
+    if (isVisible() && window() && m_source) {
         m_timer.start();
-        grab();
+        check();
         return;
     }
     // Hidden: nothing to check, and no picture kept.
-    delete m_fill;
+    if (Maker *maker = Maker::existing())
+        maker->hidden(this);
     m_timer.stop();
-    m_grab.reset();
-    m_lastGrab = QImage();
     m_picture = QImage();
     m_pictureNew = false;
     update();
 }
 
-void BlurredBackdrop::grab()
+void BlurredBackdrop::check()
 {
     // A hidden window (--screen, its monitor missing) has nothing to grab; the
-    // check timer grabs once it shows.
-    if (m_grab || m_blur.isRunning() || !isVisible() || !window() || !m_source || !m_source->window() ||
-        !m_source->window()->isVisible() || !m_source->isVisible()) {
+    // check timer asks again once it shows.
+    if (!isVisible() || !window() || !m_source)
         return;
-    }
-    const QSize size = pixelSize();
-    if (size.isEmpty())
-        return;
-    m_grab = m_source->grabToImage(size);
-    if (m_grab)
-        connect(m_grab.data(), &QQuickItemGrabResult::ready, this, &BlurredBackdrop::grabbed);
+    const qreal ratio = window()->effectiveDevicePixelRatio();
+    const QSize shown(int(std::ceil(width() * ratio)), int(std::ceil(height() * ratio)));
+    Maker::instance()->request(this, {m_source, pixelSize(), shown, m_radius, m_baseColor},
+                               m_timer.interval());
 }
 
-void BlurredBackdrop::grabbed()
+void BlurredBackdrop::take(const QImage &picture)
 {
-    const QImage image = m_grab ? m_grab->image() : QImage();
-    m_grab.reset();
-    if (image.isNull() || !isVisible())
+    if (!isVisible() || picture.cacheKey() == m_picture.cacheKey())
         return;
-    if (!m_stale && image == m_lastGrab)
-        return; // nothing moved behind the dialog
-    m_stale = false;
-    m_lastGrab = image;
-    const qreal ratio = window() ? window()->effectiveDevicePixelRatio() : 1.0;
-    m_blur.setFuture(QtConcurrent::run(PicturePool::instance(), &BlurredBackdrop::blurred, image,
-                                       m_radius * ratio / downscale, m_baseColor, QSize()));
-}
-
-void BlurredBackdrop::blurDone()
-{
-    if (!isVisible() || m_blur.isCanceled())
-        return;
-    m_picture = m_blur.result();
+    m_picture = picture;
     m_pictureNew = true;
     ++m_pictures;
     emit picturesChanged();
     update();
-    if (m_stale)
-        grab(); // the settings changed while it ran
 }
 
 void BlurredBackdrop::itemChange(ItemChange change, const ItemChangeData &value)
@@ -263,10 +392,8 @@ void BlurredBackdrop::itemChange(ItemChange change, const ItemChangeData &value)
 void BlurredBackdrop::geometryChange(const QRectF &newGeometry, const QRectF &oldGeometry)
 {
     QQuickItem::geometryChange(newGeometry, oldGeometry);
-    if (newGeometry.size() != oldGeometry.size()) {
-        m_stale = true;
-        grab();
-    }
+    if (newGeometry.size() != oldGeometry.size())
+        check();
     update();
 }
 

@@ -12,10 +12,13 @@ class QQuickItemGrabResult;
 
 // A blurred copy of another item, for where the scene graph draws no shader
 // effects (Qt Quick's software adaptation). It grabs the source at a quarter
-// of its size, blurs that on the thread pool and shows the result as one
-// still picture, so the window repaints only the spinner while nothing moves
-// behind the dialog. The source is grabbed again every checkInterval ms; the
-// picture is replaced only when the grab differs from the last one.
+// of its size, blurs that and scales it to its own pixels on the thread pool,
+// and shows the result as one still picture, so the window repaints only the
+// spinner while nothing moves behind the dialog. The source is grabbed again every checkInterval ms; the
+// picture is replaced only when the grab differs from the last one. Backdrops
+// share their grabs: a new one over the same source with the same settings
+// shows the last picture at once, and grabs only if it was last checked over
+// checkInterval ago.
 class BlurredBackdrop : public QQuickItem
 {
     Q_OBJECT
@@ -61,22 +64,17 @@ protected:
 
 private:
     void restart();
-    void grab();
-    void grabbed();
-    void blurDone();
+    void check();
+    void take(const QImage &picture);
     QSize pixelSize() const;
 
     class BaseFill;
+    class Maker;
     QPointer<QQuickItem> m_source;
-    QPointer<BaseFill> m_fill;
     qreal m_radius = 0;
     QColor m_baseColor = Qt::black;
     QTimer m_timer;
-    QSharedPointer<QQuickItemGrabResult> m_grab;
-    QFutureWatcher<QImage> m_blur;
-    QImage m_lastGrab; // what the shown picture was made from
-    QImage m_picture;  // waiting for the render pass to take it
+    QImage m_picture; // the one shown; new ones wait for the render pass
     bool m_pictureNew = false;
-    bool m_stale = false; // the settings changed while a blur ran
     int m_pictures = 0;
 };
