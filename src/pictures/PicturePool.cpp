@@ -1,5 +1,6 @@
 #include "PicturePool.h"
 
+#include <QCoreApplication>
 #include <QThreadPool>
 
 namespace PicturePool {
@@ -12,6 +13,13 @@ QThreadPool *instance()
         auto *made = new QThreadPool;
         made->setMaxThreadCount(2);
         made->setExpiryTimeout(30000);
+        // Work still running when the application goes would draw with a
+        // GUI already gone (a blur paints): what has not started is dropped,
+        // what runs is waited for, a little, before the GUI is taken down.
+        qAddPostRoutine([] {
+            instance()->clear();
+            instance()->waitForDone(2000);
+        });
         return made;
     }();
     return pool;
