@@ -6,10 +6,8 @@ import qv4App
 Rectangle {
     id: _panel
 
-    property real toPaymentAmount: 0
-    property real discountAmount: 0
-    property real discountPercentAmount: 0
-    property real bonusExpense: 0
+    // Its figures follow the order's own change, whoever wrote them.
+    required property Order order
 
     radius: DpiSettings.scaling(12)
     color: Theme.colorBackgroundPrimary
@@ -33,7 +31,7 @@ Rectangle {
         width: _panel.width - DpiSettings.scaling(48)
         height: DpiSettings.scaling(46)
         spacing: DpiSettings.scaling(26.5)
-        visible: _panel.toPaymentAmount > 0
+        visible: _panel.order.totalAmount > 0
 
         Column {
             width: _row.width * 0.40
@@ -63,7 +61,7 @@ Rectangle {
                     font.pixelSize: DpiSettings.scaling(24)
                     font.weight: Font.DemiBold
                     color: Theme.colorBrand
-                    text: Utils.formatMoney(_panel.toPaymentAmount)
+                    text: Utils.formatMoney(_panel.order.totalAmount)
                 }
 
                 Label {
@@ -95,8 +93,8 @@ Rectangle {
                 font.pixelSize: DpiSettings.scaling(16)
                 font.weight: Font.DemiBold
                 color: Theme.colorTextPrimary
-                text: Utils.formatPercent(_panel.discountPercentAmount * 100) + "% ("
-                      + Utils.formatMoney(_panel.discountAmount) + ")"
+                text: Utils.formatPercent(_panel.order.discountPercent * 100) + "% ("
+                      + Utils.formatMoney(_panel.order.discount) + ")"
                 readonly property FitScale fit: FitScale {
                     natural: _discountLabel.implicitWidth
                     available: (_bonusColumn.visible ? _bonusColumn.x - _panel._bonusShift - DpiSettings.scaling(8)
@@ -114,7 +112,7 @@ Rectangle {
             anchors.verticalCenter: parent.verticalCenter
             width: _row.width * 0.30
             height: DpiSettings.scaling(38)
-            visible: _panel.bonusExpense > 0
+            visible: _panel.order.expenseBonusCount > 0
             transform: _panel._bonusShift > 0 ? [_shift] : []
 
             Translate {
@@ -135,7 +133,7 @@ Rectangle {
                 font.pixelSize: DpiSettings.scaling(16)
                 font.weight: Font.DemiBold
                 color: Theme.colorRed
-                text: "-" + Utils.formatMoney(_panel.bonusExpense)
+                text: "-" + Utils.formatMoney(_panel.order.expenseBonusCount)
                 readonly property FitScale fit: FitScale {
                     natural: _bonusLabel.implicitWidth
                     available: _panel._rightLimit - _bonusColumn.x
