@@ -9,6 +9,10 @@ ApplicationWindow {
 
     // The display's core, given in the context as "appCore" and read here only.
     readonly property var core: appCore // qmllint disable unqualified
+    // The records the panels are handed, typed. Each announces its own
+    // change, so what is bound to a figure of theirs follows every write.
+    readonly property Order order: core.appEnv.order
+    readonly property Client client: core.appEnv.client
 
     // Designed for 1280 × 776; on a smaller screen the window opens at the
     // screen's available size instead, so that none of it lies off-screen.
@@ -99,12 +103,7 @@ ApplicationWindow {
             width: parent.width
             height: parent.height - _orderPriceWidget.height
             receiptItemsModel: _app.core.appEnv.receiptItemModel
-            clientUuid: _app.core.appEnv.client.uuid
-            clientName: _app.core.appEnv.client.clientName
-            clientLastName: _app.core.appEnv.client.clientLastName
-            discountName: _app.core.appEnv.client.discountName
-            discountPercent: _app.core.appEnv.client.discountPercent
-            bonusCount: _app.core.appEnv.client.bonusCount
+            client: _app.client
             logo: _app.core.pictures.logo
         }
 
@@ -113,10 +112,7 @@ ApplicationWindow {
             objectName: "orderPriceWidget"
             width: parent.width
             height: DpiSettings.scaling(104)
-            toPaymentAmount: _app.core.appEnv.order.totalAmount
-            discountAmount: _app.core.appEnv.order.discount
-            discountPercentAmount: _app.core.appEnv.order.discountPercent
-            bonusExpense: _app.core.appEnv.order.expenseBonusCount
+            order: _app.order
         }
     }
 
@@ -149,17 +145,17 @@ ApplicationWindow {
         id: _qrPaymentDialog
         objectName: "qrPaymentDialog"
         backgroundItem: _app.contentItem
-        qrCodeTable: _app.core.appEnv.order.qrCodeTable
-        amount: _app.core.appEnv.order.receiptPaymentAmount
-        discount: _app.core.appEnv.order.receiptPaymentDiscount
-        bonus: _app.core.appEnv.order.replenishmentBonus
+        qrCodeTable: _app.order.qrCodeTable
+        amount: _app.order.receiptPaymentAmount
+        discount: _app.order.receiptPaymentDiscount
+        bonus: _app.order.replenishmentBonus
     }
 
     PaymentDialog {
         id: _paymentDialog
         objectName: "paymentDialog"
         backgroundItem: _app.contentItem
-        amount: _app.core.appEnv.order.receiptPaymentAmount
+        amount: _app.order.receiptPaymentAmount
     }
 
     // Up while the terminal's word on the payment is shown; the display's

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "EnvService.h"
-#include "PicturePreloader.h"
 #include "network/NetworkService.h"
+#include "pictures/PicturePreloader.h"
 #include "promo/PromoImageService.h"
 #include "state/AppEnv.h"
 
@@ -29,6 +29,10 @@ public:
     EnvService *envService() { return &m_envService; }
     PromoImageService *promoImageService() { return &m_promoImageService; }
     PicturePreloader *pictures() { return &m_pictures; }
+
+    // Keeps `pictures` fetching what `env` will show: the logo, the promo
+    // entries due now and the others due later today.
+    static void feedPictures(AppEnv &env, PicturePreloader &pictures);
 
 private:
     AppCore(const std::optional<CommandLine> &commandLine, QObject *parent);

@@ -295,9 +295,9 @@ void NetworkService::applyBonus(const QJsonObject &content)
 {
     const int count = content.value(Key::count).toInt(0);
     if (content.value(Key::isReplenishment).toBool(false))
-        m_env->order()->replenishmentBonus = count;
+        m_env->order()->setReplenishmentBonus(count);
     else
-        m_env->order()->expenseBonusCount = count;
+        m_env->order()->setExpenseBonusCount(count);
     emit m_env->orderChanged();
 }
 
@@ -337,7 +337,7 @@ void NetworkService::processPayment(const QJsonObject &content)
         return;
     }
 
-    m_env->order()->receiptPaymentAmount = content.value(Key::amount).toInt(0);
+    m_env->order()->setReceiptPaymentAmount(content.value(Key::amount).toInt(0));
     emit m_env->orderChanged();
 
     const QString receiptUuid = content.value(Key::receiptUuid).toString();
@@ -362,21 +362,19 @@ int NetworkService::receiptDiscount(const QList<ReceiptItem> &items)
 
 void NetworkService::calculateReceiptDiscount(const QList<ReceiptItem> &items)
 {
-    m_env->order()->receiptPaymentDiscount = receiptDiscount(items);
+    m_env->order()->setReceiptPaymentDiscount(receiptDiscount(items));
     emit m_env->orderChanged();
 }
 
 void NetworkService::generateQrCode(QString qrTable)
 {
-    m_env->order()->qrCodeTable = QrCodeImage::dataUrl(qrTable);
+    m_env->order()->setQrCodeTable(QrCodeImage::dataUrl(qrTable));
     emit m_env->orderChanged();
     emit m_env->showQRPaymentDialog();
 }
 
 void NetworkService::resetPaymentParams()
 {
-    m_env->order()->qrCodeTable = QString();
-    m_env->order()->receiptPaymentAmount = 0;
-    m_env->order()->receiptPaymentDiscount = 0;
+    m_env->order()->clearPayment();
     emit m_env->orderChanged();
 }

@@ -4,8 +4,8 @@
 #include <QObject>
 #include <QString>
 
-// The loyalty client attached to the current order. Services write the fields
-// directly and announce the change through AppEnv::clientChanged.
+// The loyalty client attached to the current order. Only fromJson writes it,
+// emitting changed; its caller then announces AppEnv::clientChanged.
 class Client : public QObject
 {
     Q_OBJECT

@@ -25,3 +25,41 @@ void Order::fromJson(const QJsonObject &json)
                   clamped);
     emit changed();
 }
+
+void Order::setReplenishmentBonus(double value)
+{
+    replenishmentBonus = value;
+    emit changed();
+}
+
+void Order::setExpenseBonusCount(int value)
+{
+    expenseBonusCount = value;
+    emit changed();
+}
+
+void Order::setReceiptPaymentAmount(int value)
+{
+    receiptPaymentAmount = value;
+    emit changed();
+}
+
+void Order::setReceiptPaymentDiscount(int value)
+{
+    receiptPaymentDiscount = value;
+    emit changed();
+}
+
+void Order::setQrCodeTable(const QString &value)
+{
+    qrCodeTable = value;
+    emit changed();
+}
+
+void Order::clearPayment()
+{
+    qrCodeTable = QString();
+    receiptPaymentAmount = 0;
+    receiptPaymentDiscount = 0;
+    emit changed();
+}

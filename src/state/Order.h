@@ -23,6 +23,17 @@ public:
     // Reads the three terminal totals; the payment and bonus figures stay as they are.
     void fromJson(const QJsonObject &json);
 
+    // The payment and bonus writers. Each assigns, always, and emits changed,
+    // as fromJson does: a document bound to the order itself, rather than
+    // through AppEnv::order, follows every figure.
+    void setReplenishmentBonus(double value);
+    void setExpenseBonusCount(int value);
+    void setReceiptPaymentAmount(int value);
+    void setReceiptPaymentDiscount(int value);
+    void setQrCodeTable(const QString &value);
+    // The payment's figures back to none, announced once.
+    void clearPayment();
+
     double totalAmount = 0;
     double discount = 0;
     double discountPercent = 0; // a fraction of 1, unlike Client::discountPercent

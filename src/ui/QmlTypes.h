@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/AppCore.h"
-#include "core/PicturePreloader.h"
 #include "network/NetworkService.h"
+#include "pictures/PicturePreloader.h"
 #include "promo/PromoImageModel.h"
 #include "state/AppEnv.h"
 #include "state/Client.h"

@@ -2,6 +2,7 @@ import QtQuick
 import QtQuick.Window
 import QtTest
 import qv4App
+import qv4Test
 
 // Main against a stand-in for the application core, reached the way the real
 // one is: by the name "appCore" in the document's context.
@@ -28,24 +29,8 @@ Item {
             property string logo: ""
             property string paymentOutcome: ""
             property string longVersionString: "1.1.0-29-stable"
-            property QtObject client: QtObject {
-                property string uuid: ""
-                property string clientName: ""
-                property string clientLastName: ""
-                property string discountName: ""
-                property real discountPercent: 0
-                property real bonusCount: 0
-            }
-            property QtObject order: QtObject {
-                property real totalAmount: 0
-                property real discount: 0
-                property real discountPercent: 0
-                property real replenishmentBonus: 0
-                property string qrCodeTable: ""
-                property int receiptPaymentAmount: 0
-                property int receiptPaymentDiscount: 0
-                property int expenseBonusCount: 0
-            }
+            property QtObject client: ClientRecord {}
+            property QtObject order: OrderRecord {}
         }
 
         property QtObject networkService: QtObject {
@@ -57,6 +42,14 @@ Item {
             property bool addressMissing: false
             property int port: 30058
         }
+    }
+
+    // Records the core could hand over in place of its own.
+    ClientRecord {
+        id: otherClient
+    }
+    OrderRecord {
+        id: otherOrder
     }
 
     SignalSpy {
@@ -241,28 +234,12 @@ Item {
 
         function test_bindings_data() {
             return [
-                { tag: "clientUuid", item: "receiptItemsWidget", property: "clientUuid",
-                  source: appCore.appEnv.client, key: "uuid", value: "G-1" },
-                { tag: "clientName", item: "receiptItemsWidget", property: "clientName",
-                  source: appCore.appEnv.client, key: "clientName", value: "Иван" },
-                { tag: "clientLastName", item: "receiptItemsWidget", property: "clientLastName",
-                  source: appCore.appEnv.client, key: "clientLastName", value: "Петров" },
-                { tag: "discountName", item: "receiptItemsWidget", property: "discountName",
-                  source: appCore.appEnv.client, key: "discountName", value: "Постоянный" },
-                { tag: "client discountPercent", item: "receiptItemsWidget", property: "discountPercent",
-                  source: appCore.appEnv.client, key: "discountPercent", value: 500 },
-                { tag: "bonusCount", item: "receiptItemsWidget", property: "bonusCount",
-                  source: appCore.appEnv.client, key: "bonusCount", value: 12345 },
+                { tag: "client", item: "receiptItemsWidget", property: "client",
+                  source: appCore.appEnv, key: "client", value: otherClient },
                 { tag: "logo", item: "receiptItemsWidget", property: "logo",
                   source: appCore.pictures, key: "logo", value: "qrc:/icons/logo.svg" },
-                { tag: "toPaymentAmount", item: "orderPriceWidget", property: "toPaymentAmount",
-                  source: appCore.appEnv.order, key: "totalAmount", value: 150000 },
-                { tag: "discountAmount", item: "orderPriceWidget", property: "discountAmount",
-                  source: appCore.appEnv.order, key: "discount", value: 4500 },
-                { tag: "discountPercentAmount", item: "orderPriceWidget", property: "discountPercentAmount",
-                  source: appCore.appEnv.order, key: "discountPercent", value: 0.15 },
-                { tag: "bonusExpense", item: "orderPriceWidget", property: "bonusExpense",
-                  source: appCore.appEnv.order, key: "expenseBonusCount", value: 5000 },
+                { tag: "order", item: "orderPriceWidget", property: "order",
+                  source: appCore.appEnv, key: "order", value: otherOrder },
                 { tag: "qrCodeTable", item: "qrPaymentDialog", property: "qrCodeTable",
                   source: appCore.appEnv.order, key: "qrCodeTable", value: "data:image/png;base64," },
                 { tag: "QR amount", item: "qrPaymentDialog", property: "amount",

@@ -1,5 +1,7 @@
 #include "core/AppStartup.h"
 #include "pictures/QrCodeImage.h"
+#include "state/Client.h"
+#include "state/Order.h"
 #include "state/ReceiptItemModel.h"
 
 #include <QCoreApplication>
@@ -34,6 +36,9 @@ public slots:
         engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
         AppStartup::addImageProviders(*engine);
         qmlRegisterType<TestReceiptModel>("qv4Test", 1, 0, "ReceiptModel");
+        // The records the display hands its panels, made by a test to fill.
+        qmlRegisterType<Order>("qv4Test", 1, 0, "OrderRecord");
+        qmlRegisterType<Client>("qv4Test", 1, 0, "ClientRecord");
         qmlRegisterSingletonType<TestQr>("qv4Test", 1, 0, "Qr",
                                          [](QQmlEngine *, QJSEngine *) -> QObject * { return new TestQr; });
     }

@@ -37,6 +37,7 @@ Item {
         OrderPriceWidget {
             width: root.s(428)
             height: root.s(104)
+            order: OrderRecord {}
         }
     }
 
@@ -48,6 +49,7 @@ Item {
             height: 200
             ClientInfoView {
                 id: _view
+                client: ClientRecord {}
             }
         }
     }
@@ -73,6 +75,7 @@ Item {
         ReceiptItemsWidget {
             width: root.s(428)
             height: root.s(656)
+            client: ClientRecord {}
         }
     }
 
@@ -109,11 +112,11 @@ Item {
 
         function test_nothingToPay() {
             const panel = createTemporaryObject(priceComponent, root,
-                                                { discountAmount: 500, bonusExpense: 100 })
+                                                { "order.discount": 500, "order.expenseBonusCount": 100 })
             verify(!findChild(panel, "totalsRow").visible, "only the border shows")
-            panel.toPaymentAmount = -100
+            panel.order.totalAmount = -100
             verify(!findChild(panel, "totalsRow").visible)
-            panel.toPaymentAmount = 1
+            panel.order.totalAmount = 1
             verify(findChild(panel, "totalsRow").visible)
         }
 
@@ -129,7 +132,7 @@ Item {
 
         function test_texts(data) {
             const panel = createTemporaryObject(priceComponent, root, {
-                toPaymentAmount: 150000, discountPercentAmount: data.percent, discountAmount: data.discount })
+                "order.totalAmount": 150000, "order.discountPercent": data.percent, "order.discount": data.discount })
             compare(findChild(panel, "toPayLabel").text, "1 500,00")
             compare(root.hex(findChild(panel, "toPayLabel").color), root.hex(Theme.colorBrand))
             compare(findChild(panel, "discountLabel").text, data.text)
@@ -139,18 +142,18 @@ Item {
 
         function test_bonuses() {
             const panel = createTemporaryObject(priceComponent, root,
-                                                { toPaymentAmount: 100, bonusExpense: 5000 })
+                                                { "order.totalAmount": 100, "order.expenseBonusCount": 5000 })
             const column = findChild(panel, "bonusColumn")
             verify(column.visible)
             compare(findChild(panel, "bonusLabel").text, "-50,00")
             compare(root.hex(findChild(panel, "bonusLabel").color), root.hex(Theme.colorRed))
-            panel.bonusExpense = 0
+            panel.order.expenseBonusCount = 0
             verify(!column.visible)
         }
 
         function test_layout() {
             const panel = createTemporaryObject(priceComponent, root,
-                                                { toPaymentAmount: 100, bonusExpense: 1 })
+                                                { "order.totalAmount": 100, "order.expenseBonusCount": 1 })
             const row = findChild(panel, "totalsRow")
             waitForItemPolished(row)
             const m = root.margins(row, panel)
@@ -176,9 +179,9 @@ Item {
 
         function test_hiddenWithoutClient() {
             const holder = createTemporaryObject(clientComponent, root)
-            holder.view.clientName = "Иван"
+            holder.view.client.clientName = "Иван"
             verify(!holder.view.visible)
-            holder.view.clientUuid = "G-1"
+            holder.view.client.uuid = "G-1"
             verify(holder.view.visible)
             compare(holder.view.width, holder.width)
         }
@@ -188,7 +191,7 @@ Item {
             const icon = findChild(holder.view, "clientIcon")
             compare(String(icon.source), "", "no client: the icon is not read")
             compare(icon.status, Image.Null)
-            holder.view.clientUuid = "G-1"
+            holder.view.client.uuid = "G-1"
             compare(String(icon.source), "qrc:/icons/person.svg")
             compare(icon.status, Image.Ready, "read at once, for the same frame")
             compare(icon.sourceSize.width, Math.ceil(root.s(20)))
@@ -197,12 +200,12 @@ Item {
         function test_texts() {
             const holder = createTemporaryObject(clientComponent, root)
             const view = holder.view
-            view.clientUuid = "G-1"
-            view.clientName = "Иван"
-            view.clientLastName = "Петров"
-            view.discountName = "Постоянный"
-            view.discountPercent = 500
-            view.bonusCount = 12345
+            view.client.uuid = "G-1"
+            view.client.clientName = "Иван"
+            view.client.clientLastName = "Петров"
+            view.client.discountName = "Постоянный"
+            view.client.discountPercent = 500
+            view.client.bonusCount = 12345
             compare(root.plain(findChild(view, "clientNameLabel").text), "Иван Петров")
             compare(findChild(view, "clientBonusLabel").text, "123,45")
             compare(findChild(view, "clientBonusUnitLabel").text, "б.")
@@ -227,25 +230,25 @@ Item {
 
         function test_discountPercent(data) {
             const holder = createTemporaryObject(clientComponent, root)
-            holder.view.clientUuid = "G-1"
-            holder.view.discountName = "Скидка"
-            holder.view.discountPercent = data.percent
+            holder.view.client.uuid = "G-1"
+            holder.view.client.discountName = "Скидка"
+            holder.view.client.discountPercent = data.percent
             compare(root.plain(findChild(holder.view, "clientDiscountLabel").text), "Скидка (" + data.text + " %)")
         }
 
         function test_nameIsNotTakenAsAPattern() {
             const holder = createTemporaryObject(clientComponent, root)
-            holder.view.clientUuid = "G-1"
-            holder.view.clientName = "%2"
-            holder.view.clientLastName = "Петров"
+            holder.view.client.uuid = "G-1"
+            holder.view.client.clientName = "%2"
+            holder.view.client.clientLastName = "Петров"
             compare(root.plain(findChild(holder.view, "clientNameLabel").text), "%2 Петров")
         }
 
         function test_layout() {
             const holder = createTemporaryObject(clientComponent, root)
             const view = holder.view
-            view.clientUuid = "G-1"
-            view.bonusCount = 100
+            view.client.uuid = "G-1"
+            view.client.bonusCount = 100
             waitForItemPolished(view)
             const name = findChild(view, "clientNameLabel")
             compare(name.width, view.width - root.s(96))
@@ -421,7 +424,7 @@ Item {
         function test_welcomeWhileEmpty() {
             const model = createTemporaryObject(listModelComponent, root)
             const panel = createTemporaryObject(receiptComponent, root, {
-                receiptItemsModel: model, clientUuid: "G-1", clientName: "Иван" })
+                receiptItemsModel: model, "client.uuid": "G-1", "client.clientName": "Иван" })
             verify(findChild(panel, "welcomeView").visible)
             verify(!findChild(panel, "receiptView").visible, "the client does not show while empty")
             compare(findChild(panel, "welcomeLabel").text, "Добро пожаловать!")
@@ -466,7 +469,7 @@ Item {
 
             // A client: shown above the list, which starts below it, within the
             // same side margins.
-            panel.clientUuid = "G-1"
+            panel.client.uuid = "G-1"
             const client = findChild(panel, "clientInfoView")
             verify(client.visible)
             tryVerify(() => root.rect(list, panel).y >= root.rect(client, panel).y + client.height)

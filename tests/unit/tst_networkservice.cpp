@@ -543,10 +543,13 @@ void TestNetworkService::bonus()
     QCOMPARE(m_display->order()->expenseBonusCount, 22);
 
     QSignalSpy orderChanged(m_display->env(), &AppEnv::orderChanged);
+    // What a document bound to the order itself follows.
+    QSignalSpy ownChanged(m_display->order(), &Order::changed);
     QVERIFY(m_display->send(terminal, message));
     QCOMPARE(m_display->order()->replenishmentBonus, replenishment);
     QCOMPARE(m_display->order()->expenseBonusCount, expense);
     QCOMPARE(orderChanged.count(), 1);
+    QCOMPARE(ownChanged.count(), 1);
 }
 
 void TestNetworkService::bonusRightAfterOrderBothSurvive()

@@ -7,6 +7,7 @@
 
 #include <climits>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -33,7 +34,8 @@ QByteArray payment(const QJsonObject &content)
 }
 
 // Records the display-facing signals of a payment, with what the order held
-// at each orderChanged.
+// at each orderChanged. A document bound to the order itself sees only the
+// order's own changed: an orderChanged without it is recorded as "unseen".
 class PaymentRecorder
 {
 public:
@@ -41,13 +43,15 @@ public:
     {
         AppEnv *env = display.env();
         Order *order = display.order();
+        QObject::connect(order, &Order::changed, &m_context, [this]() { m_orderAnnounced = true; });
         QObject::connect(env, &AppEnv::orderChanged, &m_context, [this, order]() {
-            events << QStringLiteral("order(%1,%2,%3)")
+            events << QStringLiteral("order(%1,%2,%3)%4")
                           .arg(order->receiptPaymentAmount)
                           .arg(order->receiptPaymentDiscount)
                           .arg(order->qrCodeTable.isNull()    ? "null"
                                : order->qrCodeTable.isEmpty() ? "empty"
-                                                              : "qr");
+                                                              : "qr")
+                          .arg(std::exchange(m_orderAnnounced, false) ? "" : " unseen");
         });
         QObject::connect(env, &AppEnv::showQRPaymentDialog, &m_context, [this]() { events << "showQR"; });
         QObject::connect(env, &AppEnv::showPaymentDialog, &m_context, [this]() { events << "showCard"; });
@@ -64,6 +68,7 @@ public:
 
 private:
     QObject m_context;
+    bool m_orderAnnounced = false;
 };
 
 } // namespace

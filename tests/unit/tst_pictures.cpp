@@ -2,9 +2,10 @@
 // picture's source can fail: small HTTP servers on 127.0.0.1, local files,
 // and the disk cache when the server has gone.
 #include "LocalHttpServer.h"
+#include "core/AppCore.h"
 #include "core/CachingNetworkAccessManagerFactory.h"
-#include "core/PicturePreloader.h"
 #include "pictures/PictureGuard.h"
+#include "pictures/PicturePreloader.h"
 #include "pictures/QuotedUrlCut.h"
 #include "state/AppEnv.h"
 
@@ -139,9 +140,10 @@ private:
     {
         AppEnv env;
         CachingNetworkAccessManagerFactory factory;
-        PicturePreloader pictures{&env};
+        PicturePreloader pictures;
         Display(int firstRetryMs = 30000)
         {
+            AppCore::feedPictures(env, pictures);
             pictures.setNetworkAccessManager(factory.create(&pictures));
             pictures.setDelays({firstRetryMs, firstRetryMs * 4});
         }

@@ -6,15 +6,11 @@ import qv4App
 Column {
     id: _view
 
-    property string clientUuid: ""
-    property string clientName: ""
-    property string clientLastName: ""
-    property string discountName: ""
-    property real discountPercent: 0
-    property real bonusCount: 0
+    required property Client client
 
     width: parent ? parent.width : 0
-    visible: clientUuid !== ""
+    // No client: the order has none.
+    visible: client.uuid !== ""
 
     Row {
         height: DpiSettings.scaling(40)
@@ -45,7 +41,7 @@ Column {
             font.weight: Font.DemiBold
             color: Theme.colorBrand
             // Concatenated, not .arg(): a name may itself hold "%2".
-            text: Utils.isolate(_view.clientName) + " " + Utils.isolate(_view.clientLastName)
+            text: Utils.isolate(_view.client.clientName) + " " + Utils.isolate(_view.client.clientLastName)
         }
 
         // The balance ends at the view's right edge, the panel's inner
@@ -69,7 +65,7 @@ Column {
                 font.pixelSize: DpiSettings.scaling(14)
                 font.weight: Font.DemiBold
                 color: Theme.colorGreen
-                text: Utils.formatMoney(_view.bonusCount)
+                text: Utils.formatMoney(_view.client.bonusCount)
             }
 
             Label {
@@ -101,6 +97,6 @@ Column {
         font.pixelSize: DpiSettings.scaling(14)
         font.weight: Font.DemiBold
         color: Theme.colorTextPrimary
-        text: Utils.isolate(_view.discountName) + " (" + Utils.formatPercent(_view.discountPercent / 100) + " %)"
+        text: Utils.isolate(_view.client.discountName) + " (" + Utils.formatPercent(_view.client.discountPercent / 100) + " %)"
     }
 }

@@ -1,7 +1,9 @@
 import QtQuick
 
 // Shrinks a figure that is wider than the room it has, down to `floor` of its
-// size and no further; at its designed size nothing changes. Set origin.y to
+// size and no further; at its designed size nothing changes. For a group of
+// texts that shrink as one (a figure and its sign, in two sizes); a single
+// text fits itself with fontSizeMode. Set origin.y to
 // the figure's baseline so that it stays on the line of its neighbours.
 // Apply it only while it shrinks, `transform: fit.factor < 1 ? [fit] : []`:
 // even an identity transform moves text off its pixel grid.

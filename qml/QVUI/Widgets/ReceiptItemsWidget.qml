@@ -8,12 +8,7 @@ Rectangle {
     id: _panel
 
     property var receiptItemsModel
-    property string clientUuid: ""
-    property string clientName: ""
-    property string clientLastName: ""
-    property string discountName: ""
-    property real discountPercent: 0
-    property real bonusCount: 0
+    required property Client client
     property var logo
 
     radius: DpiSettings.scaling(12)
@@ -65,12 +60,7 @@ Rectangle {
             id: _client
             objectName: "clientInfoView"
             width: parent.width
-            clientUuid: _panel.clientUuid
-            clientName: _panel.clientName
-            clientLastName: _panel.clientLastName
-            discountName: _panel.discountName
-            discountPercent: _panel.discountPercent
-            bonusCount: _panel.bonusCount
+            client: _panel.client
         }
 
         ListView {

@@ -1,13 +1,10 @@
 #include "PicturePreloader.h"
 
-#include "pictures/PictureGuard.h"
-#include "pictures/PicturePool.h"
-#include "promo/PromoImageService.h"
+#include "PictureGuard.h"
+#include "PicturePool.h"
 #include "protocol/InputLimits.h"
-#include "state/AppEnv.h"
 
 #include <QBuffer>
-#include <QDate>
 #include <QDateTime>
 #include <QFutureWatcher>
 #include <QJsonObject>
@@ -55,10 +52,8 @@ QString failureOf(QNetworkReply *reply)
 
 } // namespace
 
-PicturePreloader::PicturePreloader(AppEnv *env, QObject *parent) : QObject(parent), m_env(env)
+PicturePreloader::PicturePreloader(QObject *parent) : QObject(parent)
 {
-    connect(m_env, &AppEnv::logoChanged, this, &PicturePreloader::updateWanted);
-    connect(m_env, &AppEnv::promoImagesToShowChanged, this, &PicturePreloader::updateWanted);
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &PicturePreloader::retryDue);
 }
@@ -100,20 +95,23 @@ void PicturePreloader::failedToShow(const QString &url)
     done(url, QStringLiteral("not a picture the display can decode, in the slideshow"));
 }
 
-void PicturePreloader::updateWanted()
+void PicturePreloader::setWanted(const QString &logo, const QJsonArray &dueNow,
+                                 const QStringList &dueLaterToday)
 {
+    m_wantedLogo = logo;
+    m_dueNow = dueNow;
+
     // The logo, what is due now, and whatever else is due today: each is
     // in hand by the time the slideshow comes to it.
     QStringList wanted;
-    if (!m_env->logo().isEmpty())
-        wanted.append(m_env->logo());
-    const QJsonArray shown = m_env->promoImagesToShow();
-    for (const QJsonValue &entry : shown) {
+    if (!m_wantedLogo.isEmpty())
+        wanted.append(m_wantedLogo);
+    for (const QJsonValue &entry : std::as_const(m_dueNow)) {
         const QString url = entry.toObject().value(QLatin1String("url")).toString();
         if (!url.isEmpty())
             wanted.append(url);
     }
-    wanted += PromoImageService::urlsDueOn(m_env->promoImageModel()->toList(), QDate::currentDate());
+    wanted += dueLaterToday;
     wanted.removeDuplicates();
     // As many as the slideshow shows at most, besides the logo.
     if (wanted.size() > InputLimits::maximumPromoEntries + 1)
@@ -359,14 +357,13 @@ void PicturePreloader::retryDue()
 
 void PicturePreloader::publish()
 {
-    const QString logo = isReady(m_env->logo()) ? m_env->logo() : QString();
+    const QString logo = isReady(m_wantedLogo) ? m_wantedLogo : QString();
     if (logo != m_logo) {
         m_logo = logo;
         emit logoChanged();
     }
     QJsonArray shown;
-    const QJsonArray due = m_env->promoImagesToShow();
-    for (const QJsonValue &entry : due) {
+    for (const QJsonValue &entry : std::as_const(m_dueNow)) {
         if (isReady(entry.toObject().value(QLatin1String("url")).toString()))
             shown.append(entry);
     }

@@ -12,13 +12,13 @@
 #include <functional>
 #include <memory>
 
-class AppEnv;
 class QNetworkAccessManager;
 class QNetworkReply;
 
 // Fetches every picture the screen will want (the logo, the promo pictures
 // due today) before it is shown, and hands the interface only those that
-// loaded: a picture that fails never leaves a hole on the screen. A failed
+// loaded: a picture that fails never leaves a hole on the screen. It knows
+// pictures by URL only; start-up tells it what is wanted (setWanted). A failed
 // picture is tried again later, waiting twice as long each time, with one
 // warning per attempt. When its server cannot be reached, the copy in the
 // disk cache is shown, however old.
@@ -27,7 +27,7 @@ class PicturePreloader : public QObject
     Q_OBJECT
     // The logo's URL once it has loaded, empty until then.
     Q_PROPERTY(QString logo READ logo NOTIFY logoChanged FINAL)
-    // AppEnv's promoImagesToShow without the entries whose picture has not loaded.
+    // The entries due now without those whose picture has not loaded.
     Q_PROPERTY(QJsonArray promoImagesToShow READ promoImagesToShow NOTIFY promoImagesToShowChanged FINAL)
 public:
     struct Delays
@@ -45,13 +45,17 @@ public:
     // this once it has started, and waits for a free thread at most 12 times as long.
     static constexpr int judgementLimitMs = 5000;
 
-    explicit PicturePreloader(AppEnv *env, QObject *parent = nullptr);
+    explicit PicturePreloader(QObject *parent = nullptr);
     ~PicturePreloader() override;
 
     // The manager that fetches (with the interface's disk cache); one
     // without a cache is made when none is given.
     void setNetworkAccessManager(QNetworkAccessManager *manager);
     void setDelays(const Delays &delays) { m_delays = delays; }
+
+    // What the screen wants: the logo, the slideshow's entries due now
+    // (objects with a "url"), and the other pictures due later today.
+    void setWanted(const QString &logo, const QJsonArray &dueNow, const QStringList &dueLaterToday);
 
     QString logo() const { return m_logo; }
     QJsonArray promoImagesToShow() const { return m_promoImagesToShow; }
@@ -76,7 +80,6 @@ private:
         int judgement = 0;    // which judgement off this thread is awaited
     };
 
-    void updateWanted();
     void load(const QString &url);
     void fetch(const QString &url, bool fromCache);
     // Runs `work` on the picture pool; `then` gets its answer unless the
@@ -94,14 +97,15 @@ private:
     void publish();
     QNetworkAccessManager *manager();
 
-    AppEnv *m_env;
+    QString m_wantedLogo;
+    QJsonArray m_dueNow;
     QNetworkAccessManager *m_manager = nullptr;
     Delays m_delays;
     QHash<QString, Picture> m_pictures;
     QString m_logo;
     QJsonArray m_promoImagesToShow;
-    QTimer m_retry;        // for the earliest retryAt
-    QStringList m_waiting; // for a transfer, in turn
+    QTimer m_retry;             // for the earliest retryAt
+    QStringList m_waiting;      // for a transfer, in turn
     QHash<QString, int> m_rank; // of each wanted URL: how soon it is due
     int m_fetching = 0;
     bool m_closing = false;
