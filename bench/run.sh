@@ -35,6 +35,7 @@ run() {
     "$@"
 }
 run latency "$build/bench/bench_latency"
+run debugline "$build/bench/bench_debugline"
 run throughput "$build/bench/bench_throughput" "$root/bench/flood_client.py"
 run qr "$build/bench/bench_qr"
 run schedule "$build/bench/bench_schedule"

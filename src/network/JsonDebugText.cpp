@@ -1,215 +1,259 @@
 #include "JsonDebugText.h"
 
 #include <QJsonArray>
-#include <QJsonObject>
+#include <QJsonDocument>
 #include <QJsonValue>
 #include <QLocale>
-
-#include <QJsonDocument>
+#include <QtEndian>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace {
 
 // Qt's parser refuses deeper documents; this only keeps the stack bounded.
 constexpr int maxDepth = 1100;
 
-bool isSpace(char c)
+bool isSurrogate(char16_t u)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    return u >= 0xd800 && u <= 0xdfff;
 }
 
-bool isHighSurrogate(char16_t u)
+// UTF-8 bytes of a unit of text whose surrogates come in pairs (two each).
+int utf8Bytes(char16_t u)
 {
-    return u >= 0xd800 && u <= 0xdbff;
+    return u < 0x80 ? 1 : (u < 0x800 || isSurrogate(u)) ? 2 : 3;
 }
 
-bool isLowSurrogate(char16_t u)
+// The end of a string's run of bytes that go out as they are: up to a quote,
+// a backslash or a control character, and with `ascii` a byte from 0x80 up.
+// Eight bytes at a time, since a message is mostly such runs.
+const char *plainEnd(const char *p, const char *end, bool ascii)
 {
-    return u >= 0xdc00 && u <= 0xdfff;
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Qt orders keys by code point or by UTF-16 unit depending on how each was
-// written (escaped or not); the two agree below U+E000 and on keys of only
-// such characters, which is all a terminal sends.
-bool orderedLikeQt(std::u16string_view key)
-{
-    return std::all_of(key.begin(), key.end(), [](char16_t u) { return u < 0xd800; });
-}
-
-// The length of the run of printable ASCII at the start of [s, end).
-size_t printableRun(const uchar *s, const uchar *end)
-{
-    const uchar *p = s;
-#ifdef __SSE2__
-    const __m128i space = _mm_set1_epi8(0x20);
-    while (end - p >= 16) {
-        // Signed compare: bytes from 0x80 up count as negative, below the space too.
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-        const int mask = _mm_movemask_epi8(_mm_cmplt_epi8(chunk, space));
-        if (mask != 0)
-            return size_t(p - s) + size_t(__builtin_ctz(unsigned(mask)));
-        p += 16;
+    constexpr quint64 ones = 0x0101010101010101;
+    constexpr quint64 high = ones * 0x80;
+    for (; end - p >= 8; p += 8) {
+        const auto w = qFromLittleEndian<quint64>(p);
+        const quint64 quote = w ^ (ones * '"');
+        const quint64 backslash = w ^ (ones * '\\');
+        // A byte below 0x20, or a zero byte in `quote` or `backslash`, leaves its top
+        // bit set; so may the bytes after it, never one before.
+        const quint64 found = (((w - ones * 0x20) & ~w) | ((quote - ones) & ~quote) |
+                               ((backslash - ones) & ~backslash) | (ascii ? w : 0)) &
+                              high;
+        if (found)
+            return p + qCountTrailingZeroBits(found) / 8;
     }
-#endif
-    while (p != end && *p >= 0x20 && *p < 0x80)
+    while (p != end && uchar(*p) >= 0x20 && *p != '"' && *p != '\\' && !(ascii && uchar(*p) >= 0x80))
         ++p;
-    return size_t(p - s);
-}
-
-void widen(const uchar *s, size_t length, char16_t *out)
-{
-    size_t i = 0;
-#ifdef __SSE2__
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= length; i += 16) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_unpacklo_epi8(chunk, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i + 8), _mm_unpackhi_epi8(chunk, zero));
-    }
-#endif
-    for (; i < length; ++i)
-        out[i] = s[i];
+    return p;
 }
 
 // One character of strict UTF-8 (no overlong forms, no encoded surrogates,
-// nothing past U+10FFFF): its length in bytes, or 0.
-int utf8Char(const uchar *s, const uchar *end, char32_t &code)
+// nothing past U+10FFFF) as one or two units at `out`: its bytes, or 0.
+int utf8Char(const uchar *s, qsizetype left, char16_t *out, int &units)
 {
-    const auto left = end - s;
-    const auto continuation = [&](int i) {
-        return (s[i] & 0xc0) == 0x80;
-    };
     const uchar c = s[0];
-    if (c >= 0xc2 && c <= 0xdf) {
-        if (left < 2 || !continuation(1))
+    const int length = c >= 0xc2 && c <= 0xdf   ? 2
+                       : c >= 0xe0 && c <= 0xef ? 3
+                       : c >= 0xf0 && c <= 0xf4 ? 4
+                                                : 0;
+    if (length == 0 || left < length)
+        return 0;
+    char32_t code = c & (0x7f >> length);
+    for (int i = 1; i < length; ++i) {
+        if ((s[i] & 0xc0) != 0x80)
             return 0;
-        code = (char32_t(c & 0x1f) << 6) | (s[1] & 0x3f);
-        return 2;
+        code = (code << 6) | (s[i] & 0x3f);
     }
-    if (c >= 0xe0 && c <= 0xef) {
-        if (left < 3 || !continuation(1) || !continuation(2))
-            return 0;
-        if ((c == 0xe0 && s[1] < 0xa0) || (c == 0xed && s[1] > 0x9f))
-            return 0;
-        code = (char32_t(c & 0x0f) << 12) | (char32_t(s[1] & 0x3f) << 6) | (s[2] & 0x3f);
-        return 3;
-    }
-    if (c >= 0xf0 && c <= 0xf4) {
-        if (left < 4 || !continuation(1) || !continuation(2) || !continuation(3))
-            return 0;
-        if ((c == 0xf0 && s[1] < 0x90) || (c == 0xf4 && s[1] > 0x8f))
-            return 0;
-        code = (char32_t(c & 0x07) << 18) | (char32_t(s[1] & 0x3f) << 12) | (char32_t(s[2] & 0x3f) << 6) |
-               (s[3] & 0x3f);
-        return 4;
-    }
-    return 0;
+    if ((c == 0xe0 && s[1] < 0xa0) || (c == 0xf0 && s[1] < 0x90) || (c == 0xed && s[1] > 0x9f) ||
+        (c == 0xf4 && s[1] > 0x8f))
+        return 0;
+    units = code < 0x10000 ? 1 : 2;
+    out[0] = units == 1 ? char16_t(code) : char16_t(0xd7c0 + (code >> 10));
+    out[1] = char16_t(0xdc00 | (code & 0x3ff));
+    return length;
 }
 
-// Writes a code point as one UTF-16 unit or a surrogate pair; returns the end.
-char16_t *putUtf16(char16_t *out, char32_t code)
-{
-    if (code < 0x10000) {
-        *out++ = char16_t(code);
-    } else {
-        *out++ = char16_t(0xd7c0 + (code >> 10));
-        *out++ = char16_t(0xdc00 | (code & 0x3ff));
-    }
-    return out;
-}
-
-// A control character as Qt writes it: a short escape or \u00XX.
-int controlLength(char32_t c)
-{
-    return (c == '\b' || c == '\f' || c == '\n' || c == '\r' || c == '\t') ? 2 : 6;
-}
-
-// Qt's escape of one UTF-16 unit in a JSON string, written at cursor.
-char16_t *escape(char16_t *cursor, char16_t u)
-{
-    *cursor++ = u'\\';
-    switch (u) {
-    case u'"':
-        *cursor++ = u'"';
-        break;
-    case u'\\':
-        *cursor++ = u'\\';
-        break;
-    case u'\b':
-        *cursor++ = u'b';
-        break;
-    case u'\f':
-        *cursor++ = u'f';
-        break;
-    case u'\n':
-        *cursor++ = u'n';
-        break;
-    case u'\r':
-        *cursor++ = u'r';
-        break;
-    case u'\t':
-        *cursor++ = u't';
-        break;
-    default:
-        *cursor++ = u'u';
-        for (int shift = 12; shift >= 0; shift -= 4) {
-            const int digit = (u >> shift) & 0xf;
-            *cursor++ = char16_t(digit < 10 ? u'0' + digit : u'a' + digit - 10);
-        }
-    }
-    return cursor;
-}
-
-// Re-writes a JSON document the way Qt's compact writer does, into UTF-16:
-// object members sorted by key (UTF-16 order), the last of duplicate keys
-// kept, strings escaped as Qt escapes them, numbers as Qt stores and prints
-// them. Anything unexpected makes it give up.
-class Writer
+// Qt's debug text as it is written: kept up to `cap` bytes of UTF-8 after
+// what comes before it (never splitting a character), then only counted.
+// A negative cap only counts.
+class Text
 {
 public:
-    Writer(const char *begin, const char *end, qsizetype limit) : m_p(begin), m_end(end), m_limit(limit) {}
-
-    QString document(QLatin1StringView before)
+    Text(QLatin1StringView before, qint64 cap, qsizetype expected) : m_cap(cap), m_full(cap < 0)
     {
-        m_limit += before.size() + 12; // "QJsonObject(" is not counted
-        m_out.resize(std::min(before.size() + qsizetype(m_end - m_p) + 32, m_limit + 64));
-        m_data = reinterpret_cast<char16_t *>(m_out.data());
-        m_capacity = m_out.size();
-        putLatin1(std::string_view(before.data(), size_t(before.size())));
-        putLatin1("QJsonObject(");
-        skipSpace();
-        if (m_p == m_end || *m_p != '{' || !object(0) || m_overflow)
-            return {};
-        skipSpace();
-        if (m_p != m_end)
-            return {};
-        put(u')');
+        if (!m_full) {
+            std::copy(before.begin(), before.end(), space(before.size() + expected + 64));
+            m_length = before.size();
+        }
+    }
+
+    bool counting() const { return m_cap < 0; }
+    bool full() const { return m_full && !counting(); }
+    qint64 shown() const { return m_shown; }
+    qint64 total() const { return m_total; }
+    qsizetype size() const { return m_length; }
+    const char16_t *data() const { return m_data; }
+
+    QString take()
+    {
         m_out.resize(m_length);
         return std::move(m_out);
+    }
+
+    // Room for `units` more, written in place and then taken by advance().
+    char16_t *space(qsizetype units)
+    {
+        if (m_length + units > m_out.size()) {
+            m_out.resize(std::max(m_out.size() * 2, m_length + units));
+            m_data = reinterpret_cast<char16_t *>(m_out.data());
+        }
+        return m_data + m_length;
+    }
+
+    // Past the cap, the text is full but not cut exactly: the scanner then gives up.
+    void advance(qsizetype units, qint64 bytes)
+    {
+        m_total += bytes;
+        m_length += m_full ? 0 : units;
+        m_shown += m_full ? 0 : bytes;
+        m_full = m_full || m_shown > m_cap;
+    }
+
+    // ASCII that goes out as it is.
+    void ascii(const char *s, qsizetype n)
+    {
+        m_total += n;
+        if (m_full)
+            return;
+        const auto kept = qsizetype(std::min<qint64>(n, m_cap - m_shown));
+        std::copy_n(reinterpret_cast<const uchar *>(s), kept, space(kept));
+        m_length += kept;
+        m_shown += kept;
+        m_full = kept < n;
+    }
+    void ascii(std::string_view s) { ascii(s.data(), qsizetype(s.size())); }
+
+    void put(char c)
+    {
+        ++m_total;
+        m_full = m_full || m_shown == m_cap;
+        if (m_full)
+            return;
+        *space(1) = char16_t(c);
+        ++m_length;
+        ++m_shown;
+    }
+
+    // Units that go out as they are, `bytes` of UTF-8; a surrogate pair only whole.
+    void units(const char16_t *s, qsizetype n, qint64 bytes)
+    {
+        for (qsizetype i = 0, length = n; i < n && !m_full; i += length) {
+            // In one piece when it fits, else character by character up to the cap.
+            const bool whole = bytes <= m_cap - m_shown;
+            length = whole ? n - i : QChar::isHighSurrogate(s[i]) && i + 1 < n ? 2 : 1;
+            const qint64 charBytes = whole ? bytes : length == 2 ? 4 : utf8Bytes(s[i]);
+            if (charBytes > m_cap - m_shown)
+                break;
+            std::copy_n(s + i, length, space(length));
+            advance(length, charBytes);
+            bytes -= charBytes;
+        }
+        m_total += bytes;
+        m_full = m_full || bytes > 0;
+    }
+
+    // A JSON string's content as Qt writes it: quote, backslash, control
+    // characters and lone surrogates escaped, everything else as it is.
+    void escaped(const char16_t *s, qsizetype n)
+    {
+        static constexpr std::u16string_view forms = u"\"\"\\\\\bb\ff\nn\rr\tt";
+        for (qsizetype i = 0; i < n && !full();) {
+            qsizetype run = i;
+            qint64 bytes = 0;
+            while (run < n) {
+                const bool pair =
+                    QChar::isHighSurrogate(s[run]) && run + 1 < n && QChar::isLowSurrogate(s[run + 1]);
+                if (!pair && (s[run] < 0x20 || s[run] == u'"' || s[run] == u'\\' || isSurrogate(s[run])))
+                    break;
+                bytes += pair ? 4 : utf8Bytes(s[run]);
+                run += pair ? 2 : 1;
+            }
+            units(s + i, run - i, bytes);
+            if (run == n)
+                break;
+            const size_t form = forms.find(s[run]);
+            char escape[6] = {'\\', form % 2 == 0 ? char(forms[form + 1]) : 'u'};
+            for (int shift = 12, at = 2; form % 2 != 0 && shift >= 0; shift -= 4)
+                escape[at++] = "0123456789abcdef"[(s[run] >> shift) & 0xf];
+            ascii(escape, form % 2 == 0 ? 2 : 6);
+            i = run + 1;
+        }
+    }
+
+    void integer(qint64 value)
+    {
+        char digits[24];
+        ascii(digits, std::to_chars(digits, digits + sizeof digits, value).ptr - digits);
+    }
+
+    // Qt holds a double of integral value in the 64-bit range as an integer,
+    // others it prints in the shortest form that reads back the same.
+    void number(double d)
+    {
+        if (d == std::trunc(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
+            return integer(qint64(d));
+        const QByteArray text = QString::number(d, 'g', QLocale::FloatingPointShortest).toLatin1();
+        ascii(text.constData(), text.size());
+    }
+
+    // The text from `from` on becomes `text`, never longer. What a dropped
+    // duplicate took stays counted: the text then gives up on the cap early.
+    void replaceFrom(qsizetype from, std::u16string_view text)
+    {
+        std::copy(text.begin(), text.end(), m_data + from);
+        m_length = from + qsizetype(text.size());
+    }
+
+private:
+    QString m_out;
+    char16_t *m_data = nullptr;
+    qsizetype m_length = 0;
+    const qint64 m_cap;
+    qint64 m_shown = 0;
+    qint64 m_total = 0;
+    bool m_full;
+};
+
+// Reads a message's bytes as Qt's parser would and writes what Qt's compact
+// writer writes for the result: members sorted by key (UTF-16 order), the
+// last of duplicate keys kept, Qt's escapes and number forms. Writing, it
+// gives up on whatever it does not reproduce exactly, and once past the cap;
+// counting, it takes what Qt takes and counts duplicate keys as they came.
+class Scanner
+{
+public:
+    Scanner(QByteArrayView json, Text &text)
+        : m_p(json.data()), m_end(json.data() + json.size()), m_text(text), m_writing(!text.counting())
+    {}
+
+    bool document()
+    {
+        if (m_end - m_p >= 3 && std::memcmp(m_p, "\xef\xbb\xbf", 3) == 0)
+            m_p += 3; // Qt's parser skips a byte order mark
+        m_text.ascii("QJsonObject(");
+        skipSpace();
+        if (m_p == m_end || *m_p != '{' || !object(0))
+            return false;
+        skipSpace();
+        m_text.put(')');
+        return m_p == m_end && !m_text.full();
     }
 
 private:
@@ -217,7 +261,7 @@ private:
     {
         size_t keyOffset;
         size_t keyLength;
-        qsizetype textStart; // the key's opening quote in the output
+        qsizetype textStart;
         qsizetype textEnd;
     };
 
@@ -228,58 +272,34 @@ private:
 
     void skipSpace()
     {
-        while (m_p != m_end && isSpace(*m_p))
+        while (m_p != m_end && uchar(*m_p) <= ' ' &&
+               (*m_p == ' ' || *m_p == '\t' || *m_p == '\n' || *m_p == '\r'))
             ++m_p;
     }
 
-    // False, writing nothing more, once the text would pass the limit: the
-    // text of a larger message is never held whole.
-    bool reserve(qsizetype more)
+    // Past an item: a comma, written out, or the closing bracket.
+    bool next(char closing, bool &closed)
     {
-        if (m_length + more <= m_capacity)
-            return true;
-        if (m_length + more > m_limit) {
-            m_overflow = true;
+        skipSpace();
+        if (m_p == m_end || (*m_p != ',' && *m_p != closing))
             return false;
-        }
-        m_capacity = std::min(std::max(m_capacity * 2, m_length + more), m_limit);
-        m_out.resize(m_capacity);
-        m_data = reinterpret_cast<char16_t *>(m_out.data());
+        closed = *m_p == closing;
+        m_text.put(*m_p++);
+        skipSpace();
         return true;
-    }
-
-    void put(char16_t c)
-    {
-        if (reserve(1))
-            m_data[m_length++] = c;
-    }
-
-    void putLatin1(std::string_view text)
-    {
-        if (!reserve(qsizetype(text.size())))
-            return;
-        for (char c : text)
-            m_data[m_length++] = char16_t(uchar(c));
     }
 
     bool value(int depth)
     {
-        if (m_p == m_end)
+        if (m_p == m_end || m_text.full() || depth > maxDepth)
             return false;
         switch (*m_p) {
         case '{':
             return object(depth + 1);
         case '[':
             return array(depth + 1);
-        case '"': {
-            if (plainString())
-                return true;
-            m_scratch.clear();
-            if (!decodeString(m_scratch))
-                return false;
-            putString(m_scratch);
-            return true;
-        }
+        case '"':
+            return string(nullptr);
         case 't':
             return literal("true");
         case 'f':
@@ -296,742 +316,310 @@ private:
         if (size_t(m_end - m_p) < word.size() || std::string_view(m_p, word.size()) != word)
             return false;
         m_p += word.size();
-        putLatin1(word);
+        m_text.ascii(word);
         return true;
     }
 
     bool object(int depth)
     {
-        if (depth > maxDepth)
-            return false;
         ++m_p; // '{'
-        const qsizetype start = m_length;
-        put(u'{');
+        const qsizetype start = m_text.size();
         const size_t firstMember = m_members.size();
         const size_t keysMark = m_keys.size();
+        m_text.put('{');
         skipSpace();
-        if (m_p != m_end && *m_p == '}') {
-            ++m_p;
-            put(u'}');
-            return true;
-        }
-        for (;;) {
-            if (m_p == m_end || *m_p != '"')
+        bool closed = m_p != m_end && *m_p == '}';
+        if (closed)
+            m_text.put(*m_p++);
+        while (!closed) {
+            Member member{m_keys.size(), 0, m_text.size(), 0};
+            if (m_p == m_end || *m_p != '"' || !string(m_writing ? &m_keys : nullptr))
                 return false;
-            Member member{m_keys.size(), 0, m_length, 0};
-            if (!plainKey()) {
-                if (!decodeString(m_keys))
-                    return false;
-                member.keyLength = m_keys.size() - member.keyOffset;
-                if (!orderedLikeQt(key(member)))
-                    return false;
-                putString(key(member));
-            } else {
-                member.keyLength = m_keys.size() - member.keyOffset;
-            }
+            member.keyLength = m_keys.size() - member.keyOffset;
+            // Qt orders keys beyond U+D7FF by how they were written; not worth copying.
+            const std::u16string_view name = key(member);
+            if (std::any_of(name.begin(), name.end(), [](char16_t u) { return u >= 0xd800; }))
+                return false;
             skipSpace();
             if (m_p == m_end || *m_p != ':')
                 return false;
-            ++m_p;
-            put(u':');
+            m_text.put(*m_p++);
             skipSpace();
             if (!value(depth))
                 return false;
-            if (m_overflow)
+            member.textEnd = m_text.size();
+            if (m_writing)
+                m_members.push_back(member);
+            if (!next('}', closed))
                 return false;
-            member.textEnd = m_length;
-            m_members.push_back(member);
-            const Next next = afterItem('}');
-            if (next == Next::Broken)
-                return false;
-            if (next == Next::Closed)
-                break;
         }
-        sortMembers(start, firstMember);
-        put(u'}');
+        if (m_writing && !m_text.full())
+            sortMembers(start, firstMember);
         m_members.resize(firstMember);
         m_keys.resize(keysMark);
         return true;
-    }
-
-    enum class Next { More, Closed, Broken };
-
-    // After a member or an element: a comma (written out) and more to come,
-    // or the closing bracket (left to the caller to write).
-    Next afterItem(char closing)
-    {
-        skipSpace();
-        if (m_p == m_end)
-            return Next::Broken;
-        if (*m_p == ',') {
-            ++m_p;
-            put(u',');
-            skipSpace();
-            return Next::More;
-        }
-        if (*m_p != closing)
-            return Next::Broken;
-        ++m_p;
-        return Next::Closed;
     }
 
     // Members are written in arrival order; most senders already sort them.
     void sortMembers(qsizetype start, size_t firstMember)
     {
         const auto first = m_members.begin() + qsizetype(firstMember);
-        const auto last = m_members.end();
-        const bool sorted = std::adjacent_find(first, last, [this](const Member &a, const Member &b) {
-                                return !(key(a) < key(b));
-                            }) == last;
-        if (sorted)
+        const auto less = [this](const Member &a, const Member &b) {
+            return key(a) < key(b);
+        };
+        if (std::adjacent_find(first, m_members.end(), [&](const Member &a, const Member &b) {
+                return !less(a, b);
+            }) == m_members.end())
             return;
-        std::vector<Member> order(first, last);
-        std::stable_sort(order.begin(), order.end(),
-                         [this](const Member &a, const Member &b) { return key(a) < key(b); });
-        std::u16string text;
-        text.reserve(size_t(m_length - start));
+        // Kept between objects: no allocation once they are large enough.
+        std::vector<Member> &order = m_order;
+        std::u16string &text = m_sorted;
+        order.assign(first, m_members.end());
+        std::stable_sort(order.begin(), order.end(), less);
+        text.assign(1, u'{');
+        text.reserve(size_t(m_text.size() - start));
         for (size_t i = 0; i < order.size(); ++i) {
             // Of equal keys, the one that came last wins.
             if (i + 1 < order.size() && key(order[i]) == key(order[i + 1]))
                 continue;
-            if (!text.empty())
+            if (text.size() > 1)
                 text.push_back(u',');
-            text.append(m_data + order[i].textStart, size_t(order[i].textEnd - order[i].textStart));
+            text.append(m_text.data() + order[i].textStart, size_t(order[i].textEnd - order[i].textStart));
         }
-        m_length = start + 1;
-        if (!reserve(qsizetype(text.size())))
-            return;
-        std::copy(text.begin(), text.end(), m_data + m_length);
-        m_length += qsizetype(text.size());
+        text.push_back(u'}');
+        m_text.replaceFrom(start, text);
     }
 
     bool array(int depth)
     {
-        if (depth > maxDepth)
-            return false;
         ++m_p; // '['
-        put(u'[');
+        m_text.put('[');
         skipSpace();
-        if (m_p != m_end && *m_p == ']') {
-            ++m_p;
-            put(u']');
-            return true;
+        bool closed = m_p != m_end && *m_p == ']';
+        if (closed)
+            m_text.put(*m_p++);
+        while (!closed) {
+            if (!value(depth) || !next(']', closed))
+                return false;
         }
+        return true;
+    }
+
+    // The string at its opening quote, in runs of what goes out as it is; a
+    // key's units also go to `key`, for the ordering.
+    bool string(std::u16string *key)
+    {
+        m_text.put('"');
+        const char *p = m_p + 1;
+        // Qt's parser drops a byte order mark that starts a string, not always.
+        if (m_writing && m_end - p >= 3 && std::memcmp(p, "\xef\xbb\xbf", 3) == 0)
+            return false;
         for (;;) {
-            if (!value(depth) || m_overflow)
+            const char *run = plainEnd(p, m_end, m_writing);
+            m_text.ascii(p, run - p);
+            if (key && !m_text.full())
+                key->append(m_text.data() + m_text.size() - (run - p), size_t(run - p));
+            if ((p = run) == m_end || m_text.full())
                 return false;
-            const Next next = afterItem(']');
-            if (next == Next::Broken)
-                return false;
-            if (next == Next::Closed) {
-                put(u']');
-                return true;
-            }
-        }
-    }
-
-    // Appends the string starting at the opening quote, decoded, to `out`.
-    bool decodeString(std::u16string &out)
-    {
-        ++m_p; // '"'
-        for (;;) {
-            if (m_p == m_end || qsizetype(out.size()) > m_limit)
-                return false;
-            const uchar c = uchar(*m_p);
-            if (c == '"') {
-                ++m_p;
-                return true;
-            }
-            if (c == '\\') {
-                if (!decodeEscape(out))
-                    return false;
-                continue;
-            }
-            if (c == 0)
-                return false;
-            if (c < 0x80) {
-                out.push_back(c);
-                ++m_p;
-                continue;
-            }
-            if (!decodeUtf8(out))
-                return false;
-        }
-    }
-
-    bool decodeEscape(std::u16string &out)
-    {
-        if (m_end - m_p < 2)
-            return false;
-        const char e = m_p[1];
-        m_p += 2;
-        switch (e) {
-        case '"':
-        case '\\':
-        case '/':
-            out.push_back(char16_t(e));
-            return true;
-        case 'b':
-            out.push_back(u'\b');
-            return true;
-        case 'f':
-            out.push_back(u'\f');
-            return true;
-        case 'n':
-            out.push_back(u'\n');
-            return true;
-        case 'r':
-            out.push_back(u'\r');
-            return true;
-        case 't':
-            out.push_back(u'\t');
-            return true;
-        case 'u': {
-            if (m_end - m_p < 4)
-                return false;
-            int code = 0;
-            for (int i = 0; i < 4; ++i) {
-                const int digit = hexValue(m_p[i]);
-                if (digit < 0)
-                    return false;
-                code = code * 16 + digit;
-            }
-            m_p += 4;
-            out.push_back(char16_t(code));
-            return true;
-        }
-        default:
-            return false;
-        }
-    }
-
-    bool decodeUtf8(std::u16string &out)
-    {
-        char32_t code = 0;
-        const int length =
-            utf8Char(reinterpret_cast<const uchar *>(m_p), reinterpret_cast<const uchar *>(m_end), code);
-        if (length == 0)
-            return false;
-        m_p += length;
-        char16_t units[2];
-        out.append(units, size_t(putUtf16(units, code) - units));
-        return true;
-    }
-
-    // A key of printable ASCII, the usual case: kept for the ordering and
-    // written out as it is.
-    bool plainKey()
-    {
-        const char *begin = m_p + 1;
-        const auto *quote = static_cast<const char *>(std::memchr(begin, '"', size_t(m_end - begin)));
-        if (!quote)
-            return false;
-        const size_t run = size_t(quote - begin);
-        const auto *bytes = reinterpret_cast<const uchar *>(begin);
-        if (printableRun(bytes, bytes + run) != run || std::memchr(begin, '\\', run))
-            return false;
-        const size_t offset = m_keys.size();
-        if (!reserve(qsizetype(run) + 2))
-            return false;
-        m_keys.resize(offset + run);
-        widen(bytes, run, m_keys.data() + offset);
-        m_data[m_length++] = u'"';
-        widen(bytes, run, m_data + m_length);
-        m_length += qsizetype(run);
-        m_data[m_length++] = u'"';
-        m_p += run + 2;
-        return true;
-    }
-
-    // A string value without escapes, the usual case: straight from the
-    // bytes to the output, with no copy in between.
-    bool plainString()
-    {
-        const char *begin = m_p + 1;
-        const auto *quote = static_cast<const char *>(std::memchr(begin, '"', size_t(m_end - begin)));
-        if (!quote || std::memchr(begin, '\\', size_t(quote - begin)))
-            return false;
-        // Room for the worst case, or, near the limit, for exactly what it takes.
-        const qsizetype worst = qsizetype(quote - begin) * 6 + 2;
-        if (!reserve(m_length + worst <= m_limit ? worst : escapedLength(begin, quote) + 2))
-            return false;
-        char16_t *cursor = m_data + m_length;
-        *cursor++ = u'"';
-        const auto *s = reinterpret_cast<const uchar *>(begin);
-        const auto *end = reinterpret_cast<const uchar *>(quote);
-        while (s != end) {
-            const size_t run = printableRun(s, end);
-            widen(s, run, cursor);
-            s += run;
-            cursor += run;
-            if (s == end)
-                break;
-            const uchar c = *s;
-            if (c >= 0x80) {
-                char32_t code = 0;
-                const int length = utf8Char(s, end, code);
-                if (length == 0)
-                    return false;
-                s += length;
-                cursor = putUtf16(cursor, code);
-            } else {
-                if (c == 0)
-                    return false;
-                cursor = escape(cursor, c);
-                ++s;
-            }
-        }
-        *cursor++ = u'"';
-        m_length = cursor - m_data;
-        m_p = quote + 1;
-        return true;
-    }
-
-    // The UTF-16 units that plainString() writes for [begin, end), quotes aside.
-    static qsizetype escapedLength(const char *begin, const char *end)
-    {
-        qsizetype units = 0;
-        for (const char *p = begin; p != end; ++p) {
             const uchar c = uchar(*p);
-            if (c < 0x20)
-                units += controlLength(c);
-            else if (c == '"' || c == '\\')
-                units += 2;
-            else if (c < 0x80 || (c & 0xc0) != 0x80)
-                units += c >= 0xf0 ? 2 : 1; // a lead byte stands for its character
+            if (c == '"')
+                break;
+            if (c == '\\') {
+                if (!escape(p, key))
+                    return false;
+            } else if (c >= 0x80) {
+                if (!utf8(p, key))
+                    return false;
+            } else if (c == 0 && m_writing) {
+                return false; // Qt may not take it
+            } else {
+                // A raw control character, escaped.
+                const char16_t u = c;
+                m_text.escaped(&u, 1);
+                if (key)
+                    key->push_back(u);
+                ++p;
+            }
         }
-        return units;
+        m_p = p + 1;
+        m_text.put('"');
+        return true;
     }
 
-    // Qt escapes quote, backslash, control characters and lone surrogates;
-    // everything else goes through as it is.
-    void putString(std::u16string_view s)
+    // Characters beyond ASCII, as many as come in a row, decoded in place.
+    bool utf8(const char *&p, std::u16string *key)
     {
-        if (!reserve(qsizetype(s.size()) * 6 + 2))
-            return;
-        char16_t *cursor = m_data + m_length;
-        *cursor++ = u'"';
-        for (size_t i = 0; i < s.size(); ++i) {
-            const char16_t u = s[i];
-            if (u >= 0x20 && u != u'"' && u != u'\\' && (u < 0xd800 || u > 0xdfff)) {
-                *cursor++ = u;
-                continue;
-            }
-            if (isHighSurrogate(u) && i + 1 < s.size() && isLowSurrogate(s[i + 1])) {
-                *cursor++ = u;
-                *cursor++ = s[++i];
-                continue;
-            }
-            cursor = escape(cursor, u);
+        while (p != m_end && uchar(*p) >= 0x80) {
+            char16_t *out = m_text.space(2);
+            int units = 0;
+            const int length = utf8Char(reinterpret_cast<const uchar *>(p), m_end - p, out, units);
+            if (length == 0)
+                return false;
+            m_text.advance(units, length);
+            if (key)
+                key->append(out, size_t(units));
+            p += length;
         }
-        *cursor++ = u'"';
-        m_length = cursor - m_data;
+        return true;
+    }
+
+    // One backslash escape at `p`, as Qt's parser reads it.
+    bool unescape(const char *&p, char16_t &u) const
+    {
+        static constexpr std::string_view forms = "\"\"\\\\//b\bf\fn\nr\rt\t";
+        if (m_end - p < 2 || p[0] != '\\')
+            return false;
+        if (p[1] == 'u') {
+            unsigned code = 0;
+            const char *digits = p + 2;
+            const auto [end, error] = std::from_chars(digits, std::min(digits + 4, m_end), code, 16);
+            u = char16_t(code);
+            p = end;
+            return error == std::errc() && end == digits + 4;
+        }
+        // Qt takes any other escape as the character itself.
+        const size_t form = forms.find(p[1]);
+        u = uchar(form % 2 == 0 ? forms[form + 1] : p[1]);
+        p += 2;
+        return form % 2 == 0 || !m_writing;
+    }
+
+    // A backslash escape, two of them for a surrogate pair.
+    bool escape(const char *&p, std::u16string *key)
+    {
+        char16_t units[2];
+        if (!unescape(p, units[0]))
+            return false;
+        const char *next = p;
+        const bool pair =
+            QChar::isHighSurrogate(units[0]) && unescape(next, units[1]) && QChar::isLowSurrogate(units[1]);
+        p = pair ? next : p;
+        m_text.escaped(units, pair ? 2 : 1);
+        if (key)
+            key->append(units, pair ? 2 : 1);
+        return true;
     }
 
     // Qt keeps a number as an integer when its text is an integer that fits
-    // 64 bits, or when its value is integral and in that range; otherwise
-    // as a double, printed in the shortest form that reads back the same.
+    // 64 bits, otherwise as a double.
     bool number()
     {
         const char *start = m_p;
-        bool integerSyntax = true;
-        while (m_p != m_end) {
-            const char c = *m_p;
-            if (c >= '0' && c <= '9') {
-                ++m_p;
-            } else if (c == '-' || c == '+' || c == '.' || c == 'e' || c == 'E') {
-                if (!(c == '-' && m_p == start))
-                    integerSyntax = false;
-                ++m_p;
-            } else {
-                break;
-            }
-        }
-        if (m_p == start)
-            return false;
-        if (integerSyntax) {
-            qint64 integer = 0;
-            const auto [end, error] = std::from_chars(start, m_p, integer);
-            if (error == std::errc() && end == m_p) {
-                putInteger(integer);
-                return true;
-            }
-        }
+        // Qt's parser also takes a number that starts with its point.
+        while (m_p != m_end && ((*m_p >= '0' && *m_p <= '9') || *m_p == '-' || *m_p == '+' || *m_p == '.' ||
+                                *m_p == 'e' || *m_p == 'E'))
+            ++m_p;
+        qint64 integer = 0;
+        const auto asInteger = std::from_chars(start, m_p, integer);
         double d = 0;
-        const auto [end, error] = std::from_chars(start, m_p, d);
-        if (error != std::errc() || end != m_p || !std::isfinite(d))
-            return false;
-        if (d == std::trunc(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0) {
-            putInteger(qint64(d));
-            return true;
+        if (m_p != start && asInteger.ec == std::errc() && asInteger.ptr == m_p) {
+            m_text.integer(integer);
+        } else if (const auto asDouble = std::from_chars(start, m_p, d);
+                   m_p != start && asDouble.ec == std::errc() && asDouble.ptr == m_p && std::isfinite(d)) {
+            m_text.number(d);
+        } else {
+            m_text.ascii(start, m_p - start);
+            return m_p != start && !m_writing;
         }
-        const QString text = QString::number(d, 'g', QLocale::FloatingPointShortest);
-        if (!reserve(text.size()))
-            return true;
-        std::copy_n(reinterpret_cast<const char16_t *>(text.constData()), text.size(), m_data + m_length);
-        m_length += text.size();
         return true;
-    }
-
-    void putInteger(qint64 value)
-    {
-        char digits[24];
-        const auto result = std::to_chars(digits, digits + sizeof digits, value);
-        putLatin1(std::string_view(digits, size_t(result.ptr - digits)));
     }
 
     const char *m_p;
     const char *const m_end;
-    qsizetype m_limit;
-    bool m_overflow = false;
-    QString m_out;
-    char16_t *m_data = nullptr;
-    qsizetype m_length = 0;
-    qsizetype m_capacity = 0;
+    Text &m_text;
+    const bool m_writing;
     std::vector<Member> m_members;
-    std::u16string m_keys;    // the keys of the objects being written, nested ones last
-    std::u16string m_scratch; // the string value being written
+    std::u16string m_keys; // the keys of the objects being written, nested ones last
+    std::vector<Member> m_order;
+    std::u16string m_sorted;
 };
 
-// The length of a number as Writer::number() writes it (all ASCII).
-qsizetype numberLength(const char *start, const char *end)
+// A parsed object as Qt writes it, stopping once the text is full.
+void writeValue(Text &text, const QJsonValue &value);
+
+void writeString(Text &text, const QString &s)
 {
-    char digits[24];
-    qint64 integer = 0;
-    const auto asInteger = std::from_chars(start, end, integer);
-    if (asInteger.ec == std::errc() && asInteger.ptr == end)
-        return std::to_chars(digits, digits + sizeof digits, integer).ptr - digits;
-    double d = 0;
-    const auto asDouble = std::from_chars(start, end, d);
-    if (asDouble.ec != std::errc() || !std::isfinite(d))
-        return 0;
-    if (d == std::trunc(d) && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
-        return std::to_chars(digits, digits + sizeof digits, qint64(d)).ptr - digits;
-    return QString::number(d, 'g', QLocale::FloatingPointShortest).size();
+    text.put('"');
+    text.escaped(reinterpret_cast<const char16_t *>(s.constData()), s.size());
+    text.put('"');
 }
 
-// UTF-8 bytes of a UTF-16 unit that is not a lone surrogate (a pair takes 4).
-int utf8Bytes(char16_t u)
+void writeObject(Text &text, const QJsonObject &object)
 {
-    return u < 0x80 ? 1 : u < 0x800 ? 2 : (u >= 0xd800 && u <= 0xdfff) ? 2 : 3;
+    text.put('{');
+    for (auto it = object.begin(); it != object.end() && !text.full(); ++it) {
+        if (it != object.begin())
+            text.put(',');
+        writeString(text, it.key());
+        text.put(':');
+        writeValue(text, it.value());
+    }
+    text.put('}');
 }
 
-// Writes a parsed object as Qt's debug stream does, keeping the text up to
-// a number of UTF-8 bytes and only counting the rest.
-class ObjectWriter
+void writeValue(Text &text, const QJsonValue &value)
 {
-public:
-    explicit ObjectWriter(qsizetype maxBytes) : m_maxBytes(maxBytes)
-    {
-        m_out.reserve(qsizetype(std::min<qint64>(maxBytes, 4096)) + 64);
-    }
-
-    // `total`: what the whole text takes, for when it is cut; the walk stops there.
-    QString text(QLatin1StringView before, const QJsonObject &object, const std::function<qint64()> &total)
-    {
-        m_out.append(before);
-        putLatin1("QJsonObject(");
-        writeObject(object);
-        put(u')');
-        if (m_full)
-            m_out.append(JsonDebugText::moreText(std::max<qint64>(total() - m_shown, 1)));
-        return std::move(m_out);
-    }
-
-private:
-    void put(char16_t u)
-    {
-        const int bytes = utf8Bytes(u);
-        m_total += bytes;
-        if (m_full)
-            return;
-        if (m_shown + bytes > m_maxBytes) {
-            m_full = true;
-            return;
+    switch (value.type()) {
+    case QJsonValue::Bool:
+        return text.ascii(value.toBool() ? "true" : "false");
+    case QJsonValue::Double:
+        if (value.toInteger(0) == value.toInteger(1))
+            return text.integer(value.toInteger());
+        return std::isfinite(value.toDouble()) ? text.number(value.toDouble()) : text.ascii("null");
+    case QJsonValue::String:
+        return writeString(text, value.toString());
+    case QJsonValue::Array: {
+        text.put('[');
+        const QJsonArray array = value.toArray();
+        for (qsizetype i = 0; i < array.size() && !text.full(); ++i) {
+            if (i > 0)
+                text.put(',');
+            writeValue(text, array.at(i));
         }
-        m_shown += bytes;
-        m_out.append(QChar(u));
+        return text.put(']');
     }
-
-    void putPair(char16_t high, char16_t low)
-    {
-        m_total += 4;
-        if (m_full)
-            return;
-        if (m_shown + 4 > m_maxBytes) {
-            m_full = true;
-            return;
-        }
-        m_shown += 4;
-        m_out.append(QChar(high));
-        m_out.append(QChar(low));
+    case QJsonValue::Object:
+        return writeObject(text, value.toObject());
+    default:
+        return text.ascii("null");
     }
-
-    void putLatin1(std::string_view text)
-    {
-        for (char c : text)
-            put(char16_t(uchar(c)));
-    }
-
-    void putString(const QString &s)
-    {
-        put(u'"');
-        const auto *data = reinterpret_cast<const char16_t *>(s.constData());
-        const qsizetype size = s.size();
-        for (qsizetype i = 0; i < size && !m_full; ++i) {
-            // A run that needs no escape goes in at once.
-            qsizetype run = i;
-            qint64 bytes = 0;
-            while (run < size && data[run] >= 0x20 && data[run] < 0xd800 && data[run] != u'"' &&
-                   data[run] != u'\\' && m_shown + bytes + 3 <= m_maxBytes)
-                bytes += utf8Bytes(data[run++]);
-            if (run > i) {
-                m_out.append(QStringView(data + i, run - i));
-                m_shown += bytes;
-                m_total += bytes;
-                i = run - 1;
-                continue;
-            }
-            const char16_t u = data[i];
-            if (u >= 0x20 && u != u'"' && u != u'\\' && (u < 0xd800 || u > 0xdfff)) {
-                put(u);
-            } else if (isHighSurrogate(u) && i + 1 < size && isLowSurrogate(data[i + 1])) {
-                putPair(u, data[i + 1]);
-                ++i;
-            } else {
-                char16_t escaped[6];
-                const auto *end = escape(escaped, u);
-                for (const char16_t *p = escaped; p != end; ++p)
-                    put(*p);
-            }
-        }
-        put(u'"');
-    }
-
-    void putNumber(const QJsonValue &value)
-    {
-        // Qt holds integral values of the 64-bit range as integers.
-        const qint64 integer = value.toInteger(0);
-        if (integer == value.toInteger(1)) {
-            char digits[24];
-            const auto result = std::to_chars(digits, digits + sizeof digits, integer);
-            putLatin1(std::string_view(digits, size_t(result.ptr - digits)));
-            return;
-        }
-        const double d = value.toDouble();
-        if (!std::isfinite(d)) {
-            putLatin1("null");
-            return;
-        }
-        const QString text = QString::number(d, 'g', QLocale::FloatingPointShortest);
-        for (const QChar c : text)
-            put(c.unicode());
-    }
-
-    void writeValue(const QJsonValue &value)
-    {
-        switch (value.type()) {
-        case QJsonValue::Null:
-        case QJsonValue::Undefined:
-            putLatin1("null");
-            return;
-        case QJsonValue::Bool:
-            putLatin1(value.toBool() ? "true" : "false");
-            return;
-        case QJsonValue::Double:
-            putNumber(value);
-            return;
-        case QJsonValue::String:
-            putString(value.toString());
-            return;
-        case QJsonValue::Array: {
-            put(u'[');
-            const QJsonArray array = value.toArray();
-            for (qsizetype i = 0; i < array.size() && !m_full; ++i) {
-                if (i > 0)
-                    put(u',');
-                writeValue(array.at(i));
-            }
-            put(u']');
-            return;
-        }
-        case QJsonValue::Object:
-            writeObject(value.toObject());
-            return;
-        }
-    }
-
-    void writeObject(const QJsonObject &object)
-    {
-        put(u'{');
-        for (auto it = object.begin(); it != object.end() && !m_full; ++it) {
-            if (it != object.begin())
-                put(u',');
-            putString(it.key());
-            put(u':');
-            writeValue(it.value());
-        }
-        put(u'}');
-    }
-
-    const qsizetype m_maxBytes;
-    QString m_out;
-    qint64 m_shown = 0;
-    qint64 m_total = 0;
-    bool m_full = false;
-};
+}
 
 } // namespace
 
 QString JsonDebugText::fromMessage(QByteArrayView json, QLatin1StringView before, qsizetype limit)
 {
-    return Writer(json.data(), json.data() + json.size(), limit < 0 ? maxTextBytes * 8 : limit)
-        .document(before);
+    const qint64 cap = limit < 0 ? maxTextBytes * 8 : limit;
+    // About the message's size, or the cap: grown as it goes, the text would be copied over and over.
+    Text text(before, cap, qsizetype(std::min<qint64>(json.size(), cap)));
+    if (!Scanner(json, text).document())
+        return {};
+    return text.take();
 }
 
 QString JsonDebugText::fromObject(const QJsonObject &object, QLatin1StringView before, qsizetype maxBytes,
                                   qint64 totalBytes)
 {
-    return ObjectWriter(maxBytes).text(before, object, [&]() {
-        return totalBytes >= 0 ? totalBytes : textBytes(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    });
+    Text text(before, maxBytes, std::min<qsizetype>(maxBytes, 4096));
+    text.ascii("QJsonObject(");
+    writeObject(text, object);
+    text.put(')');
+    if (!text.full())
+        return text.take();
+    const qint64 total =
+        totalBytes >= 0 ? totalBytes : textBytes(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    const qint64 shown = text.shown();
+    return text.take() + moreText(std::max<qint64>(total - shown, 1));
 }
 
 qint64 JsonDebugText::textBytes(QByteArrayView json)
 {
-    // "QJsonObject(" and ")" around the compact text.
-    qint64 total = 13;
-    const char *p = json.data();
-    const char *const end = p + json.size();
-    while (p != end) {
-        const uchar c = uchar(*p);
-        if (isSpace(char(c))) {
-            ++p;
-        } else if (c == '"') {
-            ++p;
-            total += 2;
-            while (p != end && *p != '"') {
-                const uchar b = uchar(*p);
-                if (b != '\\') {
-                    // UTF-8 goes through as it is; control characters are escaped.
-                    total += b >= 0x20 ? 1 : controlLength(b);
-                    ++p;
-                    continue;
-                }
-                if (end - p < 2)
-                    return total;
-                const char e = p[1];
-                p += 2;
-                if (e != 'u') {
-                    // Qt takes an unknown escape as the character itself, a control character too.
-                    total += e == '/' ? 1 : uchar(e) < 0x20 ? controlLength(uchar(e)) : 2;
-                    continue;
-                }
-                if (end - p < 4)
-                    return total;
-                char32_t code = 0;
-                for (int i = 0; i < 4; ++i)
-                    code = code * 16 + char32_t(std::max(hexValue(p[i]), 0));
-                p += 4;
-                if (code < 0x20)
-                    total += controlLength(code);
-                else if (code == '"' || code == '\\')
-                    total += 2;
-                else if (code < 0x80)
-                    total += 1;
-                else if (code < 0x800)
-                    total += 2;
-                else if (isHighSurrogate(char16_t(code)) && end - p >= 6 && p[0] == '\\' && p[1] == 'u' &&
-                         isLowSurrogate(char16_t((hexValue(p[2]) << 12) | (hexValue(p[3]) << 8) |
-                                                 (hexValue(p[4]) << 4) | hexValue(p[5])))) {
-                    total += 4;
-                    p += 6;
-                } else if (code >= 0xd800 && code <= 0xdfff) {
-                    total += 6; // a lone surrogate, escaped
-                } else {
-                    total += 3;
-                }
-            }
-            if (p != end)
-                ++p;
-        } else if (c == '-' || c == '.' || (c >= '0' && c <= '9')) {
-            // Counted as the writer writes it; Qt's parser takes ".5" for 0.5.
-            const char *start = p;
-            while (p != end &&
-                   (std::isdigit(uchar(*p)) || *p == '-' || *p == '+' || *p == '.' || *p == 'e' || *p == 'E'))
-                ++p;
-            total += numberLength(start, p);
-        } else {
-            ++total; // brackets, commas, colons, letters of the literals
-            ++p;
-        }
-    }
-    return total;
+    Text text({}, -1, 0);
+    Scanner(json, text).document();
+    return text.total();
 }
 
 QString JsonDebugText::moreText(qint64 bytes)
 {
     return QStringLiteral(" … (%1 more bytes)").arg(bytes);
-}
-
-// The UTF-8 length of text whose surrogates all come in pairs.
-static qint64 utf8Length(const char16_t *s, qsizetype n)
-{
-    qint64 bytes = n;
-    qsizetype i = 0;
-#ifdef __SSE2__
-    // One more byte from U+0080, one more from U+0800, one less for each half of a pair.
-    const __m128i below80 = _mm_set1_epi16(0x7f);
-    const __m128i below800 = _mm_set1_epi16(0x7ff);
-    const __m128i surrogateBase = _mm_set1_epi16(short(0xd800 - 0x8000));
-    const __m128i surrogateTop = _mm_set1_epi16(short(0xdfff - 0x8000));
-    const __m128i bias = _mm_set1_epi16(short(0x8000));
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 8 <= n; i += 8) {
-        const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-        const int over80 = ~_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(u, below80), zero)) & 0xffff;
-        if (!over80)
-            continue;
-        const int over800 = ~_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(u, below800), zero)) & 0xffff;
-        const __m128i signedU = _mm_sub_epi16(u, bias);
-        const int surrogate = _mm_movemask_epi8(_mm_andnot_si128(
-            _mm_or_si128(_mm_cmplt_epi16(signedU, surrogateBase), _mm_cmpgt_epi16(signedU, surrogateTop)),
-            _mm_set1_epi16(-1)));
-        bytes += (__builtin_popcount(unsigned(over80)) + __builtin_popcount(unsigned(over800)) -
-                  __builtin_popcount(unsigned(surrogate))) /
-                 2;
-    }
-#endif
-    for (; i < n; ++i)
-        bytes += (s[i] >= 0x80) + (s[i] >= 0x800) - (s[i] >= 0xd800 && s[i] <= 0xdfff);
-    return bytes;
-}
-
-QString JsonDebugText::capped(QString line, qsizetype start, qsizetype maxBytes)
-{
-    // Nothing to cut while even three bytes a unit would fit, or the whole fits.
-    if ((line.size() - start) * 3 <= maxBytes ||
-        utf8Length(reinterpret_cast<const char16_t *>(line.constData()) + start, line.size() - start) <=
-            maxBytes)
-        return line;
-    const auto *data = reinterpret_cast<const char16_t *>(line.constData());
-    qint64 shown = 0;
-    qsizetype cut = -1;
-    qint64 total = 0;
-    for (qsizetype i = start; i < line.size(); ++i) {
-        const bool pair = isHighSurrogate(data[i]) && i + 1 < line.size() && isLowSurrogate(data[i + 1]);
-        const int bytes = pair ? 4 : utf8Bytes(data[i]);
-        if (cut < 0 && shown + bytes > maxBytes)
-            cut = i;
-        if (cut < 0)
-            shown += bytes;
-        total += bytes;
-        if (pair)
-            ++i;
-    }
-    if (cut < 0)
-        return line;
-    line.truncate(cut);
-    line.append(moreText(total - shown));
-    return line;
 }

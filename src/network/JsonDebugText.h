@@ -11,12 +11,8 @@
 // than the parse itself and would double the time a message takes to reach
 // the screen, since its log line comes first.
 //
-// Larger than the other classes on purpose: its Writer (about 500 lines)
-// re-writes a message in one pass over the bytes exactly as Qt's parser and
-// writer together would (key order, the last of duplicate keys, escapes,
-// number forms), and each of those depends on the state of the same pass.
-// Split, the parts would share that state through their interfaces; the
-// tests compare every form with Qt's own text instead.
+// One scanner reads the bytes, either writing exactly what Qt would or only
+// counting it; the tests compare every form with Qt's own text.
 namespace JsonDebugText {
 
 // `json` must be a message that QJsonDocument parsed into a non-empty object.
@@ -24,7 +20,7 @@ namespace JsonDebugText {
 // (the caller then lets Qt format the object). `before`, when given, is put
 // in front, so that a whole log line takes one buffer.
 //
-// The text past `limit` UTF-16 units (beyond `before`; -1: a few times the
+// A text past `limit` bytes of UTF-8 (beyond `before`; -1: a few times the
 // cap) is not written: the result is then null too.
 QString fromMessage(QByteArrayView json, QLatin1StringView before = {}, qsizetype limit = -1);
 
@@ -32,8 +28,8 @@ QString fromMessage(QByteArrayView json, QLatin1StringView before = {}, qsizetyp
 constexpr qsizetype maxTextBytes = 64 * 1024;
 
 // Qt's debug text of `object`, after `before`, exact up to `maxBytes` bytes of
-// UTF-8 and then cut as capped() cuts; the walk stops there, so the cost
-// stays that of the kept text whatever the object holds.
+// UTF-8 (never splitting a character), then moreText() of the rest; the walk
+// stops there, so the cost stays that of the kept text whatever the object holds.
 // `totalBytes`, when known (textBytes() of the message), is the length of
 // the whole; otherwise Qt's writer tells it.
 QString fromObject(const QJsonObject &object, QLatin1StringView before, qsizetype maxBytes = maxTextBytes,
@@ -43,10 +39,6 @@ QString fromObject(const QJsonObject &object, QLatin1StringView before, qsizetyp
 // that parsed into an object), without holding any of it; duplicate keys
 // are counted as often as they came.
 qint64 textBytes(QByteArrayView json);
-
-// `line` with what follows `start` kept to `maxBytes` bytes of UTF-8 (never
-// splitting a character), and if anything was cut, moreText() of the rest.
-QString capped(QString line, qsizetype start, qsizetype maxBytes = maxTextBytes);
 
 // " … (N more bytes)": what ends a line that was cut.
 QString moreText(qint64 bytes);

@@ -54,7 +54,7 @@ bool logEnabled()
 }
 
 // The whole line, written from the message's bytes; a null string where it
-// is not written so (the text would be long, or only Qt's parse tells the
+// is not written so (the text would pass the cap, or only Qt's parse tells the
 // order of its keys).
 QString lineText(const QByteArray &message)
 {
@@ -74,12 +74,11 @@ void write(const QJsonObject &object, const QString &line, qint64 total = -1)
             << QLatin1StringView(lineStart, qsizetype(sizeof lineStart) - 2) << object;
         return;
     }
-    // What the stream would hand the message handler, without its copy; the
-    // text is cut at the same length whichever way it was written.
-    const QLatin1StringView start(lineStart);
-    const QString text = line.isNull()
-                             ? JsonDebugText::fromObject(object, start, JsonDebugText::maxTextBytes, total)
-                             : JsonDebugText::capped(line, start.size());
+    // What the stream would hand the message handler, without its copy; a
+    // line from the bytes is within the cap, one from the object cut there.
+    const QString text = line.isNull() ? JsonDebugText::fromObject(object, QLatin1StringView(lineStart),
+                                                                   JsonDebugText::maxTextBytes, total)
+                                       : line;
     const QMessageLogContext context(nullptr, 0, nullptr, "default");
     qt_message_output(QtDebugMsg, context, text);
 }

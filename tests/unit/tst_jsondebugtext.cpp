@@ -242,6 +242,7 @@ void TestJsonDebugText::sameAsQt_data()
     // Qt's parser takes a number that starts with its point.
     QTest::newRow("bare point") << QByteArray(R"({"a":.5,"b":-.25,"c":[.5106854775809]})");
     QTest::newRow("bare point and exponent") << QByteArray(R"({"a":.5e1,"b":.25E-1})");
+    QTest::newRow("byte order mark before the object") << QByteArray("\xef\xbb\xbf{\"a\":1}");
     QTest::newRow("deep nesting") << QByteArray(QByteArray(500, '[').prepend("{\"a\":") +
                                                 QByteArray(500, ']') + "}");
 }
@@ -343,6 +344,9 @@ void TestJsonDebugText::logLineOfEveryKind_data()
                QByteArray(1000, '}');
     QTest::newRow("over the cap, keys beyond U+D7FF")
         << QByteArray(R"({"\uffff":")") + QByteArray(100 * 1024, 'u') + R"(","\ud83d\ude00":"s"})";
+    // Qt's parser drops the mark from such a string.
+    QTest::newRow("string that starts with a byte order mark")
+        << QByteArray("{\"path\":\"order\",\"content\":{\"x\":\"\xef\xbb\xbfy\"}}");
     QTest::newRow("over the cap by escapes of a small message")
         << QByteArray(R"({"x":")") + QByteArray(12 * 1024, '\x01') + R"("})";
 }
