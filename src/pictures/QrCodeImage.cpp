@@ -14,10 +14,26 @@ namespace QrCodeImage {
 
 namespace {
 
-// The last few codes made: a payment dialog shows one at a time.
+// The last few codes made: a payment dialog shows one at a time, and a
+// terminal sending the same payment again gets it without a new encoding.
+struct Made
+{
+    QString text;
+    QString base64;
+    QImage modules;
+};
 QMutex g_madeMutex;
-QList<std::pair<QString, QImage>> g_made;
+QList<Made> g_made;
 constexpr qsizetype kept = 4;
+
+void keep(Made code)
+{
+    QMutexLocker lock(&g_madeMutex);
+    g_made.removeIf([&](const Made &other) { return other.base64 == code.base64; });
+    g_made.append(std::move(code));
+    if (g_made.size() > kept)
+        g_made.removeFirst();
+}
 
 } // namespace
 
@@ -70,6 +86,17 @@ QImage encode(const QString &text)
 
 QString dataUrl(const QString &text)
 {
+    {
+        QMutexLocker lock(&g_madeMutex);
+        for (const Made &code : std::as_const(g_made)) {
+            if (code.text == text) {
+                Made again = code;
+                lock.unlock();
+                keep(again);
+                return QLatin1String(dataUrlPrefix) + again.base64;
+            }
+        }
+    }
     QByteArray png;
     const QImage modules = encodeModules(text);
     if (!modules.isNull()) {
@@ -81,22 +108,17 @@ QString dataUrl(const QString &text)
         image.convertToFormat(QImage::Format_Mono, Qt::ThresholdDither).save(&buffer, "PNG");
     }
     const QString base64 = QString::fromLatin1(png.toBase64());
-    if (!modules.isNull()) {
-        QMutexLocker lock(&g_madeMutex);
-        g_made.removeIf([&](const auto &code) { return code.first == base64; });
-        g_made.append({base64, modules});
-        if (g_made.size() > kept)
-            g_made.removeFirst();
-    }
+    if (!modules.isNull())
+        keep({text, base64, modules});
     return QLatin1String(dataUrlPrefix) + base64;
 }
 
 QImage made(const QString &base64)
 {
     QMutexLocker lock(&g_madeMutex);
-    for (const auto &[key, image] : std::as_const(g_made)) {
-        if (key == base64)
-            return image;
+    for (const Made &code : std::as_const(g_made)) {
+        if (code.base64 == base64)
+            return code.modules;
     }
     return {};
 }

@@ -1,5 +1,7 @@
 #include "QrCodeFit.h"
 
+#include <QMutex>
+
 #include <ZXing/BitMatrix.h>
 #include <ZXing/MultiFormatWriter.h>
 
@@ -9,16 +11,31 @@ namespace QrCodeFit {
 
 int modules(const QString &text)
 {
-    try {
-        return ZXing::MultiFormatWriter(ZXing::BarcodeFormat::QRCode)
-            .setEncoding(ZXing::CharacterSet::UTF8)
-            .setEccLevel(0)
-            .setMargin(0)
-            .encode(text.toStdWString(), 0, 0)
-            .width();
-    } catch (const std::exception &) {
-        return 0;
+    // A terminal resends its payment on every change: the last answer is
+    // kept rather than encoding the same text again.
+    static QMutex mutex;
+    static QString lastText;
+    static int lastCount = -1;
+    {
+        QMutexLocker lock(&mutex);
+        if (lastCount >= 0 && lastText == text)
+            return lastCount;
     }
+    int count = 0;
+    try {
+        count = ZXing::MultiFormatWriter(ZXing::BarcodeFormat::QRCode)
+                    .setEncoding(ZXing::CharacterSet::UTF8)
+                    .setEccLevel(0)
+                    .setMargin(0)
+                    .encode(text.toStdWString(), 0, 0)
+                    .width();
+    } catch (const std::exception &) {
+        count = 0;
+    }
+    QMutexLocker lock(&mutex);
+    lastText = text;
+    lastCount = count;
+    return count;
 }
 
 QString problem(const QString &text)

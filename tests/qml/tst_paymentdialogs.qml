@@ -69,13 +69,19 @@ Item {
             failOnWarning(/.?/)
         }
 
-        // The dimmer the open modal dialog puts over the window.
+        // The dimmer the open modal dialog puts over the window (lent to the
+        // item Qt makes for it).
         function modalOverlay(dialog) {
             const overlay = dialog.parent
+            const isDimmer = item => item.visible && item.color !== undefined && root.hex(item.color) === "#aa000000"
             for (let i = overlay.children.length - 1; i >= 0; --i) {
                 const child = overlay.children[i]
-                if (child.visible && child.color !== undefined && root.hex(child.color) === "#aa000000")
+                if (isDimmer(child))
                     return child
+                for (let j = 0; j < child.children.length; ++j) {
+                    if (isDimmer(child.children[j]))
+                        return child.children[j]
+                }
             }
             return null
         }

@@ -12,6 +12,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -292,17 +294,33 @@ void TestLinkLimits::besideTheTerminal(const QString &attack)
     QVERIFY(terminal.open());
     terminal.sendBinary(SoakMessages::order(3, 55));
     QVERIFY(spinUntil([&] { return m_core->appEnv()->order()->totalAmount == 55; }));
-    // An unasked pong now and then: alive by the heartbeat's rule. The
-    // crowd of the budget row keeps alive too; the handshakes cannot.
+    // An unasked pong every 250 ms, whatever the test waits for: alive by the
+    // heartbeat's rule. The crowd of the budget row keeps alive too; the
+    // handshakes cannot. Queued behind what each socket still holds: a slow
+    // display may not have read all of a large frame yet.
     std::vector<std::unique_ptr<RawTerminal>> crowd;
     const QByteArray pong = RawTerminal::frameHeader(0, 0xA);
-    const auto pause = [&](int ms) {
-        terminal.pushRaw(pong);
+    QElapsedTimer ponged;
+    const auto keepAlive = [&] {
+        if (ponged.isValid() && !ponged.hasExpired(250))
+            return;
+        ponged.start();
+        terminal.socket().write(pong);
         for (auto &peer : crowd) {
-            if (attack == "held")
-                peer->pushRaw(pong);
+            if (attack == "held" && peer->socket().state() == QAbstractSocket::ConnectedState)
+                peer->socket().write(pong);
         }
-        spinUntil([] { return false; }, ms);
+    };
+    const auto aliveUntil = [&](const std::function<bool()> &done, int ms) {
+        return spinUntil(
+            [&] {
+                keepAlive();
+                return done();
+            },
+            ms);
+    };
+    const auto pause = [&](int ms) {
+        aliveUntil([] { return false; }, ms);
     };
     if (attack == "handshakes") {
         // 50 connects a second from 8 hosts for 5 s, none finishing its handshake.
@@ -314,18 +332,24 @@ void TestLinkLimits::besideTheTerminal(const QString &attack)
     } else {
         // 63 connections from 8 hosts, each holding a fragment of 1.02 MB:
         // together 2.8 MB under the budget. Then the terminal's own 5 MB order,
-        // its first fragment held long enough to be counted.
+        // its first fragment held long enough to be counted. The fragments go
+        // together, so that even a slow build stays within their time limit.
         for (int i = 0; i < 63; ++i) {
             crowd.push_back(std::make_unique<RawTerminal>(service()->serverPort()));
             QVERIFY(crowd.back()->open(QHostAddress(QStringLiteral("127.0.4.%1").arg(1 + i % 8))));
+            keepAlive();
         }
         const QByteArray held = QByteArray(1020000, 'x');
-        for (auto &peer : crowd) {
-            peer->socket().write(RawTerminal::frameHeader(held.size(), 0x2, false) +
-                                 RawTerminal::masked(held));
-            QVERIFY(spinUntil([&] { return peer->socket().bytesToWrite() == 0; }));
-            pause(10);
-        }
+        const QByteArray fragment =
+            RawTerminal::frameHeader(held.size(), 0x2, false) + RawTerminal::masked(held);
+        for (auto &peer : crowd)
+            peer->socket().write(fragment);
+        QVERIFY(aliveUntil(
+            [&] {
+                return std::all_of(crowd.cbegin(), crowd.cend(),
+                                   [](const auto &peer) { return peer->socket().bytesToWrite() == 0; });
+            },
+            10000));
         pause(300);
         const QByteArray order = SoakMessages::order(17000, 56);
         const qsizetype head = order.size() - 1;
@@ -334,7 +358,8 @@ void TestLinkLimits::besideTheTerminal(const QString &attack)
         pause(600);
         terminal.socket().write(RawTerminal::frameHeader(1, 0x0) + RawTerminal::masked(order.right(1)));
         // Reading and parsing 5 MB takes a while under the sanitizers.
-        QVERIFY(spinUntil([&] { return m_core->appEnv()->order()->totalAmount == 56; }, 60000));
+        QVERIFY2(aliveUntil([&] { return m_core->appEnv()->order()->totalAmount == 56; }, 60000),
+                 qPrintable(s_linkWarnings.filter(QStringLiteral("disconnected")).join('\n')));
     }
     pause(300);
     QCOMPARE(terminal.socket().state(), QAbstractSocket::ConnectedState);
@@ -378,9 +403,10 @@ void TestLinkLimits::attacksEndAndMemoryComesBack()
     }
     QVERIFY(nextOrderShows() >= 0);
     const qint64 before = ProcessMemory::residentKb();
-    // Under a sanitizer the terminal's 5 MB order never showed within a minute
-    // beside the 63 held frames (seen in CI, not yet understood): checked in
-    // the ordinary build only.
+    // Under ASan this row passes alone (in 4 s), but after the row of 16
+    // unfinished 16 MiB messages the terminal's 5 MB order is not read
+    // within a minute, or the crowd passes its 4 s limit first: not yet
+    // understood, and never seen in the ordinary build.
     if (attack == "held" && !ProcessMemory::meaningful)
         QSKIP("the held-frames row runs in the ordinary build");
     ProcessMemory::resetPeak();

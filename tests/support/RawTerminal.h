@@ -89,7 +89,11 @@ public:
     qint64 pushRaw(const QByteArray &bytes) { return pushRaw(bytes.constData(), bytes.size()); }
     qint64 pushRaw(const char *bytes, qint64 size)
     {
+        // Never ahead of what the socket still holds: that would land inside
+        // its frame. Nothing goes until the kernel has taken all of it.
         m_socket.flush();
+        if (m_socket.bytesToWrite() > 0)
+            return 0;
         const ssize_t n =
             ::send(int(m_socket.socketDescriptor()), bytes, size_t(size), MSG_DONTWAIT | MSG_NOSIGNAL);
         return n < 0 ? 0 : n;

@@ -172,6 +172,13 @@ void TestQrCode::providerServesOnlyTheDisplaysCodes()
     QVERIFY(code.width() < 100);
     QCOMPARE(QString::fromStdString(decode(code.scaled(code.size() * 4)).text()), sbpUrl);
 
+    // A payment resent is served again, and is then the latest kept.
+    for (const QString &other : {sbpUrl + "1", sbpUrl + "2", sbpUrl + "3"})
+        QrCodeImage::dataUrl(other);
+    QCOMPARE(QrCodeImage::dataUrl(sbpUrl).mid(prefix.size()), made);
+    QrCodeImage::dataUrl(sbpUrl + "4");
+    QVERIFY(!provider.requestImage(made, &size, QSize()).isNull());
+
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);

@@ -524,13 +524,6 @@ void TestStartup::displayServerMissing()
 // A kiosk started 3 s before its X server: it waits, then comes up as usual.
 void TestStartup::lateXServer()
 {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    QSKIP("a sanitizer build of the display does not come up within the test's time");
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-    QSKIP("a sanitizer build of the display does not come up within the test's time");
-#endif
-#endif
     if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty())
         QSKIP("Xvfb is not installed");
     int number = 91;
@@ -541,6 +534,12 @@ void TestStartup::lateXServer()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("DISPLAY"), name);
+    // libxkbcommon-x11 strndup()s X atom names that hold no NUL, which is
+    // sound; ASan's strict_string_checks reads past them and aborts the
+    // display as it meets the X server. That one check is left out here.
+    if (env.contains(QStringLiteral("ASAN_OPTIONS")))
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":intercept_strndup=0"));
     QProcess display;
     display.setProcessEnvironment(env);
     display.start(QStringLiteral(QV4_APP_BINARY), {"--use-fullscreen", "--listen", "127.0.0.1"});

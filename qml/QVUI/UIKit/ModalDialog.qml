@@ -21,7 +21,13 @@ Dialog {
 
     background: Item {}
 
-    T.Overlay.modal: Rectangle {
+    // Qt makes the modal overlay anew at every opening, so a terminal that
+    // flaps a dialog had its scrim and blur built and torn down dozens of
+    // times a second. They are built once; each opening lends them to the
+    // bare item Qt makes, and they leave the window with it.
+    readonly property Rectangle scrim: Rectangle {
+        anchors.fill: parent
+        visible: parent !== null
         color: Theme.colorScrim
 
         BackdropBlur {
@@ -30,5 +36,11 @@ Dialog {
             source: _dialog.backgroundItem
             radius: DpiSettings.scaling(48)
         }
+    }
+
+    T.Overlay.modal: Item {
+        id: _lent
+
+        Component.onCompleted: _dialog.scrim.parent = _lent
     }
 }
