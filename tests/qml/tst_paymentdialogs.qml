@@ -346,6 +346,9 @@ Item {
                 compare(image.width, root.s(data.side), "drawn as designed")
             else
                 compare(pixels, Math.floor(pixels), "whole pixels a module")
+            // At half a pixel, renderers disagree on which side of it each module's edge falls.
+            const corner = image.mapToItem(null, 0, 0)
+            compare(Qt.point(Math.round(corner.x), Math.round(corner.y)), corner, "the code on whole pixels")
             verify(dialog.height <= room.height, "the dialog fits its window")
             const summary = findChild(dialog.contentItem, "qrSummary")
             const frame = findChild(dialog.contentItem, "qrFrame")

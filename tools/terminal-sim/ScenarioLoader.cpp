@@ -233,7 +233,8 @@ bool ScenarioLoader::addMessage(const QByteArray &text, int firstLine)
 
     step.kind = path.toString();
 
-    step.payload = QJsonDocument(expand(object).toObject()).toJson(QJsonDocument::Compact);
+    const QJsonObject expanded = expand(object).toObject();
+    step.payload = QJsonDocument(expanded).toJson(QJsonDocument::Compact);
     if (step.payload.size() > maxMessageSize)
         return fail(ExitCode::InvalidMessage,
                     QStringLiteral("%1: the message is %2 bytes; the display accepts at most %3")
@@ -241,6 +242,13 @@ bool ScenarioLoader::addMessage(const QByteArray &text, int firstLine)
                         .arg(step.payload.size())
                         .arg(maxMessageSize));
     addStep(step);
+    // Not a warning of the display's: it cannot know how a picture will look.
+    if (step.kind == QLatin1String("promo_image")) {
+        const QStringList problems =
+            m_pictureShape.check(expanded.value(QLatin1String("content")).toObject());
+        for (const QString &problem : problems)
+            m_warnings.append(QStringLiteral("%1: warning: %2").arg(where, problem));
+    }
     return true;
 }
 

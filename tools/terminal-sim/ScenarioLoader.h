@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PictureShape.h"
 #include "ScenarioStep.h"
 
 #include <QByteArray>
@@ -11,7 +12,8 @@
 // Reads a message file or a JSON Lines scenario and checks all of it before
 // anything is sent, so that a broken file never leaves a display half-fed.
 // What can be sent but that the display will warn about (the display's own
-// check, raw lines included) is collected as warnings, one per line.
+// check, raw lines included) is collected as warnings, one per line, with
+// promo pictures of the scenario's own that the slideshow crops by more than half.
 //
 // Keys of our own, taken out of each line before it is sent:
 //   "delay_ms"    pause before the message, in milliseconds
@@ -58,6 +60,7 @@ private:
     QString m_source;
     QList<ScenarioStep> m_steps;
     QStringList m_warnings;
+    PictureShape m_pictureShape;
     int m_errorCode = 0;
     QString m_errorString;
 };

@@ -31,8 +31,10 @@ ${SCENARIO_URL} in any string becomes the file:// URL of the file's folder.
 
 Before anything is sent, each message goes through the display's own check:
 what the display would log as a warning (category qv4.link) is printed here
-first, with the line it came from. --check stops there; --strict refuses to
-send (exit 8) if there is any warning.
+first, with the line it came from, and so is a promo picture the scenario
+serves (a file or a data: URL) whose shape the slideshow crops by more than
+half. --check stops there; --strict refuses to send (exit 8) if there is any
+warning.
 
 The display resets its receipt and promo images when the connection closes;
 use --keep-open to look at the result of a single message.

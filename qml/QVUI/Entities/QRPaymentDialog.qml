@@ -37,6 +37,11 @@ ModalDialog {
 
     width: Math.max(DpiSettings.scaling(428), qrSide + DpiSettings.scaling(21 + 48))
     height: DpiSettings.scaling(426) + qrSide - DpiSettings.scaling(145)
+    // The code lies on whole screen pixels, from the window's corner down to
+    // the image: at half a pixel, each renderer puts the modules' edges on
+    // its own side of it, and a code drawn without smoothing shifts by one.
+    x: DpiSettings.snapped((parent.width - width) / 2)
+    y: DpiSettings.snapped((parent.height - height) / 2)
 
     component SummaryRow: Item {
         id: _summaryRow
@@ -128,8 +133,8 @@ ModalDialog {
 
                 Rectangle {
                     objectName: "qrFrame"
-                    anchors.horizontalCenter: parent.horizontalCenter
-                    y: DpiSettings.scaling(94)
+                    x: DpiSettings.snapped((parent.width - width) / 2)
+                    y: DpiSettings.snapped(DpiSettings.scaling(94))
                     width: _dialog.qrSide + DpiSettings.scaling(21)
                     height: width
                     radius: DpiSettings.scaling(8)
@@ -138,7 +143,8 @@ ModalDialog {
 
                     Image {
                         objectName: "qrImage"
-                        anchors.centerIn: parent
+                        x: DpiSettings.snapped((parent.width - width) / 2)
+                        y: DpiSettings.snapped((parent.height - height) / 2)
                         width: _dialog.qrSide
                         height: _dialog.qrSide
                         fillMode: Image.Stretch

@@ -20,6 +20,11 @@ QtObject {
         return Math.ceil(length * pixelRatio)
     }
 
+    // A length or position in the scene rounded to whole screen pixels.
+    function snapped(length) {
+        return Math.round(length * pixelRatio) / pixelRatio
+    }
+
     // Set by the window for --scale fit or a number: design pixels times
     // this, whatever the density. 0 keeps the density rule.
     property real factor: 0

@@ -54,7 +54,9 @@ ModalDialog {
             QVWaiter {
                 objectName: "waitingSpinner"
                 anchors.horizontalCenter: parent.horizontalCenter
-                width: DpiSettings.scaling(60)
+                // Whole pixels at any scale: a fractional size has every frame
+                // cleared with soft edges and stretched onto the screen.
+                width: Math.round(DpiSettings.scaling(60))
                 height: width
             }
 

@@ -3,8 +3,10 @@
 
 #include "core/AppCore.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -611,6 +613,15 @@ void TestTerminalSim::checkWarnsOfBadInput_data()
         R"(promo_image: "promo_images[0]" has an empty "image"; the display never shows it)");
     row("promo: timeout 0", promos + R"({"uuid":"p","is_order_screen":true,"image":"p.jpg","timeout":0}]}})",
         R"(promo_image: "promo_images[0]" has no "timeout" above 0; the display shows it for 10 s)");
+    // Pictures the scenario serves (the test writes them), cropped by more than half: --check's own.
+    row("promo: a portrait picture, beside the scenario",
+        promos + R"({"uuid":"p","is_order_screen":true,"image":"${SCENARIO_URL}/tall.png","timeout":5}]}})",
+        R"(promo_image: "promo_images[0].image" (tall.png) is 300x600 pixels, too tall; the slideshow crops )"
+        R"(70 % of it away on a landscape screen (1280x776); make it in the screen's shape, such as 1280x800 or 1920x1080)");
+    row("promo: a banner in a data: URL",
+        promos + R"({"uuid":"p","is_order_screen":true,"image":"%BANNER%","timeout":5}]}})",
+        R"(promo_image: "promo_images[0].image" (a data: URL) is 400x100 pixels, too wide; the slideshow crops )"
+        R"(59 % of it away on a landscape screen (1280x776); make it in the screen's shape, such as 1280x800 or 1920x1080)");
     // Payment texts a phone cannot read from the screen, or no QR code holds.
     row("payment: QR text of 1000 characters",
         R"({"path":"payment","content":{"amount":100,"qrcode_table":")" + QByteArray(1000, 'a') + R"("}})",
@@ -640,6 +651,16 @@ void TestTerminalSim::checkWarnsOfBadInput()
 {
     QFETCH(QByteArray, line);
     QFETCH(QString, warning);
+    const auto png = [](int width, int height) {
+        QImage picture(width, height, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        QBuffer buffer;
+        buffer.open(QIODevice::WriteOnly);
+        picture.save(&buffer, "PNG");
+        return buffer.data();
+    };
+    writeFile("tall.png", png(300, 600));
+    line.replace("%BANNER%", "data:image/png;base64," + png(400, 100).toBase64());
     const QString file = writeFile("s.jsonl", "# line 1\n" + jsonLines({logoMessage("a")}) + line + '\n');
     const SimRun check = runSim({"--port", port(), "--check", "--strict", file});
     QVERIFY2(check.exitCode == 8, qPrintable(check.err));
