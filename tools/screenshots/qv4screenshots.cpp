@@ -167,7 +167,10 @@ int main(int argc, char *argv[])
         return dialog && dialog->property("opened").toBool();
     };
     auto shoot = [&](const QString &name) {
-        settle(400); // spinner, fades and image loads come to rest
+        // Spinner, fades and image loads come to rest, and a software
+        // backdrop opened over a scene that just changed has made its
+        // next check (every 500 ms) and shows the scene as it is now.
+        settle(700);
         // The software scene graph's own grab repaints only what it counts
         // as changed; the X server's copy is what the customer sees.
         const bool software = window->rendererInterface()->graphicsApi() == QSGRendererInterface::Software;
