@@ -179,26 +179,58 @@ ApplicationWindow {
     }
 
     // At most one payment dialog is open; a show signal for the open one changes nothing.
+    // A dialog asked for after a quiet spell opens at once, and closing is
+    // never held back; but a terminal flapping the dialogs has its latest
+    // request opened every 100 ms rather than each one, since every opening
+    // rebuilds the overlay and repaints the whole window.
+    property string _paymentWanted: "" // "", "qr" or "card"
+    property bool _paymentPending: false
+
+    function _requestPayment(which: string) {
+        _app._paymentWanted = which
+        if (which !== "" && _paymentPace.running) {
+            _app._paymentPending = true
+            return
+        }
+        _app._applyPayment()
+        if (which !== "")
+            _paymentPace.start()
+    }
+
+    function _applyPayment() {
+        _app._paymentPending = false
+        if (_app._paymentWanted !== "qr" && _qrPaymentDialog.opened)
+            _qrPaymentDialog.close()
+        if (_app._paymentWanted !== "card" && _paymentDialog.opened)
+            _paymentDialog.close()
+        if (_app._paymentWanted === "qr" && !_qrPaymentDialog.opened)
+            _qrPaymentDialog.open()
+        if (_app._paymentWanted === "card" && !_paymentDialog.opened)
+            _paymentDialog.open()
+    }
+
+    Timer {
+        id: _paymentPace
+        interval: 100
+        onTriggered: {
+            if (_app._paymentPending) {
+                _app._applyPayment()
+                start()
+            }
+        }
+    }
+
     Connections {
         target: _app.core.appEnv
 
         function onClosePaymentDialogs() {
-            if (_qrPaymentDialog.opened)
-                _qrPaymentDialog.close()
-            if (_paymentDialog.opened)
-                _paymentDialog.close()
+            _app._requestPayment("")
         }
         function onShowQRPaymentDialog() {
-            if (_paymentDialog.opened)
-                _paymentDialog.close()
-            if (!_qrPaymentDialog.opened)
-                _qrPaymentDialog.open()
+            _app._requestPayment("qr")
         }
         function onShowPaymentDialog() {
-            if (_qrPaymentDialog.opened)
-                _qrPaymentDialog.close()
-            if (!_paymentDialog.opened)
-                _paymentDialog.open()
+            _app._requestPayment("card")
         }
         function onPaymentOutcomeChanged() {
             if (_app.core.appEnv.paymentOutcome !== "")

@@ -300,7 +300,7 @@ Item {
             appCore.appEnv.showPaymentDialog()
             verify(d.card.opened)
             appCore.appEnv.showQRPaymentDialog()
-            verify(d.qr.opened)
+            tryVerify(() => d.qr.opened, 1000, "a change right after an opening waits for the pace")
             verify(!d.card.opened, "only one payment dialog at a time")
             showSpy.target = d.qr
             appCore.appEnv.showQRPaymentDialog()
@@ -312,8 +312,24 @@ Item {
             const d = dialogs()
             appCore.appEnv.showQRPaymentDialog()
             appCore.appEnv.showPaymentDialog()
-            verify(d.card.opened)
+            tryVerify(() => d.card.opened)
             verify(!d.qr.opened)
+        }
+
+        // A terminal toggling the dialogs: each close at once, the openings
+        // paced, and the last request is what stays.
+        function test_flappingIsPaced() {
+            const d = dialogs()
+            showSpy.target = d.card
+            for (let i = 0; i < 20; ++i) {
+                appCore.appEnv.showQRPaymentDialog()
+                appCore.appEnv.closePaymentDialogs()
+                appCore.appEnv.showPaymentDialog()
+                verify(!d.qr.opened || !d.card.opened)
+            }
+            tryVerify(() => d.card.opened)
+            verify(!d.qr.opened)
+            compare(showSpy.count, 1, "one opening for twenty requests within 100 ms")
         }
 
         function test_closePaymentDialogs() {
@@ -376,7 +392,7 @@ Item {
             verify(d.waiting.opened)
             verify(!d.qr.opened)
             appCore.appEnv.showPaymentDialog()
-            verify(d.card.opened)
+            tryVerify(() => d.card.opened)
             verify(d.waiting.opened)
         }
     }
