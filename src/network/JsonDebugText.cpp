@@ -51,32 +51,6 @@ const char *plainEnd(const char *p, const char *end, bool ascii)
     return p;
 }
 
-// One character of strict UTF-8 (no overlong forms, no encoded surrogates,
-// nothing past U+10FFFF) as one or two units at `out`: its bytes, or 0.
-int utf8Char(const uchar *s, qsizetype left, char16_t *out, int &units)
-{
-    const uchar c = s[0];
-    const int length = c >= 0xc2 && c <= 0xdf   ? 2
-                       : c >= 0xe0 && c <= 0xef ? 3
-                       : c >= 0xf0 && c <= 0xf4 ? 4
-                                                : 0;
-    if (length == 0 || left < length)
-        return 0;
-    char32_t code = c & (0x7f >> length);
-    for (int i = 1; i < length; ++i) {
-        if ((s[i] & 0xc0) != 0x80)
-            return 0;
-        code = (code << 6) | (s[i] & 0x3f);
-    }
-    if ((c == 0xe0 && s[1] < 0xa0) || (c == 0xf0 && s[1] < 0x90) || (c == 0xed && s[1] > 0x9f) ||
-        (c == 0xf4 && s[1] > 0x8f))
-        return 0;
-    units = code < 0x10000 ? 1 : 2;
-    out[0] = units == 1 ? char16_t(code) : char16_t(0xd7c0 + (code >> 10));
-    out[1] = char16_t(0xdc00 | (code & 0x3ff));
-    return length;
-}
-
 // Qt's debug text as it is written after `before`: kept until it passes
 // `cap` bytes of UTF-8, then take() cuts it back to the cap on a whole
 // character. Without `keep` it is only counted.
@@ -246,7 +220,8 @@ private:
 
     void skipSpace()
     {
-        while (m_p != m_end && (*m_p == ' ' || *m_p == '\t' || *m_p == '\n' || *m_p == '\r'))
+        while (m_p != m_end && uchar(*m_p) <= ' ' &&
+               (*m_p == ' ' || *m_p == '\t' || *m_p == '\n' || *m_p == '\r'))
             ++m_p;
     }
 
@@ -344,6 +319,7 @@ private:
         m_order.assign(first, m_members.end());
         std::stable_sort(m_order.begin(), m_order.end(), less);
         m_sorted.assign(1, u'{');
+        m_sorted.reserve(size_t(m_text.size() - start));
         for (size_t i = 0; i < m_order.size(); ++i) {
             // Of equal keys, the one that came last wins.
             if (i + 1 < m_order.size() && key(m_order[i]) == key(m_order[i + 1]))
@@ -399,15 +375,31 @@ private:
         return true;
     }
 
-    // Characters beyond ASCII, as many as come in a row, decoded in place.
+    // Characters beyond ASCII, as many as come in a row, decoded in place:
+    // strict UTF-8 (no overlong forms, no encoded surrogates, nothing past U+10FFFF).
     bool utf8(const char *&p, std::u16string *key)
     {
         while (p != m_end && uchar(*p) >= 0x80) {
-            char16_t *out = m_text.space(2);
-            int units = 0;
-            const int length = utf8Char(reinterpret_cast<const uchar *>(p), m_end - p, out, units);
-            if (length == 0)
+            const auto *s = reinterpret_cast<const uchar *>(p);
+            const int length = s[0] >= 0xc2 && s[0] <= 0xdf   ? 2
+                               : s[0] >= 0xe0 && s[0] <= 0xef ? 3
+                               : s[0] >= 0xf0 && s[0] <= 0xf4 ? 4
+                                                              : 0;
+            if (length == 0 || m_end - p < length)
                 return false;
+            char32_t code = s[0] & (0x7f >> length);
+            for (int i = 1; i < length; ++i) {
+                if ((s[i] & 0xc0) != 0x80)
+                    return false;
+                code = (code << 6) | (s[i] & 0x3f);
+            }
+            if ((s[0] == 0xe0 && s[1] < 0xa0) || (s[0] == 0xf0 && s[1] < 0x90) ||
+                (s[0] == 0xed && s[1] > 0x9f) || (s[0] == 0xf4 && s[1] > 0x8f))
+                return false;
+            const int units = code < 0x10000 ? 1 : 2;
+            char16_t *out = m_text.space(2);
+            out[0] = units == 1 ? char16_t(code) : char16_t(0xd7c0 + (code >> 10));
+            out[1] = char16_t(0xdc00 | (code & 0x3ff));
             m_text.advance(units, length);
             if (key)
                 key->append(out, size_t(units));
