@@ -315,19 +315,17 @@ private:
                 return !less(a, b);
             }) == m_members.end())
             return;
-        // Kept between objects: no allocation once they are large enough.
-        m_order.assign(first, m_members.end());
-        std::stable_sort(m_order.begin(), m_order.end(), less);
+        std::stable_sort(first, m_members.end(), less);
+        // Kept between objects: no allocation once it is large enough.
         m_sorted.assign(1, u'{');
         m_sorted.reserve(size_t(m_text.size() - start));
-        for (size_t i = 0; i < m_order.size(); ++i) {
+        for (auto it = first; it != m_members.end(); ++it) {
             // Of equal keys, the one that came last wins.
-            if (i + 1 < m_order.size() && key(m_order[i]) == key(m_order[i + 1]))
+            if (it + 1 != m_members.end() && key(*it) == key(*(it + 1)))
                 continue;
             if (m_sorted.size() > 1)
                 m_sorted.push_back(u',');
-            m_sorted.append(m_text.data() + m_order[i].textStart,
-                            size_t(m_order[i].textEnd - m_order[i].textStart));
+            m_sorted.append(m_text.data() + it->textStart, size_t(it->textEnd - it->textStart));
         }
         m_sorted.push_back(u'}');
         m_text.replaceFrom(start, m_sorted);
@@ -472,7 +470,6 @@ private:
     const bool m_writing;
     std::vector<Member> m_members;
     std::u16string m_keys; // the keys of the objects being written, nested ones last
-    std::vector<Member> m_order;
     std::u16string m_sorted;
 };
 
