@@ -246,14 +246,8 @@ private:
             return container(depth + 1);
         case '"':
             return string(nullptr);
-        case 't':
-            return literal("true");
-        case 'f':
-            return literal("false");
-        case 'n':
-            return literal("null");
         default:
-            return number();
+            return literal("true") || literal("false") || literal("null") || number();
         }
     }
 
@@ -353,8 +347,15 @@ private:
             char16_t units[2] = {c};
             int n = 1;
             if (c == '\\') {
-                if (!escape(p, units, n))
+                if (!unescape(p, units[0]))
                     return false;
+                // A surrogate pair comes as two escapes.
+                const char *next = p;
+                if (QChar::isHighSurrogate(units[0]) && unescape(next, units[1]) &&
+                    QChar::isLowSurrogate(units[1])) {
+                    n = 2;
+                    p = next;
+                }
             } else if (c >= 0x80) {
                 if (!utf8(p, key))
                     return false;
@@ -425,19 +426,6 @@ private:
         u = uchar(form % 2 == 0 ? forms[form + 1] : p[1]);
         p += 2;
         return form % 2 == 0 || !m_writing;
-    }
-
-    // A backslash escape, two of them for a surrogate pair.
-    bool escape(const char *&p, char16_t (&units)[2], int &n) const
-    {
-        if (!unescape(p, units[0]))
-            return false;
-        const char *next = p;
-        n = QChar::isHighSurrogate(units[0]) && unescape(next, units[1]) && QChar::isLowSurrogate(units[1])
-                ? 2
-                : 1;
-        p = n == 2 ? next : p;
-        return true;
     }
 
     // Qt keeps a number as an integer when its text is an integer that fits
