@@ -98,7 +98,8 @@ public:
     {
         if (full())
             return;
-        m_length += m_keep ? units : 0;
+        if (m_keep)
+            m_length += units;
         m_bytes += bytes;
     }
 
@@ -107,10 +108,12 @@ public:
     {
         if (full())
             return;
-        n = m_cap - m_bytes >= n ? n : qsizetype(m_cap - m_bytes + 1);
-        if (m_keep)
+        if (m_keep) {
+            n = m_cap - m_bytes >= n ? n : qsizetype(m_cap - m_bytes + 1);
             std::copy_n(reinterpret_cast<const uchar *>(s), n, space(n));
-        advance(n, n);
+            m_length += n;
+        }
+        m_bytes += n;
     }
     void ascii(std::string_view s) { ascii(s.data(), qsizetype(s.size())); }
     void put(char c) { ascii(&c, 1); }
