@@ -10,8 +10,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace {
@@ -19,15 +21,10 @@ namespace {
 // Qt's parser refuses deeper documents; this only keeps the stack bounded.
 constexpr int maxDepth = 1100;
 
-bool isSurrogate(char16_t u)
-{
-    return u >= 0xd800 && u <= 0xdfff;
-}
-
 // UTF-8 bytes of a unit of text whose surrogates come in pairs (two each).
 int utf8Bytes(char16_t u)
 {
-    return u < 0x80 ? 1 : (u < 0x800 || isSurrogate(u)) ? 2 : 3;
+    return u < 0x80 ? 1 : (u < 0x800 || QChar::isSurrogate(u)) ? 2 : 3;
 }
 
 // The end of a string's run of bytes that go out as they are: up to a quote,
@@ -54,55 +51,35 @@ const char *plainEnd(const char *p, const char *end, bool ascii)
     return p;
 }
 
-// One character of strict UTF-8 (no overlong forms, no encoded surrogates,
-// nothing past U+10FFFF) as one or two units at `out`: its bytes, or 0.
-int utf8Char(const uchar *s, qsizetype left, char16_t *out, int &units)
-{
-    const uchar c = s[0];
-    const int length = c >= 0xc2 && c <= 0xdf   ? 2
-                       : c >= 0xe0 && c <= 0xef ? 3
-                       : c >= 0xf0 && c <= 0xf4 ? 4
-                                                : 0;
-    if (length == 0 || left < length)
-        return 0;
-    char32_t code = c & (0x7f >> length);
-    for (int i = 1; i < length; ++i) {
-        if ((s[i] & 0xc0) != 0x80)
-            return 0;
-        code = (code << 6) | (s[i] & 0x3f);
-    }
-    if ((c == 0xe0 && s[1] < 0xa0) || (c == 0xf0 && s[1] < 0x90) || (c == 0xed && s[1] > 0x9f) ||
-        (c == 0xf4 && s[1] > 0x8f))
-        return 0;
-    units = code < 0x10000 ? 1 : 2;
-    out[0] = units == 1 ? char16_t(code) : char16_t(0xd7c0 + (code >> 10));
-    out[1] = char16_t(0xdc00 | (code & 0x3ff));
-    return length;
-}
-
-// Qt's debug text as it is written: kept up to `cap` bytes of UTF-8 after
-// what comes before it (never splitting a character), then only counted.
-// A negative cap only counts.
+// Qt's debug text as it is written after `before`: kept until it passes
+// `cap` bytes of UTF-8, then take() cuts it back to the cap on a whole
+// character. Without `keep` it is only counted.
 class Text
 {
 public:
-    Text(QLatin1StringView before, qint64 cap, qsizetype expected) : m_cap(cap), m_full(cap < 0)
+    Text(QLatin1StringView before, qint64 cap, qsizetype expected, bool keep = true)
+        : m_cap(cap), m_keep(keep)
     {
-        if (!m_full) {
+        if (keep) {
             std::copy(before.begin(), before.end(), space(before.size() + expected + 64));
             m_length = before.size();
         }
     }
 
-    bool counting() const { return m_cap < 0; }
-    bool full() const { return m_full && !counting(); }
-    qint64 shown() const { return m_shown; }
-    qint64 total() const { return m_total; }
+    bool keeps() const { return m_keep; }
+    bool full() const { return m_bytes > m_cap; }
+    qint64 bytes() const { return m_bytes; }
     qsizetype size() const { return m_length; }
     const char16_t *data() const { return m_data; }
 
     QString take()
     {
+        while (full()) {
+            const bool pair = QChar::isLowSurrogate(m_data[m_length - 1]) && m_length >= 2 &&
+                              QChar::isHighSurrogate(m_data[m_length - 2]);
+            m_bytes -= pair ? 4 : utf8Bytes(m_data[m_length - 1]);
+            m_length -= pair ? 2 : 1;
+        }
         m_out.resize(m_length);
         return std::move(m_out);
     }
@@ -117,57 +94,29 @@ public:
         return m_data + m_length;
     }
 
-    // Past the cap, the text is full but not cut exactly: the scanner then gives up.
     void advance(qsizetype units, qint64 bytes)
     {
-        m_total += bytes;
-        m_length += m_full ? 0 : units;
-        m_shown += m_full ? 0 : bytes;
-        m_full = m_full || m_shown > m_cap;
+        if (full())
+            return;
+        if (m_keep)
+            m_length += units;
+        m_bytes += bytes;
     }
 
-    // ASCII that goes out as it is.
+    // ASCII that goes out as it is, only up to just past the cap.
     void ascii(const char *s, qsizetype n)
     {
-        m_total += n;
-        if (m_full)
+        if (full())
             return;
-        const auto kept = qsizetype(std::min<qint64>(n, m_cap - m_shown));
-        std::copy_n(reinterpret_cast<const uchar *>(s), kept, space(kept));
-        m_length += kept;
-        m_shown += kept;
-        m_full = kept < n;
+        if (m_keep) {
+            n = m_cap - m_bytes >= n ? n : qsizetype(m_cap - m_bytes + 1);
+            std::copy_n(reinterpret_cast<const uchar *>(s), n, space(n));
+            m_length += n;
+        }
+        m_bytes += n;
     }
     void ascii(std::string_view s) { ascii(s.data(), qsizetype(s.size())); }
-
-    void put(char c)
-    {
-        ++m_total;
-        m_full = m_full || m_shown == m_cap;
-        if (m_full)
-            return;
-        *space(1) = char16_t(c);
-        ++m_length;
-        ++m_shown;
-    }
-
-    // Units that go out as they are, `bytes` of UTF-8; a surrogate pair only whole.
-    void units(const char16_t *s, qsizetype n, qint64 bytes)
-    {
-        for (qsizetype i = 0, length = n; i < n && !m_full; i += length) {
-            // In one piece when it fits, else character by character up to the cap.
-            const bool whole = bytes <= m_cap - m_shown;
-            length = whole ? n - i : QChar::isHighSurrogate(s[i]) && i + 1 < n ? 2 : 1;
-            const qint64 charBytes = whole ? bytes : length == 2 ? 4 : utf8Bytes(s[i]);
-            if (charBytes > m_cap - m_shown)
-                break;
-            std::copy_n(s + i, length, space(length));
-            advance(length, charBytes);
-            bytes -= charBytes;
-        }
-        m_total += bytes;
-        m_full = m_full || bytes > 0;
-    }
+    void put(char c) { ascii(&c, 1); }
 
     // A JSON string's content as Qt writes it: quote, backslash, control
     // characters and lone surrogates escaped, everything else as it is.
@@ -177,16 +126,19 @@ public:
         for (qsizetype i = 0; i < n && !full();) {
             qsizetype run = i;
             qint64 bytes = 0;
-            while (run < n) {
+            while (run < n && bytes <= m_cap - m_bytes) {
                 const bool pair =
                     QChar::isHighSurrogate(s[run]) && run + 1 < n && QChar::isLowSurrogate(s[run + 1]);
-                if (!pair && (s[run] < 0x20 || s[run] == u'"' || s[run] == u'\\' || isSurrogate(s[run])))
+                if (!pair &&
+                    (s[run] < 0x20 || s[run] == u'"' || s[run] == u'\\' || QChar::isSurrogate(s[run])))
                     break;
                 bytes += pair ? 4 : utf8Bytes(s[run]);
                 run += pair ? 2 : 1;
             }
-            units(s + i, run - i, bytes);
-            if (run == n)
+            if (m_keep)
+                std::copy_n(s + i, run - i, space(run - i));
+            advance(run - i, bytes);
+            if (run == n || full())
                 break;
             const size_t form = forms.find(s[run]);
             char escape[6] = {'\\', form % 2 == 0 ? char(forms[form + 1]) : 'u'};
@@ -226,9 +178,8 @@ private:
     char16_t *m_data = nullptr;
     qsizetype m_length = 0;
     const qint64 m_cap;
-    qint64 m_shown = 0;
-    qint64 m_total = 0;
-    bool m_full;
+    qint64 m_bytes = 0;
+    const bool m_keep;
 };
 
 // Reads a message's bytes as Qt's parser would and writes what Qt's compact
@@ -240,7 +191,7 @@ class Scanner
 {
 public:
     Scanner(QByteArrayView json, Text &text)
-        : m_p(json.data()), m_end(json.data() + json.size()), m_text(text), m_writing(!text.counting())
+        : m_p(json.data()), m_end(json.data() + json.size()), m_text(text), m_writing(text.keeps())
     {}
 
     bool document()
@@ -249,7 +200,7 @@ public:
             m_p += 3; // Qt's parser skips a byte order mark
         m_text.ascii("QJsonObject(");
         skipSpace();
-        if (m_p == m_end || *m_p != '{' || !object(0))
+        if (m_p == m_end || *m_p != '{' || !container(0))
             return false;
         skipSpace();
         m_text.put(')');
@@ -277,13 +228,12 @@ private:
             ++m_p;
     }
 
-    // Past an item: a comma, written out, or the closing bracket.
-    bool next(char closing, bool &closed)
+    // Written out and skipped, if `c` comes next.
+    bool take(char c)
     {
         skipSpace();
-        if (m_p == m_end || (*m_p != ',' && *m_p != closing))
+        if (m_p == m_end || *m_p != c)
             return false;
-        closed = *m_p == closing;
         m_text.put(*m_p++);
         skipSpace();
         return true;
@@ -295,19 +245,12 @@ private:
             return false;
         switch (*m_p) {
         case '{':
-            return object(depth + 1);
         case '[':
-            return array(depth + 1);
+            return container(depth + 1);
         case '"':
             return string(nullptr);
-        case 't':
-            return literal("true");
-        case 'f':
-            return literal("false");
-        case 'n':
-            return literal("null");
         default:
-            return number();
+            return literal("true") || literal("false") || literal("null") || number();
         }
     }
 
@@ -320,37 +263,35 @@ private:
         return true;
     }
 
-    bool object(int depth)
+    // An object or an array, at its opening bracket.
+    bool container(int depth)
     {
-        ++m_p; // '{'
+        const bool object = *m_p == '{';
+        const char closing = object ? '}' : ']';
         const qsizetype start = m_text.size();
         const size_t firstMember = m_members.size();
         const size_t keysMark = m_keys.size();
-        m_text.put('{');
-        skipSpace();
-        bool closed = m_p != m_end && *m_p == '}';
-        if (closed)
-            m_text.put(*m_p++);
+        m_text.put(*m_p++);
+        bool closed = take(closing);
         while (!closed) {
             Member member{m_keys.size(), 0, m_text.size(), 0};
-            if (m_p == m_end || *m_p != '"' || !string(m_writing ? &m_keys : nullptr))
-                return false;
-            member.keyLength = m_keys.size() - member.keyOffset;
-            // Qt orders keys beyond U+D7FF by how they were written; not worth copying.
-            const std::u16string_view name = key(member);
-            if (std::any_of(name.begin(), name.end(), [](char16_t u) { return u >= 0xd800; }))
-                return false;
-            skipSpace();
-            if (m_p == m_end || *m_p != ':')
-                return false;
-            m_text.put(*m_p++);
-            skipSpace();
+            if (object) {
+                if (m_p == m_end || *m_p != '"' || !string(m_writing ? &m_keys : nullptr))
+                    return false;
+                member.keyLength = m_keys.size() - member.keyOffset;
+                // Qt orders keys beyond U+D7FF by how they were written; not worth copying.
+                const std::u16string_view name = key(member);
+                if (std::any_of(name.begin(), name.end(), [](char16_t u) { return u >= 0xd800; }) ||
+                    !take(':'))
+                    return false;
+            }
             if (!value(depth))
                 return false;
             member.textEnd = m_text.size();
-            if (m_writing)
+            if (object && m_writing)
                 m_members.push_back(member);
-            if (!next('}', closed))
+            closed = take(closing);
+            if (!closed && !take(','))
                 return false;
         }
         if (m_writing && !m_text.full())
@@ -371,38 +312,20 @@ private:
                 return !less(a, b);
             }) == m_members.end())
             return;
-        // Kept between objects: no allocation once they are large enough.
-        std::vector<Member> &order = m_order;
-        std::u16string &text = m_sorted;
-        order.assign(first, m_members.end());
-        std::stable_sort(order.begin(), order.end(), less);
-        text.assign(1, u'{');
-        text.reserve(size_t(m_text.size() - start));
-        for (size_t i = 0; i < order.size(); ++i) {
+        std::stable_sort(first, m_members.end(), less);
+        // Kept between objects: no allocation once it is large enough.
+        m_sorted.assign(1, u'{');
+        m_sorted.reserve(size_t(m_text.size() - start));
+        for (auto it = first; it != m_members.end(); ++it) {
             // Of equal keys, the one that came last wins.
-            if (i + 1 < order.size() && key(order[i]) == key(order[i + 1]))
+            if (it + 1 != m_members.end() && key(*it) == key(*(it + 1)))
                 continue;
-            if (text.size() > 1)
-                text.push_back(u',');
-            text.append(m_text.data() + order[i].textStart, size_t(order[i].textEnd - order[i].textStart));
+            if (m_sorted.size() > 1)
+                m_sorted.push_back(u',');
+            m_sorted.append(m_text.data() + it->textStart, size_t(it->textEnd - it->textStart));
         }
-        text.push_back(u'}');
-        m_text.replaceFrom(start, text);
-    }
-
-    bool array(int depth)
-    {
-        ++m_p; // '['
-        m_text.put('[');
-        skipSpace();
-        bool closed = m_p != m_end && *m_p == ']';
-        if (closed)
-            m_text.put(*m_p++);
-        while (!closed) {
-            if (!value(depth) || !next(']', closed))
-                return false;
-        }
-        return true;
+        m_sorted.push_back(u'}');
+        m_text.replaceFrom(start, m_sorted);
     }
 
     // The string at its opening quote, in runs of what goes out as it is; a
@@ -424,37 +347,61 @@ private:
             const uchar c = uchar(*p);
             if (c == '"')
                 break;
+            char16_t units[2] = {c};
+            int n = 1;
             if (c == '\\') {
-                if (!escape(p, key))
+                if (!unescape(p, units[0]))
                     return false;
+                // A surrogate pair comes as two escapes.
+                const char *next = p;
+                if (QChar::isHighSurrogate(units[0]) && unescape(next, units[1]) &&
+                    QChar::isLowSurrogate(units[1])) {
+                    n = 2;
+                    p = next;
+                }
             } else if (c >= 0x80) {
                 if (!utf8(p, key))
                     return false;
+                continue;
             } else if (c == 0 && m_writing) {
                 return false; // Qt may not take it
             } else {
-                // A raw control character, escaped.
-                const char16_t u = c;
-                m_text.escaped(&u, 1);
-                if (key)
-                    key->push_back(u);
-                ++p;
+                ++p; // a raw control character
             }
+            m_text.escaped(units, n);
+            if (key)
+                key->append(units, size_t(n));
         }
         m_p = p + 1;
         m_text.put('"');
         return true;
     }
 
-    // Characters beyond ASCII, as many as come in a row, decoded in place.
+    // Characters beyond ASCII, as many as come in a row, decoded in place:
+    // strict UTF-8 (no overlong forms, no encoded surrogates, nothing past U+10FFFF).
     bool utf8(const char *&p, std::u16string *key)
     {
         while (p != m_end && uchar(*p) >= 0x80) {
-            char16_t *out = m_text.space(2);
-            int units = 0;
-            const int length = utf8Char(reinterpret_cast<const uchar *>(p), m_end - p, out, units);
-            if (length == 0)
+            const auto *s = reinterpret_cast<const uchar *>(p);
+            const int length = s[0] >= 0xc2 && s[0] <= 0xdf   ? 2
+                               : s[0] >= 0xe0 && s[0] <= 0xef ? 3
+                               : s[0] >= 0xf0 && s[0] <= 0xf4 ? 4
+                                                              : 0;
+            if (length == 0 || m_end - p < length)
                 return false;
+            char32_t code = s[0] & (0x7f >> length);
+            for (int i = 1; i < length; ++i) {
+                if ((s[i] & 0xc0) != 0x80)
+                    return false;
+                code = (code << 6) | (s[i] & 0x3f);
+            }
+            if ((s[0] == 0xe0 && s[1] < 0xa0) || (s[0] == 0xf0 && s[1] < 0x90) ||
+                (s[0] == 0xed && s[1] > 0x9f) || (s[0] == 0xf4 && s[1] > 0x8f))
+                return false;
+            const int units = code < 0x10000 ? 1 : 2;
+            char16_t *out = m_text.space(2);
+            out[0] = units == 1 ? char16_t(code) : char16_t(0xd7c0 + (code >> 10));
+            out[1] = char16_t(0xdc00 | (code & 0x3ff));
             m_text.advance(units, length);
             if (key)
                 key->append(out, size_t(units));
@@ -482,22 +429,6 @@ private:
         u = uchar(form % 2 == 0 ? forms[form + 1] : p[1]);
         p += 2;
         return form % 2 == 0 || !m_writing;
-    }
-
-    // A backslash escape, two of them for a surrogate pair.
-    bool escape(const char *&p, std::u16string *key)
-    {
-        char16_t units[2];
-        if (!unescape(p, units[0]))
-            return false;
-        const char *next = p;
-        const bool pair =
-            QChar::isHighSurrogate(units[0]) && unescape(next, units[1]) && QChar::isLowSurrogate(units[1]);
-        p = pair ? next : p;
-        m_text.escaped(units, pair ? 2 : 1);
-        if (key)
-            key->append(units, pair ? 2 : 1);
-        return true;
     }
 
     // Qt keeps a number as an integer when its text is an integer that fits
@@ -530,7 +461,6 @@ private:
     const bool m_writing;
     std::vector<Member> m_members;
     std::u16string m_keys; // the keys of the objects being written, nested ones last
-    std::vector<Member> m_order;
     std::u16string m_sorted;
 };
 
@@ -544,17 +474,19 @@ void writeString(Text &text, const QString &s)
     text.put('"');
 }
 
-void writeObject(Text &text, const QJsonObject &object)
+template <typename Items> void writeItems(Text &text, const Items &items, char opening, char closing)
 {
-    text.put('{');
-    for (auto it = object.begin(); it != object.end() && !text.full(); ++it) {
-        if (it != object.begin())
+    text.put(opening);
+    for (auto it = items.begin(); it != items.end() && !text.full(); ++it) {
+        if (it != items.begin())
             text.put(',');
-        writeString(text, it.key());
-        text.put(':');
-        writeValue(text, it.value());
+        if constexpr (std::is_same_v<Items, QJsonObject>) {
+            writeString(text, it.key());
+            text.put(':');
+        }
+        writeValue(text, *it);
     }
-    text.put('}');
+    text.put(closing);
 }
 
 void writeValue(Text &text, const QJsonValue &value)
@@ -568,18 +500,10 @@ void writeValue(Text &text, const QJsonValue &value)
         return std::isfinite(value.toDouble()) ? text.number(value.toDouble()) : text.ascii("null");
     case QJsonValue::String:
         return writeString(text, value.toString());
-    case QJsonValue::Array: {
-        text.put('[');
-        const QJsonArray array = value.toArray();
-        for (qsizetype i = 0; i < array.size() && !text.full(); ++i) {
-            if (i > 0)
-                text.put(',');
-            writeValue(text, array.at(i));
-        }
-        return text.put(']');
-    }
+    case QJsonValue::Array:
+        return writeItems(text, value.toArray(), '[', ']');
     case QJsonValue::Object:
-        return writeObject(text, value.toObject());
+        return writeItems(text, value.toObject(), '{', '}');
     default:
         return text.ascii("null");
     }
@@ -602,21 +526,21 @@ QString JsonDebugText::fromObject(const QJsonObject &object, QLatin1StringView b
 {
     Text text(before, maxBytes, std::min<qsizetype>(maxBytes, 4096));
     text.ascii("QJsonObject(");
-    writeObject(text, object);
+    writeItems(text, object, '{', '}');
     text.put(')');
     if (!text.full())
         return text.take();
     const qint64 total =
         totalBytes >= 0 ? totalBytes : textBytes(QJsonDocument(object).toJson(QJsonDocument::Compact));
-    const qint64 shown = text.shown();
-    return text.take() + moreText(std::max<qint64>(total - shown, 1));
+    QString kept = text.take();
+    return kept + moreText(std::max<qint64>(total - text.bytes(), 1));
 }
 
 qint64 JsonDebugText::textBytes(QByteArrayView json)
 {
-    Text text({}, -1, 0);
+    Text text({}, std::numeric_limits<qint64>::max(), 0, false);
     Scanner(json, text).document();
-    return text.total();
+    return text.bytes();
 }
 
 QString JsonDebugText::moreText(qint64 bytes)
