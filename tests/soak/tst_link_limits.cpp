@@ -377,21 +377,27 @@ void TestLinkLimits::attacksEndAndMemoryComesBack_data()
 {
     QTest::addColumn<QString>("attack");
     QTest::addColumn<int>("peakMb");     // what it may add while it goes on
+    // What it may leave resident a minute later. Parsing 16 MiB orders on
+    // four allocator arenas leaves their pages pinned by a few small live
+    // objects: 4-38 MB resident with 1.3 MB in use (measured), no leak.
+    QTest::addColumn<int>("keptMb");
     QTest::addColumn<QString>("closed"); // part of the line of a connection it gets closed
-    QTest::newRow("4 connections flooding 16 MiB orders") << "flood" << 1536 << "";
-    QTest::newRow("16 unfinished 16 MiB messages") << "unfinished" << 512 << "closed with code 1009";
-    QTest::newRow("1-byte fragments past the time limit") << "fragments" << 32 << "closed with code 1008";
-    QTest::newRow("300 connects and disconnects") << "churn" << 32 << "";
-    QTest::newRow("one 1 MiB frame at 300 KB/s") << "slow" << 64 << "";
-    QTest::newRow("handshakes from 8 hosts at 50/s beside the terminal") << "handshakes" << 64 << "";
+    QTest::newRow("4 connections flooding 16 MiB orders") << "flood" << 1536 << 64 << "";
+    QTest::newRow("16 unfinished 16 MiB messages") << "unfinished" << 512 << 32 << "closed with code 1009";
+    QTest::newRow("1-byte fragments past the time limit")
+        << "fragments" << 32 << 32 << "closed with code 1008";
+    QTest::newRow("300 connects and disconnects") << "churn" << 32 << 32 << "";
+    QTest::newRow("one 1 MiB frame at 300 KB/s") << "slow" << 64 << 32 << "";
+    QTest::newRow("handshakes from 8 hosts at 50/s beside the terminal") << "handshakes" << 64 << 32 << "";
     QTest::newRow("63 held 1 MB frames and the terminal's 5 MB order")
-        << "held" << 512 << "closed with code 1009";
+        << "held" << 512 << 32 << "closed with code 1009";
 }
 
 void TestLinkLimits::attacksEndAndMemoryComesBack()
 {
     QFETCH(QString, attack);
     QFETCH(int, peakMb);
+    QFETCH(int, keptMb);
     QFETCH(QString, closed);
     if (!m_quick) {
         // The time limits these rows meet, in seconds rather than a minute.
@@ -445,7 +451,7 @@ void TestLinkLimits::attacksEndAndMemoryComesBack()
     qint64 after = 0;
     const auto comesBack = [&] {
         after = ProcessMemory::residentAsIsKb();
-        return after - before <= 32 * 1024;
+        return after - before <= keptMb * 1024;
     };
     const bool back = ProcessMemory::meaningful && spinUntil(comesBack, 60000);
     qInfo("%s: peak +%lld kB; %lld kB over the start %lld ms after it ended", QTest::currentDataTag(), peak,
