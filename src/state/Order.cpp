@@ -26,36 +26,6 @@ void Order::fromJson(const QJsonObject &json)
     emit changed();
 }
 
-void Order::setReplenishmentBonus(double value)
-{
-    replenishmentBonus = value;
-    emit changed();
-}
-
-void Order::setExpenseBonusCount(int value)
-{
-    expenseBonusCount = value;
-    emit changed();
-}
-
-void Order::setReceiptPaymentAmount(int value)
-{
-    receiptPaymentAmount = value;
-    emit changed();
-}
-
-void Order::setReceiptPaymentDiscount(int value)
-{
-    receiptPaymentDiscount = value;
-    emit changed();
-}
-
-void Order::setQrCodeTable(const QString &value)
-{
-    qrCodeTable = value;
-    emit changed();
-}
-
 void Order::clearPayment()
 {
     qrCodeTable = QString();

@@ -26,11 +26,11 @@ public:
     // The payment and bonus writers. Each assigns, always, and emits changed,
     // as fromJson does: a document bound to the order itself, rather than
     // through AppEnv::order, follows every figure.
-    void setReplenishmentBonus(double value);
-    void setExpenseBonusCount(int value);
-    void setReceiptPaymentAmount(int value);
-    void setReceiptPaymentDiscount(int value);
-    void setQrCodeTable(const QString &value);
+    void setReplenishmentBonus(double value) { assign(replenishmentBonus, value); }
+    void setExpenseBonusCount(int value) { assign(expenseBonusCount, value); }
+    void setReceiptPaymentAmount(int value) { assign(receiptPaymentAmount, value); }
+    void setReceiptPaymentDiscount(int value) { assign(receiptPaymentDiscount, value); }
+    void setQrCodeTable(const QString &value) { assign(qrCodeTable, value); }
     // The payment's figures back to none, announced once.
     void clearPayment();
 
@@ -45,4 +45,11 @@ public:
 
 signals:
     void changed();
+
+private:
+    template <typename T> void assign(T &field, const T &value)
+    {
+        field = value;
+        emit changed();
+    }
 };
