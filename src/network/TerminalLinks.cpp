@@ -178,6 +178,20 @@ void TerminalLinks::updateTimers()
     }
 }
 
+qint64 TerminalLinks::linkClock()
+{
+    const qint64 elapsed = m_clock.elapsed();
+    const qint64 gap = elapsed - m_lastLinkClock;
+    m_lastLinkClock = elapsed;
+    // While there are links the heartbeat runs every interval; a longer gap
+    // means this thread was held up (a busy machine, swapping), and what the
+    // peers sent meanwhile waits unread: that time counts against none of them.
+    const qint64 interval = m_linkTimer.interval();
+    if (m_linkTimer.isActive() && gap > 2 * interval)
+        m_heldUp += gap - interval;
+    return elapsed - m_heldUp;
+}
+
 bool TerminalLinks::warnOnce(const QString &key)
 {
     const qint64 now = m_clock.elapsed();
@@ -229,7 +243,7 @@ void TerminalLinks::admit(QTcpSocket *tcp)
     link.tcp = tcp;
     link.peer = peer;
     link.address = tcp->peerAddress();
-    link.acceptedAt = link.lastMessage = m_clock.elapsed();
+    link.acceptedAt = link.lastMessage = linkClock();
     m_links.append(link);
     // Until the handshake is done; afterwards the socket reports it.
     connect(tcp, &QAbstractSocket::disconnected, this, [this, tcp] { onHandshakeAbandoned(tcp); });
@@ -296,7 +310,7 @@ void TerminalLinks::drop(quint64 id, const QString &because)
 void TerminalLinks::checkLinks()
 {
     checkUnfinished();
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = linkClock();
     // Decided first, done after: dropping a link changes the list.
     QList<QPair<quint64, QString>> drops;
     QList<QPointer<QWebSocket>> pings;
@@ -340,7 +354,7 @@ void TerminalLinks::bytesCame(quint64 id)
     Link &link = m_links[index];
     // Bytes are a sign of life, in the middle of a long frame too; what they
     // may hold back is bounded by the budget and the time limit.
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = linkClock();
     link.lastSign = now;
     link.partialFrame = link.tcp->bytesAvailable();
     if (link.partialFrame + link.unfinishedFrames == 0)
@@ -357,7 +371,7 @@ void TerminalLinks::frameCame(quint64 id, qsizetype size, bool last)
     if (index < 0)
         return;
     Link &link = m_links[index];
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = linkClock();
     link.lastSign = now;
     if (last) {
         link.unfinishedFrames = link.partialFrame = link.unfinishedSince = 0;
@@ -370,9 +384,9 @@ void TerminalLinks::frameCame(quint64 id, qsizetype size, bool last)
     }
 }
 
-QList<LinkPolicy::Peer> TerminalLinks::policyPeers() const
+QList<LinkPolicy::Peer> TerminalLinks::policyPeers()
 {
-    const qint64 now = m_clock.elapsed();
+    const qint64 now = linkClock();
     QList<LinkPolicy::Peer> peers;
     peers.reserve(m_links.size());
     for (const Link &link : m_links) {
@@ -394,7 +408,7 @@ QString TerminalLinks::makingRoom(const QString &peer)
 
 void TerminalLinks::checkUnfinished()
 {
-    const auto slow = LinkPolicy::tooSlow(policyPeers(), m_clock.elapsed(), m_timing.unfinishedLimit.count());
+    const auto slow = LinkPolicy::tooSlow(policyPeers(), linkClock(), m_timing.unfinishedLimit.count());
     for (const quint64 id : slow) {
         close(id, QWebSocketProtocol::CloseCodePolicyViolated,
               QStringLiteral("a message not whole within %1 s").arg(seconds(m_timing.unfinishedLimit)));
@@ -493,7 +507,7 @@ quint64 TerminalLinks::attach(QWebSocket *socket)
     }
     Link &link = m_links[index];
     link.socket = socket;
-    link.lastSign = link.lastPing = m_clock.elapsed();
+    link.lastSign = link.lastPing = linkClock();
     const quint64 id = link.id;
     socket->setMaxAllowedIncomingFrameSize(maxIncomingSize);
     socket->setMaxAllowedIncomingMessageSize(maxIncomingSize);
@@ -501,7 +515,7 @@ quint64 TerminalLinks::attach(QWebSocket *socket)
     const auto alive = [this, id] {
         const int i = linkIndex(id);
         if (i >= 0)
-            m_links[i].lastSign = m_clock.elapsed();
+            m_links[i].lastSign = linkClock();
     };
     connect(socket, &QWebSocket::pong, this, alive);
     connect(socket, &QWebSocket::binaryFrameReceived, this,
@@ -531,7 +545,7 @@ quint64 TerminalLinks::noteMessage(const QObject *socket)
     const int index = socket ? linkIndex(socket) : -1;
     if (index < 0)
         return 0;
-    m_links[index].lastMessage = m_clock.elapsed();
+    m_links[index].lastMessage = linkClock();
     return m_links[index].id;
 }
 

@@ -116,7 +116,7 @@ private:
         QWebSocket *socket = nullptr; // once the handshake is done
         QString peer;
         QHostAddress address;
-        qint64 acceptedAt = 0; // on m_clock, ms
+        qint64 acceptedAt = 0; // on linkClock(), ms
         qint64 lastSign = 0;   // of life: a pong or a byte
         qint64 lastPing = 0;
         qint64 lastMessage = 0;      // or when it was accepted
@@ -138,9 +138,10 @@ private:
     void frameCame(quint64 id, qsizetype size, bool last);
     void checkUnfinished();
     void close(quint64 id, QWebSocketProtocol::CloseCode code, const QString &because);
-    QList<LinkPolicy::Peer> policyPeers() const;
+    QList<LinkPolicy::Peer> policyPeers();
     static QString makingRoom(const QString &peer);
     void logComing(const QString &peer, const QHostAddress &address, const QString &what);
+    qint64 linkClock();
     bool warnOnce(const QString &key);
     void tryListen();
     void refreshAddresses();
@@ -163,6 +164,10 @@ private:
     bool m_addressMissing = false;
     QString m_listenFailure; // the last reason logged, so a retry does not repeat it
     QElapsedTimer m_clock;
+    // The links' times are on linkClock(): m_clock less the spells this
+    // thread was held up.
+    qint64 m_lastLinkClock = 0;
+    qint64 m_heldUp = 0;
     QTimer m_linkTimer;
     QTimer m_listenTimer;
     QTimer m_addressTimer;
