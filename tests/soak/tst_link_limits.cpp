@@ -51,6 +51,9 @@ private:
     std::unique_ptr<AppCore> m_core;
     int m_tag = 1000;
     bool m_quick = false;
+    // Long enough that a busy machine does not close the held-frames row's
+    // crowd, or the terminal's 5 MB order, for time before that order counts them.
+    static constexpr std::chrono::milliseconds unfinishedLimit{15000};
     static inline QtMessageHandler s_previous = nullptr;
     static inline QStringList s_linkWarnings; // hundreds of peers coming and going: kept, not printed
 };
@@ -163,9 +166,10 @@ qint64 TestLinkLimits::nextOrderShows()
     timer.start();
     terminal.sendBinary(SoakMessages::order(3, tag));
     terminal.socket().flush();
-    // A sanitizer's build may still be reading what the attack left.
-    const bool shown = spinUntil([&] { return m_core->appEnv()->order()->totalAmount == tag; },
-                                 ProcessMemory::meaningful ? 10000 : 60000);
+    // The display may still be reading what the attack left (for long in a
+    // sanitizer's build or on a busy machine); the row bounds the time of
+    // the order after it, once that is over.
+    const bool shown = spinUntil([&] { return m_core->appEnv()->order()->totalAmount == tag; }, 60000);
     const qint64 elapsed = timer.elapsed();
     terminal.socket().abort();
     return shown && connectionsAre(0) ? elapsed : -1;
@@ -258,7 +262,7 @@ void TestLinkLimits::keepAMessageUnfinished()
             spinUntil([] { return false; }, 200);
             return peer.socket().state() != QAbstractSocket::ConnectedState;
         },
-        20000);
+        int(unfinishedLimit.count()) + 15000);
 }
 
 void TestLinkLimits::churn(int cycles)
@@ -360,8 +364,10 @@ void TestLinkLimits::besideTheTerminal(const QString &attack)
         pause(600);
         terminal.socket().write(RawTerminal::frameHeader(1, 0x0) + RawTerminal::masked(order.right(1)));
         // Reading and parsing 5 MB takes a while under the sanitizers.
+        // What became of the terminal, then of the first of the crowd.
         QVERIFY2(aliveUntil([&] { return m_core->appEnv()->order()->totalAmount == 56; }, 60000),
-                 qPrintable(s_linkWarnings.filter(QStringLiteral("disconnected")).join('\n')));
+                 qPrintable(s_linkWarnings.filter(QRegularExpression("^127.0.0.1:")).join('\n') + '\n' +
+                            s_linkWarnings.filter(QStringLiteral("disconnected")).mid(0, 3).join('\n')));
     }
     pause(300);
     QCOMPARE(terminal.socket().state(), QAbstractSocket::ConnectedState);
@@ -404,9 +410,7 @@ void TestLinkLimits::attacksEndAndMemoryComesBack()
         NetworkService::Timing timing;
         timing.pingInterval = std::chrono::milliseconds(250);
         timing.silenceLimit = std::chrono::milliseconds(1000);
-        // Long enough that a busy machine does not close the held-frames
-        // row's crowd for time before the terminal's order counts them.
-        timing.unfinishedLimit = std::chrono::milliseconds(8000);
+        timing.unfinishedLimit = unfinishedLimit;
         NetworkService::setTimingForTesting(timing);
         m_core = std::make_unique<AppCore>();
         m_quick = true;
