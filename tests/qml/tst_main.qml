@@ -318,6 +318,24 @@ Item {
             verify(!d.card.opened)
         }
 
+        function test_paymentOutcome_data() {
+            return [
+                { tag: "paid", outcome: "success", paid: true },
+                { tag: "declined", outcome: "declined", paid: false }
+            ]
+        }
+
+        // The terminal's word on a payment is up until the display ends it.
+        function test_paymentOutcome(data) {
+            const dialog = find("paymentOutcomeDialog")
+            verify(!dialog.opened)
+            appCore.setPaymentOutcome(data.outcome)
+            verify(dialog.opened)
+            compare(dialog.paid, data.paid)
+            appCore.setPaymentOutcome("")
+            verify(!dialog.opened)
+        }
+
         function test_paymentRequestedRightAtStart_data() {
             return [
                 { tag: "card", signal: "showPaymentDialog", open: "card", closed: "qr", part: "paymentAmount" },

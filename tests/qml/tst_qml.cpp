@@ -41,6 +41,7 @@ public:
     {
         appEnv()->setPromoImagesToShow(entries);
     }
+    Q_INVOKABLE void setPaymentOutcome(const QString &outcome) { appEnv()->setPaymentOutcome(outcome); }
     Q_INVOKABLE void loadReceipt(const QJsonArray &lines) { appEnv()->receiptItemModel()->update(lines); }
     // Listed at the next poll of the machine's addresses.
     Q_INVOKABLE void setAddresses(const QStringList &addresses)
