@@ -8,11 +8,15 @@ ApplicationWindow {
     id: _app
 
     // The display's core, given in the context as "appCore" and read here only.
-    readonly property var core: appCore // qmllint disable unqualified
-    // The records the panels are handed, typed. Each announces its own
-    // change, so what is bound to a figure of theirs follows every write.
-    readonly property Order order: core.appEnv.order
-    readonly property Client client: core.appEnv.client
+    readonly property AppCore core: appCore // qmllint disable unqualified
+    // Its parts, made with it and kept for the run.
+    readonly property AppEnv env: core.appEnv
+    readonly property NetworkService network: core.networkService
+    readonly property PicturePreloader pictures: core.pictures
+    // The records the panels are handed. Each announces its own change, so
+    // what is bound to a figure of theirs follows every write.
+    readonly property Order order: env.order
+    readonly property Client client: env.client
 
     // Designed for 1280 × 776; on a smaller screen the window opens at the
     // screen's available size instead, so that none of it lies off-screen.
@@ -21,7 +25,7 @@ ApplicationWindow {
     visible: true
     title: qsTr("QUORVEX ORDER SCREEN V4")
     font.family: "Onest"
-    visibility: _app.core.appEnv.useFullScreen ? Window.FullScreen : Window.AutomaticVisibility
+    visibility: _app.env.useFullScreen ? Window.FullScreen : Window.AutomaticVisibility
 
     // Taller than wide: the promo across the top, the receipt and the totals
     // across the bottom. Each layout has its own design size, which --scale
@@ -52,28 +56,28 @@ ApplicationWindow {
         target: _app
         property: "x"
         value: _app.Screen.virtualX
-        when: _app.core.appEnv.useFullScreen
+        when: _app.env.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
     Binding {
         target: _app
         property: "y"
         value: _app.Screen.virtualY
-        when: _app.core.appEnv.useFullScreen
+        when: _app.env.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
     Binding {
         target: _app
         property: "width"
         value: _app.Screen.width
-        when: _app.core.appEnv.useFullScreen
+        when: _app.env.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
     Binding {
         target: _app
         property: "height"
         value: _app.Screen.height
-        when: _app.core.appEnv.useFullScreen
+        when: _app.env.useFullScreen
         restoreMode: Binding.RestoreBindingOrValue
     }
 
@@ -85,8 +89,8 @@ ApplicationWindow {
         // the picture ends above it.
         height: _app.portrait ? _rightColumn.y - DpiSettings.scaling(8) : parent.height
         // Only the pictures that have loaded: a failing one never leaves a hole.
-        images: _app.core.pictures.promoImagesToShow
-        onPictureFailed: url => _app.core.pictures.failedToShow(url)
+        images: _app.pictures.promoImagesToShow
+        onPictureFailed: url => _app.pictures.failedToShow(url)
     }
 
     Column {
@@ -102,9 +106,9 @@ ApplicationWindow {
             objectName: "receiptItemsWidget"
             width: parent.width
             height: parent.height - _orderPriceWidget.height
-            receiptItemsModel: _app.core.appEnv.receiptItemModel
+            receiptItemsModel: _app.env.receiptItemModel
             client: _app.client
-            logo: _app.core.pictures.logo
+            logo: _app.pictures.logo
         }
 
         OrderPriceWidget {
@@ -124,7 +128,7 @@ ApplicationWindow {
         font.pixelSize: DpiSettings.scaling(12)
         font.weight: Font.Normal
         color: Theme.colorTextCaption
-        text: qsTr("Версия приложения %1").arg(_app.core.appEnv.longVersionString)
+        text: qsTr("Версия приложения %1").arg(_app.env.longVersionString)
     }
 
     QVFonts {
@@ -134,11 +138,11 @@ ApplicationWindow {
         id: _waitingDialog
         objectName: "waitingDialog"
         backgroundItem: _app.contentItem
-        appIp: _app.core.networkService.avaliableIps
-        listening: _app.core.networkService.listening
-        portBusy: _app.core.networkService.portBusy
-        addressMissing: _app.core.networkService.addressMissing
-        port: _app.core.networkService.port
+        appIp: _app.network.avaliableIps
+        listening: _app.network.listening
+        portBusy: _app.network.portBusy
+        addressMissing: _app.network.addressMissing
+        port: _app.network.port
     }
 
     QRPaymentDialog {
@@ -164,11 +168,11 @@ ApplicationWindow {
         id: _outcomeDialog
         objectName: "paymentOutcomeDialog"
         backgroundItem: _app.contentItem
-        outcome: _app.core.appEnv.paymentOutcome || "success"
+        outcome: _app.env.paymentOutcome
     }
 
     Connections {
-        target: _app.core.networkService
+        target: _app.network
 
         function onTerminalConnected() {
             _waitingDialog.close()
@@ -221,7 +225,7 @@ ApplicationWindow {
     }
 
     Connections {
-        target: _app.core.appEnv
+        target: _app.env
 
         function onClosePaymentDialogs() {
             _app._requestPayment("")
@@ -233,7 +237,7 @@ ApplicationWindow {
             _app._requestPayment("card")
         }
         function onPaymentOutcomeChanged() {
-            if (_app.core.appEnv.paymentOutcome !== "")
+            if (_app.env.paymentOutcome !== "")
                 _outcomeDialog.open()
             else if (_outcomeDialog.opened)
                 _outcomeDialog.close()

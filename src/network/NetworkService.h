@@ -26,8 +26,9 @@ class QWebSocket;
 class NetworkService : public IService
 {
     Q_OBJECT
-    // Name kept as written.
-    Q_PROPERTY(QJsonArray avaliableIps READ avaliableIps NOTIFY avaliableIpsChanged FINAL)
+    // Name kept as written. Declared a QVariant (holding the array), since
+    // Qt 6.4's QML tools know no QJsonArray; documents get an array either way.
+    Q_PROPERTY(QVariant avaliableIps READ avaliableIps NOTIFY avaliableIpsChanged FINAL)
     Q_PROPERTY(bool listening READ isListening NOTIFY listeningChanged FINAL)
     // Why not: the port is held by another program (else some other reason).
     Q_PROPERTY(bool portBusy READ isPortBusy NOTIFY listeningChanged FINAL)

@@ -27,8 +27,9 @@ class PicturePreloader : public QObject
     Q_OBJECT
     // The logo's URL once it has loaded, empty until then.
     Q_PROPERTY(QString logo READ logo NOTIFY logoChanged FINAL)
-    // The entries due now without those whose picture has not loaded.
-    Q_PROPERTY(QJsonArray promoImagesToShow READ promoImagesToShow NOTIFY promoImagesToShowChanged FINAL)
+    // The entries due now without those whose picture has not loaded: an
+    // array, declared a QVariant for Qt 6.4's QML tools (see NetworkService).
+    Q_PROPERTY(QVariant promoImagesToShow READ promoImagesToShow NOTIFY promoImagesToShowChanged FINAL)
 public:
     struct Delays
     {

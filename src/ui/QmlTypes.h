@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/AppCore.h"
+#include "core/IService.h"
 #include "network/NetworkService.h"
 #include "pictures/PicturePreloader.h"
 #include "promo/PromoImageModel.h"
@@ -61,6 +62,15 @@ struct PromoImageModelForeign
     QML_FOREIGN(PromoImageModel)
     QML_NAMED_ELEMENT(PromoImageModel)
     QML_UNCREATABLE("Part of the display's core.")
+};
+
+// The services' base: unnamed, so that a service is known as a QObject
+// (a Connections target).
+struct IServiceForeign
+{
+    Q_GADGET
+    QML_FOREIGN(IService)
+    QML_ANONYMOUS
 };
 
 struct NetworkServiceForeign
