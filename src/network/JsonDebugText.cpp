@@ -322,8 +322,8 @@ private:
             while (run != m_end && plain(*run))
                 ++run;
             m_text.ascii(p, run - p);
-            if (key)
-                key->append(p, run);
+            if (key && !m_text.full()) // the units just written
+                key->append(m_text.data() + m_text.size() - (run - p), size_t(run - p));
             m_units.clear();
             // A surrogate pair written as two escapes stays in one piece.
             for (p = run; p != m_end && *p != '"' && !plain(*p) &&
