@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonValue>
 #include <QLocale>
+#include <QtEndian>
 
 #include <algorithm>
 #include <charconv>
@@ -307,6 +308,29 @@ private:
         return uchar(c) >= 0x20 && (uchar(c) < 0x80 || !m_writing) && c != '"' && c != '\\';
     }
 
+    // The end of a run of plain bytes; eight at a time, since a message is
+    // mostly such runs.
+    const char *plainEnd(const char *p) const
+    {
+        constexpr quint64 ones = 0x0101010101010101;
+        constexpr quint64 high = ones * 0x80;
+        for (; m_end - p >= 8; p += 8) {
+            const auto w = qFromLittleEndian<quint64>(p);
+            const quint64 quote = w ^ (ones * '"');
+            const quint64 backslash = w ^ (ones * '\\');
+            // A byte below 0x20, or a zero byte in `quote` or `backslash`, leaves its top
+            // bit set; so may the bytes after it, never one before.
+            const quint64 found = (((w - ones * 0x20) & ~w) | ((quote - ones) & ~quote) |
+                                   ((backslash - ones) & ~backslash) | (m_writing ? w : 0)) &
+                                  high;
+            if (found)
+                return p + qCountTrailingZeroBits(found) / 8;
+        }
+        while (p != m_end && plain(*p))
+            ++p;
+        return p;
+    }
+
     // The string at its opening quote: runs of ASCII that goes out as it is,
     // between them what is decoded and escaped; a key's units also go to
     // `key`, for the ordering.
@@ -317,17 +341,17 @@ private:
         if (m_writing && byteOrderMark(p))
             return false;
         m_text.put('"');
-        while (p != m_end && *p != '"' && !m_text.full()) {
-            const char *run = p;
-            while (run != m_end && plain(*run))
-                ++run;
+        for (;;) {
+            const char *run = plainEnd(p);
             m_text.ascii(p, run - p);
             if (key && !m_text.full()) // the units just written
                 key->append(m_text.data() + m_text.size() - (run - p), size_t(run - p));
+            if ((p = run) == m_end || *p == '"' || m_text.full())
+                break;
             m_units.clear();
             // A surrogate pair written as two escapes stays in one piece.
-            for (p = run; p != m_end && *p != '"' && !plain(*p) &&
-                          (m_units.size() < 4096 || QChar::isHighSurrogate(m_units.back()));)
+            while (p != m_end && *p != '"' && !plain(*p) &&
+                   (m_units.size() < 4096 || QChar::isHighSurrogate(m_units.back())))
                 if (!character(p))
                     return false;
             m_text.escaped(m_units.data(), qsizetype(m_units.size()));
