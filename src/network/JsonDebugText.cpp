@@ -27,30 +27,6 @@ int utf8Bytes(char16_t u)
     return u < 0x80 ? 1 : (u < 0x800 || QChar::isSurrogate(u)) ? 2 : 3;
 }
 
-// The end of a string's run of bytes that go out as they are: up to a quote,
-// a backslash or a control character, and with `ascii` a byte from 0x80 up.
-// Eight bytes at a time, since a message is mostly such runs.
-const char *plainEnd(const char *p, const char *end, bool ascii)
-{
-    constexpr quint64 ones = 0x0101010101010101;
-    constexpr quint64 high = ones * 0x80;
-    for (; end - p >= 8; p += 8) {
-        const auto w = qFromLittleEndian<quint64>(p);
-        const quint64 quote = w ^ (ones * '"');
-        const quint64 backslash = w ^ (ones * '\\');
-        // A byte below 0x20, or a zero byte in `quote` or `backslash`, leaves its top
-        // bit set; so may the bytes after it, never one before.
-        const quint64 found = (((w - ones * 0x20) & ~w) | ((quote - ones) & ~quote) |
-                               ((backslash - ones) & ~backslash) | (ascii ? w : 0)) &
-                              high;
-        if (found)
-            return p + qCountTrailingZeroBits(found) / 8;
-    }
-    while (p != end && uchar(*p) >= 0x20 && *p != '"' && *p != '\\' && !(ascii && uchar(*p) >= 0x80))
-        ++p;
-    return p;
-}
-
 // Qt's debug text as it is written after `before`: kept until it passes
 // `cap` bytes of UTF-8, then take() cuts it back to the cap on a whole
 // character. Without `keep` it is only counted.
@@ -61,9 +37,10 @@ public:
         : m_cap(cap), m_keep(keep)
     {
         if (keep) {
-            std::copy(before.begin(), before.end(), space(before.size() + expected + 64));
-            m_length = before.size();
+            m_out.resize(before.size() + expected + 64);
+            m_data = reinterpret_cast<char16_t *>(m_out.data());
         }
+        append(before.data(), before.size());
     }
 
     bool keeps() const { return m_keep; }
@@ -84,35 +61,13 @@ public:
         return std::move(m_out);
     }
 
-    // Room for `units` more, written in place and then taken by advance().
-    char16_t *space(qsizetype units)
-    {
-        if (m_length + units > m_out.size()) {
-            m_out.resize(std::max(m_out.size() * 2, m_length + units));
-            m_data = reinterpret_cast<char16_t *>(m_out.data());
-        }
-        return m_data + m_length;
-    }
-
-    void advance(qsizetype units, qint64 bytes)
-    {
-        if (full())
-            return;
-        if (m_keep)
-            m_length += units;
-        m_bytes += bytes;
-    }
-
     // ASCII that goes out as it is, only up to just past the cap.
     void ascii(const char *s, qsizetype n)
     {
         if (full())
             return;
-        if (m_keep) {
-            n = m_cap - m_bytes >= n ? n : qsizetype(m_cap - m_bytes + 1);
-            std::copy_n(reinterpret_cast<const uchar *>(s), n, space(n));
-            m_length += n;
-        }
+        n = m_cap - m_bytes >= n ? n : qsizetype(m_cap - m_bytes + 1);
+        append(s, n);
         m_bytes += n;
     }
     void ascii(std::string_view s) { ascii(s.data(), qsizetype(s.size())); }
@@ -135,9 +90,8 @@ public:
                 bytes += pair ? 4 : utf8Bytes(s[run]);
                 run += pair ? 2 : 1;
             }
-            if (m_keep)
-                std::copy_n(s + i, run - i, space(run - i));
-            advance(run - i, bytes);
+            append(s + i, run - i);
+            m_bytes += bytes;
             if (run == n || full())
                 break;
             const size_t form = forms.find(s[run]);
@@ -169,11 +123,24 @@ public:
     // duplicate took stays counted: the text then gives up on the cap early.
     void replaceFrom(qsizetype from, std::u16string_view text)
     {
-        std::copy(text.begin(), text.end(), m_data + from);
-        m_length = from + qsizetype(text.size());
+        m_length = from;
+        append(text.data(), qsizetype(text.size()));
     }
 
 private:
+    // Units kept, ASCII bytes widened.
+    template <typename Unit> void append(const Unit *s, qsizetype n)
+    {
+        if (!m_keep)
+            return;
+        if (m_length + n > m_out.size()) {
+            m_out.resize(std::max(m_out.size() * 2, m_length + n));
+            m_data = reinterpret_cast<char16_t *>(m_out.data());
+        }
+        std::copy_n(s, n, m_data + m_length);
+        m_length += n;
+    }
+
     QString m_out;
     char16_t *m_data = nullptr;
     qsizetype m_length = 0;
@@ -187,6 +154,9 @@ private:
 // last of duplicate keys kept, Qt's escapes and number forms. Writing, it
 // gives up on whatever it does not reproduce exactly, and once past the cap;
 // counting, it takes what Qt takes and counts duplicate keys as they came.
+// Its text is used only for a message that Qt's parser took, so it checks
+// only what it must to stay within the bytes: Qt has refused broken UTF-8,
+// bad escape digits and malformed numbers already.
 class Scanner
 {
 public:
@@ -196,8 +166,8 @@ public:
 
     bool document()
     {
-        if (m_end - m_p >= 3 && std::memcmp(m_p, "\xef\xbb\xbf", 3) == 0)
-            m_p += 3; // Qt's parser skips a byte order mark
+        if (byteOrderMark(m_p))
+            m_p += 3; // Qt's parser skips it
         m_text.ascii("QJsonObject(");
         skipSpace();
         if (m_p == m_end || *m_p != '{' || !container(0))
@@ -221,10 +191,14 @@ private:
         return std::u16string_view(m_keys).substr(m.keyOffset, m.keyLength);
     }
 
+    bool byteOrderMark(const char *p) const
+    {
+        return m_end - p >= 3 && std::memcmp(p, "\xef\xbb\xbf", 3) == 0;
+    }
+
     void skipSpace()
     {
-        while (m_p != m_end && uchar(*m_p) <= ' ' &&
-               (*m_p == ' ' || *m_p == '\t' || *m_p == '\n' || *m_p == '\r'))
+        while (m_p != m_end && (*m_p == ' ' || *m_p == '\t' || *m_p == '\n' || *m_p == '\r'))
             ++m_p;
     }
 
@@ -328,107 +302,101 @@ private:
         m_text.replaceFrom(start, m_sorted);
     }
 
-    // The string at its opening quote, in runs of what goes out as it is; a
-    // key's units also go to `key`, for the ordering.
+    // What goes out as it is; counted, UTF-8 does too.
+    bool plain(char c) const
+    {
+        return uchar(c) >= 0x20 && (uchar(c) < 0x80 || !m_writing) && c != '"' && c != '\\';
+    }
+
+    // The end of a run of plain bytes; eight at a time, since a message is
+    // mostly such runs.
+    const char *plainEnd(const char *p) const
+    {
+        constexpr quint64 ones = 0x0101010101010101;
+        constexpr quint64 high = ones * 0x80;
+        for (; m_end - p >= 8; p += 8) {
+            const auto w = qFromLittleEndian<quint64>(p);
+            const quint64 quote = w ^ (ones * '"');
+            const quint64 backslash = w ^ (ones * '\\');
+            // A byte below 0x20, or a zero byte in `quote` or `backslash`, leaves its top
+            // bit set; so may the bytes after it, never one before.
+            const quint64 found = (((w - ones * 0x20) & ~w) | ((quote - ones) & ~quote) |
+                                   ((backslash - ones) & ~backslash) | (m_writing ? w : 0)) &
+                                  high;
+            if (found)
+                return p + qCountTrailingZeroBits(found) / 8;
+        }
+        while (p != m_end && plain(*p))
+            ++p;
+        return p;
+    }
+
+    // The string at its opening quote: runs of ASCII that goes out as it is,
+    // between them what is decoded and escaped; a key's units also go to
+    // `key`, for the ordering.
     bool string(std::u16string *key)
     {
-        m_text.put('"');
         const char *p = m_p + 1;
         // Qt's parser drops a byte order mark that starts a string, not always.
-        if (m_writing && m_end - p >= 3 && std::memcmp(p, "\xef\xbb\xbf", 3) == 0)
+        if (m_writing && byteOrderMark(p))
             return false;
+        m_text.put('"');
         for (;;) {
-            const char *run = plainEnd(p, m_end, m_writing);
+            const char *run = plainEnd(p);
             m_text.ascii(p, run - p);
-            if (key && !m_text.full())
+            if (key && !m_text.full()) // the units just written
                 key->append(m_text.data() + m_text.size() - (run - p), size_t(run - p));
-            if ((p = run) == m_end || m_text.full())
-                return false;
-            const uchar c = uchar(*p);
-            if (c == '"')
+            if ((p = run) == m_end || *p == '"' || m_text.full())
                 break;
-            char16_t units[2] = {c};
-            int n = 1;
-            if (c == '\\') {
-                if (!unescape(p, units[0]))
+            m_units.clear();
+            // A surrogate pair written as two escapes stays in one piece.
+            while (p != m_end && *p != '"' && !plain(*p) &&
+                   (m_units.size() < 4096 || QChar::isHighSurrogate(m_units.back())))
+                if (!character(p))
                     return false;
-                // A surrogate pair comes as two escapes.
-                const char *next = p;
-                if (QChar::isHighSurrogate(units[0]) && unescape(next, units[1]) &&
-                    QChar::isLowSurrogate(units[1])) {
-                    n = 2;
-                    p = next;
-                }
-            } else if (c >= 0x80) {
-                if (!utf8(p, key))
-                    return false;
-                continue;
-            } else if (c == 0 && m_writing) {
-                return false; // Qt may not take it
-            } else {
-                ++p; // a raw control character
-            }
-            m_text.escaped(units, n);
+            m_text.escaped(m_units.data(), qsizetype(m_units.size()));
             if (key)
-                key->append(units, size_t(n));
+                key->append(m_units);
         }
+        if (p == m_end || m_text.full())
+            return false;
         m_p = p + 1;
         m_text.put('"');
         return true;
     }
 
-    // Characters beyond ASCII, as many as come in a row, decoded in place:
-    // strict UTF-8 (no overlong forms, no encoded surrogates, nothing past U+10FFFF).
-    bool utf8(const char *&p, std::u16string *key)
-    {
-        while (p != m_end && uchar(*p) >= 0x80) {
-            const auto *s = reinterpret_cast<const uchar *>(p);
-            const int length = s[0] >= 0xc2 && s[0] <= 0xdf   ? 2
-                               : s[0] >= 0xe0 && s[0] <= 0xef ? 3
-                               : s[0] >= 0xf0 && s[0] <= 0xf4 ? 4
-                                                              : 0;
-            if (length == 0 || m_end - p < length)
-                return false;
-            char32_t code = s[0] & (0x7f >> length);
-            for (int i = 1; i < length; ++i) {
-                if ((s[i] & 0xc0) != 0x80)
-                    return false;
-                code = (code << 6) | (s[i] & 0x3f);
-            }
-            if ((s[0] == 0xe0 && s[1] < 0xa0) || (s[0] == 0xf0 && s[1] < 0x90) ||
-                (s[0] == 0xed && s[1] > 0x9f) || (s[0] == 0xf4 && s[1] > 0x8f))
-                return false;
-            const int units = code < 0x10000 ? 1 : 2;
-            char16_t *out = m_text.space(2);
-            out[0] = units == 1 ? char16_t(code) : char16_t(0xd7c0 + (code >> 10));
-            out[1] = char16_t(0xdc00 | (code & 0x3ff));
-            m_text.advance(units, length);
-            if (key)
-                key->append(out, size_t(units));
-            p += length;
-        }
-        return true;
-    }
-
-    // One backslash escape at `p`, as Qt's parser reads it.
-    bool unescape(const char *&p, char16_t &u) const
+    // One character at `p` that does not go out as it is, decoded as Qt's
+    // parser reads it: an escape, a control character, or UTF-8.
+    bool character(const char *&p)
     {
         static constexpr std::string_view forms = "\"\"\\\\//b\bf\fn\nr\rt\t";
-        if (m_end - p < 2 || p[0] != '\\')
-            return false;
-        if (p[1] == 'u') {
+        const uchar c = uchar(*p++);
+        if (c == '\\' && m_end - p >= 5 && *p == 'u') {
             unsigned code = 0;
-            const char *digits = p + 2;
-            const auto [end, error] = std::from_chars(digits, std::min(digits + 4, m_end), code, 16);
-            u = char16_t(code);
-            p = end;
-            return error == std::errc() && end == digits + 4;
+            std::from_chars(p + 1, p + 5, code, 16);
+            m_units.push_back(char16_t(code));
+            p += 5;
+        } else if (c == '\\' && p != m_end) {
+            // Qt takes any other escape as the character itself.
+            const size_t form = forms.find(*p);
+            m_units.push_back(uchar(form % 2 == 0 ? forms[form + 1] : *p));
+            ++p;
+            return form % 2 == 0 || !m_writing;
+        } else if (c >= 0x80) {
+            const int length = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : 2;
+            if (m_end - p < length - 1)
+                return false;
+            char32_t code = c & (0x3f >> (length - 1));
+            for (int i = 1; i < length; ++i)
+                code = (code << 6) | (uchar(*p++) & 0x3f);
+            if (code >= 0x10000)
+                m_units.push_back(char16_t(0xd7c0 + (code >> 10)));
+            m_units.push_back(char16_t(code >= 0x10000 ? 0xdc00 | (code & 0x3ff) : code));
+        } else {
+            m_units.push_back(c); // a raw control character; Qt may not take a NUL
+            return c != 0 || !m_writing;
         }
-        // Qt takes any other escape as the character itself.
-        const size_t form = forms.find(p[1]);
-        u = uchar(form % 2 == 0 ? forms[form + 1] : p[1]);
-        p += 2;
-        return form % 2 == 0 || !m_writing;
+        return true;
     }
 
     // Qt keeps a number as an integer when its text is an integer that fits
@@ -437,8 +405,7 @@ private:
     {
         const char *start = m_p;
         // Qt's parser also takes a number that starts with its point.
-        while (m_p != m_end && ((*m_p >= '0' && *m_p <= '9') || *m_p == '-' || *m_p == '+' || *m_p == '.' ||
-                                *m_p == 'e' || *m_p == 'E'))
+        while (m_p != m_end && std::string_view("0123456789-+.eE").find(*m_p) != std::string_view::npos)
             ++m_p;
         qint64 integer = 0;
         const auto asInteger = std::from_chars(start, m_p, integer);
@@ -462,6 +429,7 @@ private:
     std::vector<Member> m_members;
     std::u16string m_keys; // the keys of the objects being written, nested ones last
     std::u16string m_sorted;
+    std::u16string m_units; // a string's piece being escaped
 };
 
 // A parsed object as Qt writes it, stopping once the text is full.

@@ -15,7 +15,9 @@
 // counting it; the tests compare every form with Qt's own text.
 namespace JsonDebugText {
 
-// `json` must be a message that QJsonDocument parsed into a non-empty object.
+// `json` must be a message that QJsonDocument parsed into a non-empty object:
+// any bytes are read safely, but what Qt's parser refuses (broken UTF-8, bad
+// escape digits) is not checked again, and the text for it means nothing.
 // Gives a null string for anything this writer does not reproduce exactly
 // (the caller then lets Qt format the object). `before`, when given, is put
 // in front, so that a whole log line takes one buffer.

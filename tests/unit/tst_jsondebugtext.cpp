@@ -20,6 +20,8 @@ private slots:
     void sameAsQt();
     void leftToQt_data();
     void leftToQt();
+    void refusedByQt_data();
+    void refusedByQt();
     void randomDocumentsSameAsQt();
     void logLineOfEveryKind_data();
     void logLineOfEveryKind();
@@ -272,9 +274,6 @@ void TestJsonDebugText::leftToQt_data()
     QTest::newRow("trailing garbage") << QByteArray(R"({"a":1} x)");
     QTest::newRow("cut short") << QByteArray(R"({"a":"bc)");
     QTest::newRow("unknown escape") << QByteArray(R"({"a":"\x41"})");
-    QTest::newRow("broken UTF-8") << QByteArray("{\"a\":\"\xff\"}");
-    QTest::newRow("encoded surrogate") << QByteArray("{\"a\":\"\xed\xa0\x80\"}");
-    QTest::newRow("overlong UTF-8") << QByteArray("{\"a\":\"\xc0\x80\"}");
     QTest::newRow("number out of range") << QByteArray(R"({"a":1e400})");
     QTest::newRow("nul in a string") << QByteArray("{\"a\":\"x\0y\"}", 11);
     QTest::newRow("control characters behind a backslash") << QByteArray("{\"a\":\"\\\0\\\x01\\\t\"}", 14);
@@ -287,6 +286,27 @@ void TestJsonDebugText::leftToQt()
     // The cut line's "more bytes" is counted from the bytes all the same: never short of Qt's text.
     if (const QJsonObject object = parsed(json); !object.isEmpty())
         QVERIFY(JsonDebugText::textBytes(json) >= qtText(object).toUtf8().size());
+}
+
+void TestJsonDebugText::refusedByQt_data()
+{
+    QTest::addColumn<QByteArray>("json");
+
+    QTest::newRow("broken UTF-8") << QByteArray("{\"a\":\"\xff\"}");
+    QTest::newRow("encoded surrogate") << QByteArray("{\"a\":\"\xed\xa0\x80\"}");
+    QTest::newRow("overlong UTF-8") << QByteArray("{\"a\":\"\xc0\x80\"}");
+    QTest::newRow("beyond U+10FFFF") << QByteArray("{\"a\":\"\xf4\x90\x80\x80\"}");
+    QTest::newRow("bad escape digits") << QByteArray(R"({"a":"\u00g1"})");
+}
+
+// The writer reads strings without checking their UTF-8 or escape digits:
+// its text is used only for a message that Qt's parser took, and Qt refuses these.
+void TestJsonDebugText::refusedByQt()
+{
+    QFETCH(QByteArray, json);
+    QJsonParseError error;
+    QJsonDocument::fromJson(json, &error);
+    QVERIFY(error.error != QJsonParseError::NoError);
 }
 
 void TestJsonDebugText::randomDocumentsSameAsQt()
