@@ -62,11 +62,12 @@ run_harness() { # scenario target round
     local scenario="$1" target="$2" round="$3" out="$work/$1-$2-$3" probe_args=""
     local -a cmd env=()
     # The order scenarios. 30lines-chip changes one line of a 30-line order
-    # (its recipe chip comes and goes), which only the display can show.
+    # (its recipe chip comes and goes), which only the display can show: the
+    # last line, which the view keeps in sight once the receipt is shown.
     case "$scenario" in
     30lines) env=(LINES_JSON="$here/pixel/order30.json") ;;
     30lines-chip)
-        env=(LINES_JSON="$here/pixel/order30.json" EMPTY_JSON="$here/pixel/order30_chip.json" PX=884 PY=69)
+        env=(LINES_JSON="$here/pixel/order30.json" EMPTY_JSON="$here/pixel/order30_chip.json" PX=1020 PY=594)
         probe_args="--color 404040"
         ;;
     esac
