@@ -183,11 +183,13 @@ qint64 TerminalLinks::linkClock()
     const qint64 elapsed = m_clock.elapsed();
     const qint64 gap = elapsed - m_lastLinkClock;
     m_lastLinkClock = elapsed;
-    // While there are links the heartbeat runs every interval; a longer gap
-    // means this thread was held up (a busy machine, swapping), and what the
-    // peers sent meanwhile waits unread: that time counts against none of them.
+    // While there are links the heartbeat runs every interval; a gap of two
+    // intervals, and of a second at least (a short interval is late by
+    // scheduling alone), means this thread was held up (a busy machine,
+    // swapping), and what the peers sent meanwhile waits unread: that time
+    // counts against none of them.
     const qint64 interval = m_linkTimer.interval();
-    if (m_linkTimer.isActive() && gap > 2 * interval)
+    if (m_linkTimer.isActive() && gap > std::max<qint64>(2 * interval, 1000))
         m_heldUp += gap - interval;
     return elapsed - m_heldUp;
 }
