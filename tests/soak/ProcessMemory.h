@@ -44,6 +44,14 @@ inline qint64 residentKb()
     return statusKb("VmRSS:");
 }
 
+// What the allocator has handed out and not had back, in kB.
+inline qint64 heapInUseKb()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const struct mallinfo2 info = mallinfo2();
+    return qint64((info.uordblks + info.hblkhd) / 1024);
+}
+
 // VmRSS in kB as the display keeps it, without asking the allocator for anything.
 inline qint64 residentAsIsKb()
 {

@@ -192,13 +192,19 @@ void TestSoakMessages::cleanupTestCase()
     g_tap = nullptr;
 }
 
-// Resident memory once the checks still waiting are done, or -1 if the
-// machine is too busy for them: what they hold is no leak.
-static qint64 checkedResidentKb(NetworkService *service)
+// The heap in use and resident memory, in kB, once the checks still waiting
+// are done, or -1 if the machine is too busy for them: what they hold is no leak.
+struct Held
+{
+    qint64 heapKb = -1;
+    qint64 residentKb = -1;
+};
+
+static Held checkedMemory(NetworkService *service)
 {
     if (!spinUntil([&] { return service->pendingCheckBytes() == 0; }, 60000))
-        return -1;
-    return ProcessMemory::residentKb();
+        return {};
+    return {ProcessMemory::heapInUseKb(), ProcessMemory::residentKb()};
 }
 
 void TestSoakMessages::mixedFromFourTerminals()
@@ -217,9 +223,9 @@ void TestSoakMessages::mixedFromFourTerminals()
         QVERIFY(clients.back()->open());
     }
 
-    // Resident memory after warm-up, half-way through the rest, and at the end.
-    qint64 warm = 0;
-    qint64 middle = 0;
+    // Memory after warm-up, half-way through the rest, and at the end.
+    Held warm;
+    Held middle;
     const int middleRound = warmupRounds + (rounds - warmupRounds) / 2;
     int sent = 0;
     int seq = 0;
@@ -237,14 +243,16 @@ void TestSoakMessages::mixedFromFourTerminals()
                  qPrintable(
                      QStringLiteral("round %1: %2 of %3 logged").arg(round).arg(int(m_tap.lines)).arg(sent)));
         if (round == warmupRounds - 1)
-            warm = checkedResidentKb(service);
+            warm = checkedMemory(service);
         if (round == middleRound - 1)
-            middle = checkedResidentKb(service);
+            middle = checkedMemory(service);
     }
-    const qint64 end = checkedResidentKb(service);
-    qInfo("%d messages from %d terminals: resident %lld kB after warm-up (%d messages), %+lld kB half-way, "
-          "%+lld kB at the end",
-          sent, terminals, warm, warmupRounds * terminals * perBatch, middle - warm, end - warm);
+    const Held end = checkedMemory(service);
+    qInfo("%d messages from %d terminals, after warm-up (%d messages), half-way and at the end: heap in use "
+          "%lld, %+lld, %+lld kB; resident %lld, %+lld, %+lld kB",
+          sent, terminals, warmupRounds * terminals * perBatch, warm.heapKb, middle.heapKb - warm.heapKb,
+          end.heapKb - warm.heapKb, warm.residentKb, middle.residentKb - warm.residentKb,
+          end.residentKb - warm.residentKb);
 
     QCOMPARE(sent, total);
     QCOMPARE(int(m_tap.lines), total);
@@ -281,14 +289,19 @@ void TestSoakMessages::mixedFromFourTerminals()
         return held.size() == 2 && held.first().uuid == lastPromo;
     }));
 
-    // A leak grows in both halves alike; the allocator's own steps (a few MB
-    // once, as its arenas settle) land in one. The half that grew less is
-    // the leak's measure: 2 MB in a half is some 45 bytes a message.
-    if (warm < 0 || middle < 0 || end < 0)
-        qWarning("resident memory not compared: the checks could not run");
+    // A leak is memory handed out and never given back: the heap in use grows
+    // in both halves alike. Resident memory is only reported: it also holds
+    // what the allocator's arenas and the threads started on demand keep,
+    // which a busy machine once grew by 2.4 MB in each half. The half that
+    // grew less is the measure; 1 MB there is some 23 bytes a message, less
+    // than the allocator's smallest block.
+    const qint64 first = middle.heapKb - warm.heapKb;
+    const qint64 second = end.heapKb - middle.heapKb;
+    if (warm.heapKb < 0 || middle.heapKb < 0 || end.heapKb < 0)
+        qWarning("memory not compared: the checks could not run");
     else if (ProcessMemory::meaningful)
-        QVERIFY2(qMin(middle - warm, end - middle) <= 2048,
-                 qPrintable(QStringLiteral("grew %1 kB, then %2 kB").arg(middle - warm).arg(end - middle)));
+        QVERIFY2(qMin(first, second) <= 1024,
+                 qPrintable(QStringLiteral("heap grew %1 kB, then %2 kB").arg(first).arg(second)));
 }
 
 void TestSoakMessages::largeMessagesKeepTheLogShort_data()
