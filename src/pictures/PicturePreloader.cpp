@@ -126,17 +126,26 @@ void PicturePreloader::setWanted(const QString &logo, const QJsonArray &dueNow,
             ++it;
             continue;
         }
-        if (it->reply)
-            it->reply->abort();
+        QNetworkReply *reply = it->reply;
         // Nothing of a URL outlives its place in the catalogue.
         PictureGuard::setServedFromCache(QUrl(it.key()), false);
         it = m_pictures.erase(it);
+        // Ended without a word, and not aborted: an aborted transfer that
+        // was still looking up its host fails again when the lookup does,
+        // and Qt warns of an "internal problem" each time.
+        if (reply) {
+            reply->disconnect(this);
+            delete reply;
+            --m_fetching;
+        }
     }
     m_waiting.removeIf([&](const QString &url) { return !keep.contains(url); });
     for (const QString &url : wanted) {
         if (!m_pictures.contains(url))
             load(url);
     }
+    // The places the dropped ones held.
+    startFetches();
     scheduleRetry();
     publish();
 }
@@ -248,16 +257,20 @@ void PicturePreloader::fetch(const QString &url, bool fromCache)
     QNetworkReply *reply = manager()->get(request);
     m_pictures[url].reply = reply;
     ++m_fetching;
-    connect(reply, &QNetworkReply::finished, this, [this, url, reply, fromCache] {
-        reply->deleteLater();
-        --m_fetching;
-        if (m_closing)
-            return;
-        const auto it = m_pictures.find(url);
-        if (it != m_pictures.end() && it->reply == reply)
-            fetched(url, reply, fromCache);
-        startFetches();
-    });
+    // Once: a reply from the cache that is aborted before it starts finishes twice.
+    connect(
+        reply, &QNetworkReply::finished, this,
+        [this, url, reply, fromCache] {
+            reply->deleteLater();
+            --m_fetching;
+            if (m_closing)
+                return;
+            const auto it = m_pictures.find(url);
+            if (it != m_pictures.end() && it->reply == reply)
+                fetched(url, reply, fromCache);
+            startFetches();
+        },
+        Qt::SingleShotConnection);
 }
 
 void PicturePreloader::fetched(const QString &url, QNetworkReply *reply, bool fromCache)
