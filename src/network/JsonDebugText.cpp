@@ -92,17 +92,23 @@ private:
         return std::u16string_view(m_keys).substr(m.keyOffset, m.keyLength);
     }
 
-    // Units kept, ASCII bytes widened; nothing once past maxUnits.
-    template <typename Unit> void append(const Unit *s, qsizetype n)
+    // Room for `n` more units, unless that is past maxUnits.
+    bool room(qsizetype n)
     {
-        if (m_length + n > maxUnits + m_before) {
+        if (m_length + n > maxUnits + m_before)
             m_over = true;
-            return;
-        }
-        if (m_length + n > m_out.size()) {
+        else if (m_length + n > m_out.size()) {
             m_out.resize(std::max(m_out.size() * 2, m_length + n));
             m_data = reinterpret_cast<char16_t *>(m_out.data());
         }
+        return !m_over;
+    }
+
+    // Units kept, ASCII bytes widened.
+    template <typename Unit> void append(const Unit *s, qsizetype n)
+    {
+        if (!room(n))
+            return;
         std::copy_n(s, n, m_data + m_length);
         m_length += n;
     }
