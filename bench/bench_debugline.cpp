@@ -1,7 +1,7 @@
 // The debug line of a message, written as the intake writes it: from the
-// message's bytes, or by Qt's writer where ours gives up. Floor: Qt's debug
-// stream of the parsed object, the line the display would write without its
-// own writer.
+// message's bytes, or, past the cap, from the parsed object with the rest
+// counted from the bytes. Floor: Qt's debug stream of the parsed object,
+// the line the display would write without its own writer.
 #include "BenchMessages.h"
 #include "BenchStats.h"
 #include "network/JsonDebugText.h"
@@ -18,8 +18,11 @@ constexpr char lineStart[] = "void NetworkService::binaryMessageRecived(const QB
 QString ourLine(const QByteArray &message, const QJsonObject &object)
 {
     const QLatin1StringView start(lineStart);
-    const QString line = JsonDebugText::fromMessage(message, start);
-    return line.isNull() ? JsonDebugText::fromObject(object, start) : line;
+    const QString line = JsonDebugText::fromMessage(message, start, JsonDebugText::maxTextBytes);
+    if (!line.isNull())
+        return line;
+    return JsonDebugText::fromObject(object, start, JsonDebugText::maxTextBytes,
+                                     JsonDebugText::textBytes(message));
 }
 
 QString qtLine(const QJsonObject &object)

@@ -54,16 +54,19 @@ bool logEnabled()
 }
 
 // The whole line, written from the message's bytes; a null string where it
-// is not written so (only Qt's parse tells the order of its keys, or the
-// text is megabytes long).
+// is not written so (the text would pass the cap, or only Qt's parse tells the
+// order of its keys).
 QString lineText(const QByteArray &message)
 {
-    return logEnabled() ? JsonDebugText::fromMessage(message, QLatin1StringView(lineStart)) : QString();
+    return logEnabled() ? JsonDebugText::fromMessage(message, QLatin1StringView(lineStart),
+                                                     JsonDebugText::maxTextBytes)
+                        : QString();
 }
 
 // `line` is lineText() of the message; only a message that parsed into a
 // non-empty object may use it.
-void write(const QJsonObject &object, const QString &line)
+// `total`: textBytes() of the message, where the line may be cut.
+void write(const QJsonObject &object, const QString &line, qint64 total = -1)
 {
     // Default category, no source location, whatever the build type.
     if (object.isEmpty()) {
@@ -71,10 +74,11 @@ void write(const QJsonObject &object, const QString &line)
             << QLatin1StringView(lineStart, qsizetype(sizeof lineStart) - 2) << object;
         return;
     }
-    // What the stream would hand the message handler, without its copy, and
-    // cut to the cap.
-    const QString text =
-        line.isNull() ? JsonDebugText::fromObject(object, QLatin1StringView(lineStart)) : line;
+    // What the stream would hand the message handler, without its copy; a
+    // line from the bytes is within the cap, one from the object cut there.
+    const QString text = line.isNull() ? JsonDebugText::fromObject(object, QLatin1StringView(lineStart),
+                                                                   JsonDebugText::maxTextBytes, total)
+                                       : line;
     const QMessageLogContext context(nullptr, 0, nullptr, "default");
     qt_message_output(QtDebugMsg, context, text);
 }
@@ -155,6 +159,11 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
     m_pool.start([this, bytes = message, object = ticket.parsed, previous = m_lastLogged, logged, done,
                   verdict, size = message.size()]() mutable {
         const QString text = lineText(bytes);
+        // A long text is written from the parsed object, up to the cap; how
+        // much is left out is counted from the bytes meanwhile.
+        const qint64 total = text.isNull() && logEnabled() && bytes.size() > inlineLogLimit
+                                 ? JsonDebugText::textBytes(bytes)
+                                 : -1;
         // Neither is kept alive past the effect that waits for this line.
         bytes = QByteArray();
         const bool check = checkEnabled();
@@ -164,7 +173,7 @@ MessageIntake::Ticket MessageIntake::take(const QByteArray &message, const QHost
         previous.waitForFinished();
         previous = QFuture<void>();
         if (logEnabled())
-            write(object.result(), text);
+            write(object.result(), text, total);
         logged->finish();
         // The warnings follow its line.
         if (check)
